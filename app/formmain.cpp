@@ -1,0 +1,387 @@
+#include "app/formmain.h"
+
+#include "app/apptext.h"
+#include "app/disctext.h"
+#include "app/livewait.h"
+#include "settings/cregister.h"
+#include "ui/userdialogs.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+FormMain::FormMain(std::unique_ptr<CdGrabber> grabber, UserDialogs& dialogs, QWidget* parent)
+    : QMainWindow(parent), AudioCDGrabber2(std::move(grabber)), m_dialogs(dialogs)
+{
+    buildControls();
+    connect(AudioCDGrabber2.get(), &CdGrabber::MediaChange, this,
+            &FormMain::AudioCDGrabber2_MediaChange);
+}
+
+FormMain::~FormMain() = default;
+
+void FormMain::buildControls()
+{
+    setObjectName(QStringLiteral("FormMain"));
+    setWindowTitle(QStringLiteral("Corvane"));
+
+    auto button = [this](const char* name, const QString& caption, bool enabled) {
+        auto* b = new QPushButton(caption, this);
+        b->setObjectName(QLatin1String(name));
+        b->setEnabled(enabled);
+        return b;
+    };
+    Cmdgrab = button("Cmdgrab", QStringLiteral("Convert"), false);
+    Command3 = button("Command3", QStringLiteral("Play"), false);
+    cmdCancel = button("cmdCancel", QStringLiteral("Cancel"), false);
+    Command1 = button("Command1", QStringLiteral("Refresh"), true);
+    C1 = button("C1", QStringLiteral("Settings"), true);
+    C2 = button("C2", QStringLiteral("Browse"), true);
+
+    chkFreedbInfo = new QCheckBox(
+        QStringLiteral("Get CD Album information from FreeDB on disc insertion or refreshing"), this);
+    chkFreedbInfo->setObjectName(QStringLiteral("chkFreedbInfo"));
+    chkFreedbInfo->setEnabled(false);
+
+    auto* driveFrame = new QGroupBox(QStringLiteral("CD-ROM view"), this);
+    driveFrame->setObjectName(QStringLiteral("frmCdromView"));
+    Combo1 = new QComboBox(driveFrame);
+    Combo1->setObjectName(QStringLiteral("Combo1"));
+    Combo1->setAccessibleName(QStringLiteral("CD-ROM view"));
+    Combo1->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    auto* driveRow = new QHBoxLayout;
+    driveRow->addWidget(Combo1, 1);
+    driveRow->addWidget(Command1);
+
+    TrackListView = new QTreeWidget(driveFrame);
+    TrackListView->setObjectName(QStringLiteral("TrackListView"));
+    TrackListView->setAccessibleName(QStringLiteral("Tracks"));
+    TrackListView->setRootIsDecorated(false);
+    TrackListView->setUniformRowHeights(true);
+    TrackListView->setAllColumnsShowFocus(true);
+    TrackListView->setHeaderLabels({QString(), QStringLiteral("Track Name"), QStringLiteral("Type"),
+                                    QStringLiteral("Duration"), QStringLiteral("Percent")});
+    TrackListView->header()->setStretchLastSection(false);
+    TrackListView->header()->resizeSection(ColumnCheck, 32);
+    TrackListView->header()->resizeSection(ColumnName, 180);
+    TrackListView->header()->resizeSection(ColumnType, 80);
+    TrackListView->header()->resizeSection(ColumnDuration, 100);
+    TrackListView->header()->setSectionResizeMode(ColumnPercent, QHeaderView::Stretch);
+    TrackListView->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    auto* frameLayout = new QVBoxLayout(driveFrame);
+    frameLayout->addLayout(driveRow);
+    frameLayout->addWidget(TrackListView, 1);
+    frameLayout->addWidget(chkFreedbInfo);
+
+    Combo2 = new QComboBox(this);
+    Combo2->setObjectName(QStringLiteral("Combo2"));
+    Combo2->addItems({QStringLiteral("WAV"), QStringLiteral("MP3"), QStringLiteral("WMA"),
+                      QStringLiteral("OGG")});
+    // Nothing is chosen until the saved format is put in at start-up.
+    Combo2->setCurrentIndex(-1);
+    auto* encoderLabel = new QLabel(QStringLiteral("Encoder"), this);
+    encoderLabel->setBuddy(Combo2);
+
+    txtFolder = new QLineEdit(this);
+    txtFolder->setObjectName(QStringLiteral("txtFolder"));
+    txtFolder->setReadOnly(true);
+    auto* folderLabel = new QLabel(QStringLiteral("Output folder"), this);
+    folderLabel->setBuddy(txtFolder);
+
+    auto* outputGrid = new QGridLayout;
+    outputGrid->addWidget(encoderLabel, 0, 0);
+    outputGrid->addWidget(Combo2, 0, 1);
+    outputGrid->addWidget(C1, 0, 2);
+    outputGrid->addWidget(folderLabel, 1, 0);
+    outputGrid->addWidget(txtFolder, 1, 1);
+    outputGrid->addWidget(C2, 1, 2);
+    outputGrid->setColumnStretch(1, 1);
+
+    auto* commands = new QHBoxLayout;
+    commands->addStretch(1);
+    commands->addWidget(Cmdgrab);
+    commands->addWidget(Command3);
+    commands->addWidget(cmdCancel);
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->addWidget(driveFrame, 1);
+    layout->addLayout(outputGrid);
+    layout->addLayout(commands);
+    setCentralWidget(central);
+
+    stBarStatus = new QStatusBar(this);
+    stBarStatus->setObjectName(QStringLiteral("stBarStatus"));
+    stBarStatus->setSizeGripEnabled(false);
+    m_statusPanel1 = new QLabel(QStringLiteral("Ready"), stBarStatus);
+    m_statusPanel1->setObjectName(QStringLiteral("stBarStatusPanel1"));
+    stBarStatus->addWidget(m_statusPanel1, 1);
+    // The second panel is where the progress bar shows during a grab.
+    auto* panel2 = new QWidget(stBarStatus);
+    panel2->setObjectName(QStringLiteral("stBarStatusPanel2"));
+    panel2->setFixedWidth(220);
+    auto* panel2Layout = new QHBoxLayout(panel2);
+    panel2Layout->setContentsMargins(0, 0, 0, 0);
+    pbProgressBar = new QProgressBar(panel2);
+    pbProgressBar->setObjectName(QStringLiteral("pbProgressBar"));
+    pbProgressBar->setRange(0, 100);
+    pbProgressBar->setAccessibleName(QStringLiteral("Progress"));
+    panel2Layout->addWidget(pbProgressBar);
+    stBarStatus->addPermanentWidget(panel2);
+    setStatusBar(stBarStatus);
+
+    mnuPopup = new QMenu(QStringLiteral("popupmenu"), this);
+    mnuPopup->setObjectName(QStringLiteral("mnuPopup"));
+    menucheck = mnuPopup->addAction(QStringLiteral("check all"));
+    menucheck->setObjectName(QStringLiteral("menucheck"));
+    menuuncheck = mnuPopup->addAction(QStringLiteral("uncheck all"));
+    menuuncheck->setObjectName(QStringLiteral("menuuncheck"));
+
+    connect(Combo1, &QComboBox::activated, this, &FormMain::Combo1_Click);
+
+    resize(640, 480);
+}
+
+void FormMain::Form_Load()
+{
+    // Settings: the saved format selects its entry of the format list, the folder shows.
+    m_mainSettings = MainSettings::load(CRegister());
+    if (const auto problem = CRegister::takeProblemReport())
+        m_startupProblems << *problem;
+    pbProgressBar->hide();
+    Combo2->setCurrentText(m_mainSettings.LastOutputFormat);
+    txtFolder->setText(m_mainSettings.OutputFolder);
+
+    // The first disc read goes on past failures; any failure leaves an empty track list and
+    // a disabled Refresh button.
+    QString error;
+    readDisc(ReadMode::Startup, error);
+    if (!error.isEmpty()) {
+        TrackListView->clear();
+        CurrentItem = nullptr;
+        Command1->setEnabled(false);
+        m_startupProblems << apptext::readFailure(error);
+    }
+    SetControlsEnabled(true);
+    repaint();
+    QCoreApplication::processEvents();
+    IgnoreFreeDBClick = false;
+
+    // Problems are told once the window is up, not before it shows.
+    if (!m_startupProblems.isEmpty())
+        QTimer::singleShot(0, this, &FormMain::showStartupProblems);
+}
+
+void FormMain::showStartupProblems()
+{
+    const QStringList problems = std::exchange(m_startupProblems, {});
+    for (const QString& problem : problems)
+        m_dialogs.ask(this, {problem, apptext::title(), MessageBox::Buttons::Ok,
+                             MessageBox::Icon::Critical, MessageBox::Answer::Ok});
+}
+
+void FormMain::SetControlsEnabled(bool enabled)
+{
+    Cmdgrab->setEnabled(enabled);
+    Command3->setEnabled(enabled);
+    cmdCancel->setEnabled(!enabled);
+    Combo1->setEnabled(enabled);
+    C1->setEnabled(enabled);
+    C2->setEnabled(enabled);
+    Combo2->setEnabled(enabled);
+    txtFolder->setEnabled(enabled);
+    chkFreedbInfo->setEnabled(enabled);
+    TrackListView->setEnabled(enabled);
+}
+
+void FormMain::ReadDisc()
+{
+    QString error;
+    if (!readDisc(ReadMode::Normal, error))
+        reportReadFailure(error);
+}
+
+void FormMain::reportReadFailure(const QString& description)
+{
+    m_dialogs.ask(this, {apptext::readFailure(description), apptext::title(),
+                         MessageBox::Buttons::Ok, MessageBox::Icon::Critical,
+                         MessageBox::Answer::Ok});
+}
+
+bool FormMain::readDisc(ReadMode mode, QString& error)
+{
+    const bool startup = mode == ReadMode::Startup;
+    // At start-up a failing step is noted and the read goes on with the next one; otherwise the
+    // read ends at the first failure.
+    auto failed = [&](const Status& status) {
+        if (status.ok())
+            return false;
+        if (error.isEmpty())
+            error = status.error();
+        return !startup;
+    };
+
+    if (failed(AudioCDGrabber2->Refresh()))
+        return false;
+    QCoreApplication::processEvents();
+    Combo1->clear();
+    if (!startup) {
+        TrackListView->clear();
+        CurrentItem = nullptr;
+    }
+
+    const int drives = AudioCDGrabber2->DriveCount();
+    for (int drive = 1; drive <= drives; ++drive) {
+        if (failed(AudioCDGrabber2->SetCurrentDrive(drive)))
+            return false;
+        Combo1->addItem(disctext::driveLine(AudioCDGrabber2->DriveLetter(),
+                                            AudioCDGrabber2->DriveVendor(),
+                                            AudioCDGrabber2->DriveProduct(),
+                                            AudioCDGrabber2->DriveRevision()),
+                        AudioCDGrabber2->DriveLetter());
+    }
+    // The drive the user chose stays current across re-reads; otherwise the last drive read is.
+    // The drive list shows the line of the drive whose tracks are listed.
+    if (const int chosen = Combo1->findData(m_chosenDrive); !m_chosenDrive.isEmpty() && chosen >= 0) {
+        if (failed(AudioCDGrabber2->SetCurrentDrive(chosen + 1)))
+            return false;
+    }
+    if (Combo1->count() > 0)
+        Combo1->setCurrentIndex(qBound(0, AudioCDGrabber2->CurrentDrive() - 1, Combo1->count() - 1));
+
+    if (startup && drives == 0) {
+        TrackGrabbing = false;
+        return error.isEmpty();
+    }
+    return listTracks(mode, error) && error.isEmpty();
+}
+
+bool FormMain::listTracks(ReadMode mode, QString& error)
+{
+    const bool startup = mode == ReadMode::Startup;
+    auto failed = [&](const QString& description) {
+        if (error.isEmpty())
+            error = description;
+        return !startup;
+    };
+
+    AudioFile = AudioCDGrabber2->AudioFile();
+    if (AudioFile)
+        AudioFile->SetReadFlag(true);
+    TrackGrabbing = false;
+
+    const Result<int> sessions = AudioCDGrabber2->SessionCount();
+    if (!sessions.ok())
+        return !failed(sessions.error());
+    for (int session = 0; session < sessions.value(); ++session) {
+        if (const Status s = AudioCDGrabber2->SetCurrentSession(session); !s.ok() && failed(s.error()))
+            return false;
+        const Result<int> tracks = AudioCDGrabber2->TrackCount();
+        if (!tracks.ok()) {
+            if (failed(tracks.error()))
+                return false;
+            continue;
+        }
+        for (int track = 0; track < tracks.value(); ++track) {
+            if (const Status s = AudioCDGrabber2->SetCurrentTrack(track); !s.ok()) {
+                if (failed(s.error()))
+                    return false;
+                continue;
+            }
+            InsertTrackInfoToTrackListView(session, track);
+        }
+    }
+
+    if (TrackListView->topLevelItemCount() > 0) {
+        CurrentItem = TrackListView->topLevelItem(0);
+        TrackListView->setCurrentItem(CurrentItem);
+        TrackListView->scrollToItem(CurrentItem);
+    }
+    return true;
+}
+
+void FormMain::InsertTrackInfoToTrackListView(int IndSession, int IndTrack)
+{
+    auto* row = new QTreeWidgetItem(TrackListView);
+    row->setData(ColumnCheck, TagRole, disctext::trackTag(IndSession, IndTrack));
+    row->setCheckState(ColumnCheck, Qt::Unchecked);
+    row->setText(ColumnName, disctext::trackName(IndSession, IndTrack));
+    row->setText(ColumnType, disctext::trackTypeText(AudioCDGrabber2->TrackType()));
+    row->setText(ColumnDuration,
+                 disctext::durationText(AudioCDGrabber2->TrackMinutes(),
+                                        AudioCDGrabber2->TrackSeconds(),
+                                        AudioCDGrabber2->TrackFraction()));
+    row->setText(ColumnPercent, QStringLiteral("0%"));
+    TrackListView->scrollToItem(row);
+}
+
+void FormMain::Combo1_Click(int index)
+{
+    if (TrackGrabbing)
+        return;
+    if (const Status s = AudioCDGrabber2->SetCurrentDrive(index + 1); !s.ok()) {
+        reportReadFailure(s.error());
+        return;
+    }
+    m_chosenDrive = AudioCDGrabber2->DriveLetter();
+    TrackListView->clear();
+    CurrentItem = nullptr;
+    QString error;
+    if (!listTracks(ReadMode::Normal, error))
+        reportReadFailure(error);
+}
+
+void FormMain::AudioCDGrabber2_MediaChange()
+{
+    ReadDisc();
+    if (TrackListView->topLevelItemCount() > 1)
+        chkFreedbInfo->setEnabled(true);
+}
+
+void FormMain::closeEvent(QCloseEvent* event)
+{
+    if (!Form_QueryUnload()) {
+        event->ignore();
+        return;
+    }
+    Form_Unload();
+    event->accept();
+}
+
+bool FormMain::Form_QueryUnload()
+{
+    if (!AudioCDGrabber2->Busy())
+        return true;
+    const auto answer = m_dialogs.ask(
+        this, {QStringLiteral("Are you sure you want to quit ?"), apptext::title(),
+               MessageBox::Buttons::YesNo, MessageBox::Icon::None, MessageBox::Answer::Yes});
+    if (answer != MessageBox::Answer::Yes)
+        return false;
+    AudioCDGrabber2->Abort();
+    waitLive(500);
+    return true;
+}
+
+void FormMain::Form_Unload()
+{
+    if (std::exchange(m_unloaded, true))
+        return;
+    m_mainSettings.save(CRegister());
+    AudioCDGrabber2->Close();
+}

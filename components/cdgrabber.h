@@ -1,0 +1,98 @@
+#pragma once
+
+#include "components/outputfile.h"
+#include "components/result.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+// The CD grabber: drives, the disc in the current drive, its sessions and tracks, grabbing a
+// track into a file, and reading a track into memory for the preview. Indices follow the disc:
+// drives are numbered from 1, sessions and tracks from 0. Every call and every signal happens on
+// the thread the object lives on (the user-interface thread).
+class CdGrabber : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int SectorsPerSecond = 75;
+    static constexpr int TrackTypeAudio = 0;
+    static constexpr int TrackTypeData = 1;
+
+    using QObject::QObject;
+
+    // Drives and discs are read again.
+    virtual Status Refresh() = 0;
+
+    virtual int DriveCount() const = 0;
+    virtual int CurrentDrive() const = 0;
+    // A drive number outside 1..DriveCount() is ignored. Selecting a drive makes its first
+    // session and track current.
+    virtual Status SetCurrentDrive(int drive) = 0;
+    virtual QString DriveLetter() const = 0;
+    virtual QString DriveVendor() const = 0;
+    virtual QString DriveProduct() const = 0;
+    virtual QString DriveRevision() const = 0;
+
+    // Zero sessions when the current drive holds no disc; a failure when its disc can't be read.
+    virtual Result<int> SessionCount() const = 0;
+    virtual int CurrentSession() const = 0;
+    // An index outside the disc is ignored: the current one stays.
+    virtual Status SetCurrentSession(int session) = 0;
+
+    virtual Result<int> TrackCount() const = 0;
+    virtual int CurrentTrack() const = 0;
+    virtual Status SetCurrentTrack(int track) = 0;
+
+    // TrackTypeAudio for an audio track; any other value is not audio.
+    virtual int TrackType() const = 0;
+    // The current track's length in sectors of 1/75 second.
+    virtual qint64 TrackSectors() const = 0;
+    // Bytes of audio in one sector: 588 stereo frames of two 16-bit samples.
+    virtual int SectorSize() const { return 2352; }
+
+    // The length split for display: whole minutes, seconds, and the milliseconds left over.
+    int TrackMinutes() const { return int(TrackSectors() / SectorsPerSecond / 60); }
+    int TrackSeconds() const { return int(TrackSectors() / SectorsPerSecond % 60); }
+    int TrackFraction() const { return int(TrackSectors() % SectorsPerSecond * 1000 / SectorsPerSecond); }
+
+    // The one output-file object of this grabber.
+    virtual OutputFile* AudioFile() = 0;
+
+    // True while a grab or a preview read is under way.
+    virtual bool Busy() const = 0;
+    // Stops whatever runs.
+    virtual void Abort() = 0;
+    // The last call before the program ends: stops everything and releases the drives.
+    virtual void Close() = 0;
+
+    // Grabs the current track into the file at path, encoded by its extension (".wav", ".mp3",
+    // ".wma", ".ogg") with the format last given to AudioFile(). Returns once the grab has started;
+    // progress, the end and a later failure arrive as signals.
+    virtual Status GrabTrack(const QString& path) = 0;
+    virtual void StopGrab() = 0;
+
+    // Reading the current track into memory for the preview.
+    void SetArrayReadParam1(int value) { m_arrayReadParams[0] = value; }
+    void SetArrayReadParam2(int value) { m_arrayReadParams[1] = value; }
+    void SetArrayReadParam3(int value) { m_arrayReadParams[2] = value; }
+    virtual Status OpenArrayRead() = 0;
+    // The next chunk of at most chunkSize bytes of 16-bit stereo audio; empty at the track's end.
+    virtual Result<QByteArray> ReadArray(int chunkSize) = 0;
+    // Moves the read position to the given sector of the track.
+    virtual Status SeekArray(qint64 sector, int mode) = 0;
+
+signals:
+    // A disc was inserted or removed, or a disc image changed.
+    void MediaChange();
+    // Raised repeatedly during a grab; a finished grab ends with exactly one event of exactly 100.
+    void OperationProgress(double percent);
+    // A read is being retried.
+    void GrabRetry(int retry, qint64 sector);
+    // A grab failed after GrabTrack() had returned; no 100 event follows.
+    void GrabFailed(const QString& description);
+
+protected:
+    int m_arrayReadParams[3] = {0, 0, 0};
+};

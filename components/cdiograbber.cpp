@@ -1,0 +1,387 @@
+#include "components/cdiograbber.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cdio/cdio.h>
+#include <cdio/logging.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+// libcdio reports why an image or a drive can't be opened only through its log. The handler
+// keeps the last warning or error so it can go into the failure's description, instead of
+// printing it on the terminal.
+thread_local QString lastCdioMessage;
+
+void keepCdioMessage(cdio_log_level_t level, const char message[])
+{
+    if (level >= CDIO_LOG_WARN)
+        lastCdioMessage = QString::fromLocal8Bit(message).trimmed();
+}
+
+QString fromFixed(const char* text)
+{
+    return QString::fromLatin1(text).trimmed();
+}
+
+} // namespace
+
+void CdioGrabber::CdioDeleter::operator()(CdIo_t* cdio) const
+{
+    cdio_destroy(cdio);
+}
+
+CdioGrabber::CdioGrabber(QStringList imagePaths, QObject* parent)
+    : CdGrabber(parent), m_imagePaths(std::move(imagePaths))
+{
+    cdio_log_set_handler(keepCdioMessage);
+
+    // Writers touch an image's files several times while replacing them; one re-read after they
+    // settle is enough.
+    m_settleTimer.setSingleShot(true);
+    m_settleTimer.setInterval(300);
+    connect(&m_settleTimer, &QTimer::timeout, this, &CdioGrabber::checkImages);
+    connect(&m_watcher, &QFileSystemWatcher::fileChanged, this, [this] { m_settleTimer.start(); });
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this,
+            [this] { m_settleTimer.start(); });
+
+    m_pollTimer.setInterval(MediaPollMs);
+    connect(&m_pollTimer, &QTimer::timeout, this, &CdioGrabber::pollDrives);
+}
+
+CdioGrabber::~CdioGrabber()
+{
+    Close();
+}
+
+Status CdioGrabber::Refresh()
+{
+    if (m_closed)
+        return Failure{tr("The grabber has been closed.")};
+
+    m_drives.clear();
+    if (char** devices = cdio_get_devices(DRIVER_DEVICE)) {
+        for (char** device = devices; *device; ++device) {
+            Drive drive;
+            drive.letter = QString::fromLocal8Bit(*device);
+            m_drives.push_back(std::move(drive));
+        }
+        cdio_free_device_list(devices);
+    }
+    for (const QString& path : std::as_const(m_imagePaths)) {
+        Drive drive;
+        drive.letter = path;
+        drive.isImage = true;
+        m_drives.push_back(std::move(drive));
+    }
+    for (Drive& drive : m_drives)
+        readDisc(drive);
+
+    m_currentDrive = m_drives.empty() ? 0 : 1;
+    m_currentSession = 0;
+    m_currentTrack = 0;
+    watchImages();
+    if (std::any_of(m_drives.begin(), m_drives.end(), [](const Drive& d) { return !d.isImage; }))
+        m_pollTimer.start();
+    else
+        m_pollTimer.stop();
+    return {};
+}
+
+void CdioGrabber::readDisc(Drive& drive)
+{
+    lastCdioMessage.clear();
+    const QByteArray source = QFile::encodeName(drive.letter);
+    drive.handle.reset(cdio_open(source.constData(), drive.isImage ? DRIVER_UNKNOWN : DRIVER_DEVICE));
+    drive.tracks.clear();
+    drive.discError.clear();
+    drive.imageFiles.clear();
+    if (drive.isImage)
+        drive.imageFiles << QFileInfo(drive.letter).absoluteFilePath();
+
+    if (!drive.handle) {
+        if (drive.isImage) {
+            drive.discError = tr("The disc image \"%1\" cannot be read").arg(drive.letter);
+            if (!QFileInfo::exists(drive.letter))
+                drive.discError += tr(": the file does not exist.");
+            else if (!lastCdioMessage.isEmpty())
+                drive.discError += QStringLiteral(": ") + lastCdioMessage;
+            else
+                drive.discError += QLatin1Char('.');
+        }
+        // A drive libcdio can't open holds no disc we could read; it still has its line.
+        return;
+    }
+
+    cdio_hwinfo_t hw{};
+    if (cdio_get_hwinfo(drive.handle.get(), &hw)) {
+        drive.vendor = fromFixed(hw.psz_vendor);
+        drive.product = fromFixed(hw.psz_model);
+        drive.revision = fromFixed(hw.psz_revision);
+    }
+    if (drive.isImage) {
+        if (const char* bin = cdio_get_arg(drive.handle.get(), "source"))
+            drive.imageFiles << QFileInfo(QFile::decodeName(bin)).absoluteFilePath();
+        drive.imageFiles.removeDuplicates();
+    }
+
+    const track_t first = cdio_get_first_track_num(drive.handle.get());
+    const track_t count = cdio_get_num_tracks(drive.handle.get());
+    if (first == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK || count == 0) {
+        if (drive.isImage)
+            drive.discError = tr("The disc image \"%1\" holds no tracks.").arg(drive.letter);
+        drive.handle.reset();
+        return;
+    }
+    for (track_t number = first; number < first + count; ++number) {
+        Track track;
+        track.type = cdio_get_track_format(drive.handle.get(), number) == TRACK_FORMAT_AUDIO
+                         ? TrackTypeAudio
+                         : TrackTypeData;
+        track.firstSector = cdio_get_track_lsn(drive.handle.get(), number);
+        track.sectors = cdio_get_track_sec_count(drive.handle.get(), number);
+        drive.tracks << track;
+    }
+    // An image whose .bin is missing or shorter than its sheet says can't be grabbed from.
+    if (drive.isImage && drive.imageFiles.size() > 1) {
+        const qint64 needed = (drive.tracks.last().firstSector + drive.tracks.last().sectors) *
+                              qint64(CDIO_CD_FRAMESIZE_RAW);
+        const QFileInfo bin(drive.imageFiles.last());
+        if (!bin.exists() || bin.size() < needed) {
+            drive.discError =
+                tr("The disc image \"%1\" is damaged: its data file \"%2\" is missing or too short.")
+                    .arg(drive.letter, bin.fileName());
+            drive.tracks.clear();
+            drive.handle.reset();
+        }
+    }
+}
+
+Status CdioGrabber::SetCurrentDrive(int drive)
+{
+    if (drive < 1 || drive > DriveCount())
+        return {};
+    m_currentDrive = drive;
+    m_currentSession = 0;
+    m_currentTrack = 0;
+    return {};
+}
+
+const CdioGrabber::Drive* CdioGrabber::current() const
+{
+    if (m_currentDrive < 1 || m_currentDrive > DriveCount())
+        return nullptr;
+    return &m_drives[size_t(m_currentDrive - 1)];
+}
+
+const CdioGrabber::Track* CdioGrabber::currentTrack() const
+{
+    const Drive* drive = current();
+    if (!drive || m_currentTrack >= drive->tracks.size())
+        return nullptr;
+    return &drive->tracks[m_currentTrack];
+}
+
+QString CdioGrabber::DriveLetter() const
+{
+    return current() ? current()->letter : QString();
+}
+
+QString CdioGrabber::DriveVendor() const
+{
+    return current() ? current()->vendor : QString();
+}
+
+QString CdioGrabber::DriveProduct() const
+{
+    return current() ? current()->product : QString();
+}
+
+QString CdioGrabber::DriveRevision() const
+{
+    return current() ? current()->revision : QString();
+}
+
+Result<int> CdioGrabber::SessionCount() const
+{
+    const Drive* drive = current();
+    if (!drive)
+        return 0;
+    if (!drive->discError.isEmpty())
+        return Failure{drive->discError};
+    return drive->tracks.isEmpty() ? 0 : 1;
+}
+
+Status CdioGrabber::SetCurrentSession(int session)
+{
+    const Result<int> sessions = SessionCount();
+    if (sessions.ok() && session >= 0 && session < sessions.value()) {
+        m_currentSession = session;
+        m_currentTrack = 0;
+    }
+    return {};
+}
+
+Result<int> CdioGrabber::TrackCount() const
+{
+    const Drive* drive = current();
+    if (!drive)
+        return 0;
+    if (!drive->discError.isEmpty())
+        return Failure{drive->discError};
+    return int(drive->tracks.size());
+}
+
+Status CdioGrabber::SetCurrentTrack(int track)
+{
+    const Drive* drive = current();
+    if (drive && track >= 0 && track < drive->tracks.size())
+        m_currentTrack = track;
+    return {};
+}
+
+int CdioGrabber::TrackType() const
+{
+    const Track* track = currentTrack();
+    return track ? track->type : TrackTypeAudio;
+}
+
+qint64 CdioGrabber::TrackSectors() const
+{
+    const Track* track = currentTrack();
+    return track ? track->sectors : 0;
+}
+
+void CdioGrabber::Abort()
+{
+    StopGrab();
+}
+
+void CdioGrabber::Close()
+{
+    if (m_closed)
+        return;
+    Abort();
+    m_closed = true;
+    m_pollTimer.stop();
+    m_settleTimer.stop();
+    if (!m_watcher.files().isEmpty())
+        m_watcher.removePaths(m_watcher.files());
+    if (!m_watcher.directories().isEmpty())
+        m_watcher.removePaths(m_watcher.directories());
+    m_drives.clear();
+    m_currentDrive = 0;
+}
+
+Status CdioGrabber::GrabTrack(const QString&)
+{
+    return Failure{tr("Grabbing is not available yet.")};
+}
+
+void CdioGrabber::StopGrab() {}
+
+Status CdioGrabber::OpenArrayRead()
+{
+    return Failure{tr("Reading a track for the preview is not available yet.")};
+}
+
+Result<QByteArray> CdioGrabber::ReadArray(int)
+{
+    return Failure{tr("Reading a track for the preview is not available yet.")};
+}
+
+Status CdioGrabber::SeekArray(qint64, int)
+{
+    return Failure{tr("Reading a track for the preview is not available yet.")};
+}
+
+CdioGrabber::FileStamp CdioGrabber::stampOf(const QString& path)
+{
+    FileStamp stamp;
+    struct stat st{};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return stamp;
+    stamp.exists = true;
+    stamp.size = st.st_size;
+    stamp.inode = st.st_ino;
+    stamp.modified = QFileInfo(path).lastModified();
+    return stamp;
+}
+
+// Watches every image's files and the folders holding them: replacing a file by renaming another
+// over it drops the file from the watch, but its folder reports the change.
+void CdioGrabber::watchImages()
+{
+    QStringList paths;
+    for (Drive& drive : m_drives) {
+        if (!drive.isImage)
+            continue;
+        if (drive.imageFiles.isEmpty())
+            drive.imageFiles << QFileInfo(drive.letter).absoluteFilePath();
+        drive.stamps.clear();
+        for (const QString& file : std::as_const(drive.imageFiles)) {
+            drive.stamps << stampOf(file);
+            if (QFileInfo::exists(file))
+                paths << file;
+            paths << QFileInfo(file).absolutePath();
+        }
+    }
+    paths.removeDuplicates();
+    QStringList watched = m_watcher.files() + m_watcher.directories();
+    for (const QString& path : std::as_const(paths)) {
+        if (!watched.contains(path))
+            m_watcher.addPath(path);
+    }
+}
+
+void CdioGrabber::checkImages()
+{
+    if (m_closed)
+        return;
+    bool changed = false;
+    for (Drive& drive : m_drives) {
+        if (!drive.isImage)
+            continue;
+        QList<FileStamp> now;
+        for (const QString& file : std::as_const(drive.imageFiles))
+            now << stampOf(file);
+        if (now != drive.stamps) {
+            drive.stamps = now;
+            changed = true;
+        }
+    }
+    // Files dropped from the watch by a rename come back once they exist again.
+    for (const Drive& drive : m_drives) {
+        for (const QString& file : drive.imageFiles) {
+            if (drive.isImage && QFileInfo::exists(file) && !m_watcher.files().contains(file))
+                m_watcher.addPath(file);
+        }
+    }
+    if (changed)
+        emit MediaChange();
+}
+
+void CdioGrabber::pollDrives()
+{
+    if (m_closed || Busy())
+        return;
+    for (Drive& drive : m_drives) {
+        if (drive.isImage)
+            continue;
+        if (!drive.handle) {
+            // An empty drive: libcdio can open it once a disc is in.
+            CdioHandle probe(cdio_open(QFile::encodeName(drive.letter).constData(), DRIVER_DEVICE));
+            if (probe && cdio_get_num_tracks(probe.get()) != CDIO_INVALID_TRACK) {
+                emit MediaChange();
+                return;
+            }
+            continue;
+        }
+        if (cdio_get_media_changed(drive.handle.get()) == 1) {
+            emit MediaChange();
+            return;
+        }
+    }
+}

@@ -1,0 +1,120 @@
+#pragma once
+
+#include "components/audiooutputfile.h"
+#include "components/cdgrabber.h"
+
+#include <QDateTime>
+#include <QFileSystemWatcher>
+#include <QList>
+#include <QStringList>
+#include <QTimer>
+
+#include <memory>
+#include <vector>
+
+typedef struct _CdIo CdIo_t;
+
+// The grabber on libcdio: every CD drive libcdio finds, followed by every disc image named when
+// the grabber was made (.cue, .toc, .nrg), which libcdio opens like a drive. A disc has one
+// session holding all its tracks.
+class CdioGrabber final : public CdGrabber
+{
+    Q_OBJECT
+
+public:
+    explicit CdioGrabber(QStringList imagePaths, QObject* parent = nullptr);
+    ~CdioGrabber() override;
+
+    Status Refresh() override;
+
+    int DriveCount() const override { return int(m_drives.size()); }
+    int CurrentDrive() const override { return m_currentDrive; }
+    Status SetCurrentDrive(int drive) override;
+    QString DriveLetter() const override;
+    QString DriveVendor() const override;
+    QString DriveProduct() const override;
+    QString DriveRevision() const override;
+
+    Result<int> SessionCount() const override;
+    int CurrentSession() const override { return m_currentSession; }
+    Status SetCurrentSession(int session) override;
+    Result<int> TrackCount() const override;
+    int CurrentTrack() const override { return m_currentTrack; }
+    Status SetCurrentTrack(int track) override;
+    int TrackType() const override;
+    qint64 TrackSectors() const override;
+
+    OutputFile* AudioFile() override { return &m_audioFile; }
+
+    bool Busy() const override { return false; }
+    void Abort() override;
+    void Close() override;
+
+    Status GrabTrack(const QString& path) override;
+    void StopGrab() override;
+
+    Status OpenArrayRead() override;
+    Result<QByteArray> ReadArray(int chunkSize) override;
+    Status SeekArray(qint64 sector, int mode) override;
+
+    // How often a physical drive is asked whether its medium changed.
+    static constexpr int MediaPollMs = 1500;
+
+private:
+    struct CdioDeleter
+    {
+        void operator()(CdIo_t* cdio) const;
+    };
+    using CdioHandle = std::unique_ptr<CdIo_t, CdioDeleter>;
+
+    struct Track
+    {
+        int type = TrackTypeAudio;
+        qint64 firstSector = 0;
+        qint64 sectors = 0;
+    };
+
+    // What identifies the content of an image file, to tell a real change from a touch of the
+    // folder it lives in.
+    struct FileStamp
+    {
+        bool exists = false;
+        qint64 size = 0;
+        QDateTime modified;
+        quint64 inode = 0;
+        bool operator==(const FileStamp&) const = default;
+    };
+
+    struct Drive
+    {
+        QString letter;
+        QString vendor;
+        QString product;
+        QString revision;
+        bool isImage = false;
+        CdioHandle handle;      // open while the disc is readable
+        QList<Track> tracks;    // empty: no disc
+        QString discError;      // why the disc can't be read; empty when it can
+        QStringList imageFiles; // the image's files, watched for changes
+        QList<FileStamp> stamps;
+    };
+
+    void readDisc(Drive& drive);
+    const Drive* current() const;
+    const Track* currentTrack() const;
+    void watchImages();
+    void checkImages();
+    void pollDrives();
+    static FileStamp stampOf(const QString& path);
+
+    QStringList m_imagePaths;
+    std::vector<Drive> m_drives;
+    int m_currentDrive = 0;
+    int m_currentSession = 0;
+    int m_currentTrack = 0;
+    AudioOutputFile m_audioFile;
+    QFileSystemWatcher m_watcher;
+    QTimer m_settleTimer;
+    QTimer m_pollTimer;
+    bool m_closed = false;
+};

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package that building, testing, benchmarking and running the demo need.
+set -euo pipefail
+packages=(
+  build-essential cmake pkg-config clang-format
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libcdio-dev libcdio-paranoia-dev
+  libmp3lame-dev libvorbis-dev libogg-dev
+  libavcodec-dev libavformat-dev libavutil-dev libswresample-dev
+  libsqlite3-dev libasound2-dev libgtest-dev
+  sox ffmpeg lame mpg123 vorbis-tools
+  xvfb xauth xdotool imagemagick
+  fonts-dejavu-core
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// A question or message for the user, described the way message boxes are.
+struct MessageBox
+{
+    enum class Buttons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel };
+    enum class Icon { None, Information, Question, Warning, Critical };
+    enum class Answer { Ok, Cancel, Yes, No, Retry };
+
+    QString text;
+    QString title;
+    Buttons buttons = Buttons::Ok;
+    Icon icon = Icon::None;
+    Answer defaultAnswer = Answer::Ok;
+};
+
+// Every message box and folder choice of the windows goes through this interface, so that tests
+// answer them by script and never block on a modal dialog.
+class UserDialogs
+{
+public:
+    virtual ~UserDialogs() = default;
+
+    virtual MessageBox::Answer ask(QWidget* parent, const MessageBox& box) = 0;
+    // The chosen folder, or an empty text when the user cancelled.
+    virtual QString chooseFolder(QWidget* parent, const QString& title, const QString& start) = 0;
+};
