@@ -11,13 +11,14 @@
 namespace {
 
 // libcdio reports why an image or a drive can't be opened only through its log. The handler
-// keeps the last warning or error so it can go into the failure's description, instead of
-// printing it on the terminal.
+// keeps the first warning or error since the log was cleared (the cause; later ones are its
+// consequences) so it can go into the failure's description, instead of printing it on the
+// terminal.
 thread_local QString lastCdioMessage;
 
 void keepCdioMessage(cdio_log_level_t level, const char message[])
 {
-    if (level >= CDIO_LOG_WARN)
+    if (level >= CDIO_LOG_WARN && lastCdioMessage.isEmpty())
         lastCdioMessage = QString::fromLocal8Bit(message).trimmed();
 }
 

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "ui/userdialogs.h"
+
+#include <QList>
+#include <QStringList>
+
+// Answers message boxes and folder choices from a script and keeps what was asked. A box the
+// script has no answer for gets its default answer and is still recorded.
+class ScriptedDialogs final : public UserDialogs
+{
+public:
+    QList<MessageBox> asked;
+    QList<MessageBox::Answer> answers;
+    QStringList folders;
+    int folderRequests = 0;
+
+    MessageBox::Answer ask(QWidget*, const MessageBox& box) override
+    {
+        asked << box;
+        return answers.isEmpty() ? box.defaultAnswer : answers.takeFirst();
+    }
+
+    QString chooseFolder(QWidget*, const QString&, const QString&) override
+    {
+        ++folderRequests;
+        return folders.isEmpty() ? QString() : folders.takeFirst();
+    }
+};

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "components/cdgrabber.h"
+
+#include <QList>
+#include <QSet>
+#include <QString>
+
+// A grabber whose drives, discs and failures the test sets up, and which records what it was
+// asked. For the windows' state rules only; the real grabber is tested on real images.
+class ScriptedGrabber final : public CdGrabber
+{
+    Q_OBJECT
+
+public:
+    struct Track
+    {
+        int type = TrackTypeAudio;
+        qint64 sectors = 75 * 60;
+    };
+    struct Drive
+    {
+        QString letter;
+        QString vendor;
+        QString product;
+        QString revision;
+        QList<QList<Track>> sessions;
+    };
+
+    class Output final : public OutputFile
+    {
+    public:
+        bool ReadFlag() const override { return readFlag; }
+        void SetReadFlag(bool flag) override { readFlag = flag; }
+        QString FormatString() const override { return QStringLiteral("scripted"); }
+        bool readFlag = false;
+    };
+
+    QList<Drive> drives;
+    // Names of operations that fail ("Refresh", "SetCurrentDrive", "SessionCount", ...).
+    QSet<QString> failing;
+    bool busy = false;
+    QStringList calls;
+    Output output;
+
+    // A drive of sessions with the given track counts, all audio of one minute.
+    static Drive drive(const QString& letter, QList<int> tracksPerSession);
+
+    Status Refresh() override;
+    int DriveCount() const override { return int(m_drives.size()); }
+    int CurrentDrive() const override { return m_drive; }
+    Status SetCurrentDrive(int drive) override;
+    QString DriveLetter() const override { return current() ? current()->letter : QString(); }
+    QString DriveVendor() const override { return current() ? current()->vendor : QString(); }
+    QString DriveProduct() const override { return current() ? current()->product : QString(); }
+    QString DriveRevision() const override { return current() ? current()->revision : QString(); }
+    Result<int> SessionCount() const override;
+    int CurrentSession() const override { return m_session; }
+    Status SetCurrentSession(int session) override;
+    Result<int> TrackCount() const override;
+    int CurrentTrack() const override { return m_track; }
+    Status SetCurrentTrack(int track) override;
+    int TrackType() const override;
+    qint64 TrackSectors() const override;
+    OutputFile* AudioFile() override { return &output; }
+    bool Busy() const override { return busy; }
+    void Abort() override { calls << QStringLiteral("Abort"); }
+    void Close() override { calls << QStringLiteral("Close"); }
+    Status GrabTrack(const QString& path) override;
+    void StopGrab() override { calls << QStringLiteral("StopGrab"); }
+    Status OpenArrayRead() override { return {}; }
+    Result<QByteArray> ReadArray(int) override { return QByteArray(); }
+    Status SeekArray(qint64, int) override { return {}; }
+
+    void raiseMediaChange() { emit MediaChange(); }
+
+private:
+    Status check(const QString& operation) const;
+    const Drive* current() const;
+    const Track* currentTrack() const;
+
+    // What Refresh() read; the test may change `drives` for the next read.
+    QList<Drive> m_drives;
+    int m_drive = 0;
+    int m_session = 0;
+    int m_track = 0;
+};
