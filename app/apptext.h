@@ -3,10 +3,14 @@
 #include <QString>
 
 // Texts the windows share.
-namespace apptext {
+namespace apptext
+{
 
 // The title of every message box that names none of its own.
-inline QString title() { return QStringLiteral("Tambrel"); }
+inline QString title()
+{
+    return QStringLiteral("Tambrel");
+}
 
 // What the user is told when the drives or the disc can't be read.
 inline QString readFailure(const QString& description)

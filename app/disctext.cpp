@@ -2,7 +2,8 @@
 
 #include "components/cdgrabber.h"
 
-namespace disctext {
+namespace disctext
+{
 
 QString driveLine(const QString& letter, const QString& vendor, const QString& product,
                   const QString& revision)

@@ -3,7 +3,8 @@
 #include <QString>
 
 // The texts the disc view shows for drives and tracks; the command-line tool shows the same.
-namespace disctext {
+namespace disctext
+{
 
 // "[" letter "]  " vendor "  " product "  " revision.
 QString driveLine(const QString& letter, const QString& vendor, const QString& product,
@@ -19,8 +20,17 @@ QString trackTypeText(int trackType);
 QString durationText(int minutes, int seconds, int fraction);
 
 // A row's tag holds its disc position: session index * 100 + track index.
-inline int trackTag(int sessionIndex, int trackIndex) { return sessionIndex * 100 + trackIndex; }
-inline int tagSession(int tag) { return tag / 100; }
-inline int tagTrack(int tag) { return tag % 100; }
+inline int trackTag(int sessionIndex, int trackIndex)
+{
+    return sessionIndex * 100 + trackIndex;
+}
+inline int tagSession(int tag)
+{
+    return tag / 100;
+}
+inline int tagTrack(int tag)
+{
+    return tag % 100;
+}
 
 } // namespace disctext

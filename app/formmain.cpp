@@ -54,7 +54,8 @@ void FormMain::buildControls()
     C2 = button("C2", QStringLiteral("Browse"), true);
 
     chkFreedbInfo = new QCheckBox(
-        QStringLiteral("Get CD Album information from FreeDB on disc insertion or refreshing"), this);
+        QStringLiteral("Get CD Album information from FreeDB on disc insertion or refreshing"),
+        this);
     chkFreedbInfo->setObjectName(QStringLiteral("chkFreedbInfo"));
     chkFreedbInfo->setEnabled(false);
 
@@ -219,9 +220,9 @@ void FormMain::ReadDisc()
 
 void FormMain::reportReadFailure(const QString& description)
 {
-    m_dialogs.ask(this, {apptext::readFailure(description), apptext::title(),
-                         MessageBox::Buttons::Ok, MessageBox::Icon::Critical,
-                         MessageBox::Answer::Ok});
+    m_dialogs.ask(this,
+                  {apptext::readFailure(description), apptext::title(), MessageBox::Buttons::Ok,
+                   MessageBox::Icon::Critical, MessageBox::Answer::Ok});
 }
 
 bool FormMain::readDisc(ReadMode mode, QString& error)
@@ -250,20 +251,21 @@ bool FormMain::readDisc(ReadMode mode, QString& error)
     for (int drive = 1; drive <= drives; ++drive) {
         if (failed(AudioCDGrabber2->SetCurrentDrive(drive)))
             return false;
-        Combo1->addItem(disctext::driveLine(AudioCDGrabber2->DriveLetter(),
-                                            AudioCDGrabber2->DriveVendor(),
-                                            AudioCDGrabber2->DriveProduct(),
-                                            AudioCDGrabber2->DriveRevision()),
-                        AudioCDGrabber2->DriveLetter());
+        Combo1->addItem(
+            disctext::driveLine(AudioCDGrabber2->DriveLetter(), AudioCDGrabber2->DriveVendor(),
+                                AudioCDGrabber2->DriveProduct(), AudioCDGrabber2->DriveRevision()),
+            AudioCDGrabber2->DriveLetter());
     }
     // The drive the user chose stays current across re-reads; otherwise the last drive read is.
     // The drive list shows the line of the drive whose tracks are listed.
-    if (const int chosen = Combo1->findData(m_chosenDrive); !m_chosenDrive.isEmpty() && chosen >= 0) {
+    if (const int chosen = Combo1->findData(m_chosenDrive);
+        !m_chosenDrive.isEmpty() && chosen >= 0) {
         if (failed(AudioCDGrabber2->SetCurrentDrive(chosen + 1)))
             return false;
     }
     if (Combo1->count() > 0)
-        Combo1->setCurrentIndex(qBound(0, AudioCDGrabber2->CurrentDrive() - 1, Combo1->count() - 1));
+        Combo1->setCurrentIndex(
+            qBound(0, AudioCDGrabber2->CurrentDrive() - 1, Combo1->count() - 1));
 
     if (startup && drives == 0) {
         TrackGrabbing = false;
@@ -290,7 +292,8 @@ bool FormMain::listTracks(ReadMode mode, QString& error)
     if (!sessions.ok())
         return !failed(sessions.error());
     for (int session = 0; session < sessions.value(); ++session) {
-        if (const Status s = AudioCDGrabber2->SetCurrentSession(session); !s.ok() && failed(s.error()))
+        if (const Status s = AudioCDGrabber2->SetCurrentSession(session);
+            !s.ok() && failed(s.error()))
             return false;
         const Result<int> tracks = AudioCDGrabber2->TrackCount();
         if (!tracks.ok()) {
@@ -323,10 +326,9 @@ void FormMain::InsertTrackInfoToTrackListView(int IndSession, int IndTrack)
     row->setCheckState(ColumnCheck, Qt::Unchecked);
     row->setText(ColumnName, disctext::trackName(IndSession, IndTrack));
     row->setText(ColumnType, disctext::trackTypeText(AudioCDGrabber2->TrackType()));
-    row->setText(ColumnDuration,
-                 disctext::durationText(AudioCDGrabber2->TrackMinutes(),
-                                        AudioCDGrabber2->TrackSeconds(),
-                                        AudioCDGrabber2->TrackFraction()));
+    row->setText(ColumnDuration, disctext::durationText(AudioCDGrabber2->TrackMinutes(),
+                                                        AudioCDGrabber2->TrackSeconds(),
+                                                        AudioCDGrabber2->TrackFraction()));
     row->setText(ColumnPercent, QStringLiteral("0%"));
     TrackListView->scrollToItem(row);
 }
@@ -368,9 +370,9 @@ bool FormMain::Form_QueryUnload()
 {
     if (!AudioCDGrabber2->Busy())
         return true;
-    const auto answer = m_dialogs.ask(
-        this, {QStringLiteral("Are you sure you want to quit ?"), apptext::title(),
-               MessageBox::Buttons::YesNo, MessageBox::Icon::None, MessageBox::Answer::Yes});
+    const auto answer = m_dialogs.ask(this, {QStringLiteral("Are you sure you want to quit ?"),
+                                             apptext::title(), MessageBox::Buttons::YesNo,
+                                             MessageBox::Icon::None, MessageBox::Answer::Yes});
     if (answer != MessageBox::Answer::Yes)
         return false;
     AudioCDGrabber2->Abort();

@@ -14,12 +14,14 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral(TAMBREL_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Rips audio CDs and disc images to WAV, MP3, WMA and Ogg Vorbis files."));
+    parser.setApplicationDescription(
+        QStringLiteral("Rips audio CDs and disc images to WAV, MP3, WMA and Ogg Vorbis files."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("image"),
-                                 QStringLiteral("Disc images (.cue, .toc, .nrg) to list after the CD drives."),
-                                 QStringLiteral("[IMAGE...]"));
+    parser.addPositionalArgument(
+        QStringLiteral("image"),
+        QStringLiteral("Disc images (.cue, .toc, .nrg) to list after the CD drives."),
+        QStringLiteral("[IMAGE...]"));
     parser.process(app);
 
     // A second instance ends at once, without a word.

@@ -55,7 +55,10 @@ public:
     // The length split for display: whole minutes, seconds, and the milliseconds left over.
     int TrackMinutes() const { return int(TrackSectors() / SectorsPerSecond / 60); }
     int TrackSeconds() const { return int(TrackSectors() / SectorsPerSecond % 60); }
-    int TrackFraction() const { return int(TrackSectors() % SectorsPerSecond * 1000 / SectorsPerSecond); }
+    int TrackFraction() const
+    {
+        return int(TrackSectors() % SectorsPerSecond * 1000 / SectorsPerSecond);
+    }
 
     // The one output-file object of this grabber.
     virtual OutputFile* AudioFile() = 0;

@@ -8,7 +8,8 @@
 
 #include <sys/stat.h>
 
-namespace {
+namespace
+{
 
 // libcdio reports why an image or a drive can't be opened only through its log. The handler
 // keeps the first warning or error since the log was cleared (the cause; later ones are its
@@ -95,7 +96,8 @@ void CdioGrabber::readDisc(Drive& drive)
 {
     lastCdioMessage.clear();
     const QByteArray source = QFile::encodeName(drive.letter);
-    drive.handle.reset(cdio_open(source.constData(), drive.isImage ? DRIVER_UNKNOWN : DRIVER_DEVICE));
+    drive.handle.reset(
+        cdio_open(source.constData(), drive.isImage ? DRIVER_UNKNOWN : DRIVER_DEVICE));
     drive.tracks.clear();
     drive.discError.clear();
     drive.imageFiles.clear();
@@ -151,9 +153,9 @@ void CdioGrabber::readDisc(Drive& drive)
                               qint64(CDIO_CD_FRAMESIZE_RAW);
         const QFileInfo bin(drive.imageFiles.last());
         if (!bin.exists() || bin.size() < needed) {
-            drive.discError =
-                tr("The disc image \"%1\" is damaged: its data file \"%2\" is missing or too short.")
-                    .arg(drive.letter, bin.fileName());
+            drive.discError = tr("The disc image \"%1\" is damaged: its data file \"%2\" is "
+                                 "missing or too short.")
+                                  .arg(drive.letter, bin.fileName());
             drive.tracks.clear();
             drive.handle.reset();
         }
@@ -301,7 +303,8 @@ Status CdioGrabber::SeekArray(qint64, int)
 CdioGrabber::FileStamp CdioGrabber::stampOf(const QString& path)
 {
     FileStamp stamp;
-    struct stat st{};
+    struct stat st {
+    };
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return stamp;
     stamp.exists = true;

@@ -61,14 +61,12 @@ public:
     static constexpr int MediaPollMs = 1500;
 
 private:
-    struct CdioDeleter
-    {
+    struct CdioDeleter {
         void operator()(CdIo_t* cdio) const;
     };
     using CdioHandle = std::unique_ptr<CdIo_t, CdioDeleter>;
 
-    struct Track
-    {
+    struct Track {
         int type = TrackTypeAudio;
         qint64 firstSector = 0;
         qint64 sectors = 0;
@@ -76,8 +74,7 @@ private:
 
     // What identifies the content of an image file, to tell a real change from a touch of the
     // folder it lives in.
-    struct FileStamp
-    {
+    struct FileStamp {
         bool exists = false;
         qint64 size = 0;
         QDateTime modified;
@@ -85,8 +82,7 @@ private:
         bool operator==(const FileStamp&) const = default;
     };
 
-    struct Drive
-    {
+    struct Drive {
         QString letter;
         QString vendor;
         QString product;

@@ -6,15 +6,13 @@
 #include <variant>
 
 // What a failed operation of a component says about itself: a description for the user.
-struct Failure
-{
+struct Failure {
     QString description;
 };
 
 // The value of an operation that can fail, or its failure. Components report errors this way;
 // the windows turn a failure into a message for the user.
-template <typename T>
-class [[nodiscard]] Result
+template <typename T> class [[nodiscard]] Result
 {
 public:
     Result(T value) : m_state(std::move(value)) {}
@@ -30,8 +28,7 @@ private:
     std::variant<T, Failure> m_state;
 };
 
-template <>
-class [[nodiscard]] Result<void>
+template <> class [[nodiscard]] Result<void>
 {
 public:
     Result() = default;

@@ -5,13 +5,14 @@
 
 #include <utility>
 
-namespace {
+namespace
+{
 
 using Answer = MessageBox::Answer;
 
 constexpr std::pair<Answer, QMessageBox::StandardButton> buttonOf[] = {
-    {Answer::Ok, QMessageBox::Ok},     {Answer::Cancel, QMessageBox::Cancel},
-    {Answer::Yes, QMessageBox::Yes},   {Answer::No, QMessageBox::No},
+    {Answer::Ok, QMessageBox::Ok},       {Answer::Cancel, QMessageBox::Cancel},
+    {Answer::Yes, QMessageBox::Yes},     {Answer::No, QMessageBox::No},
     {Answer::Retry, QMessageBox::Retry},
 };
 

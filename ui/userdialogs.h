@@ -5,8 +5,7 @@
 class QWidget;
 
 // A question or message for the user, described the way message boxes are.
-struct MessageBox
-{
+struct MessageBox {
     enum class Buttons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel };
     enum class Icon { None, Information, Question, Warning, Critical };
     enum class Answer { Ok, Cancel, Yes, No, Retry };

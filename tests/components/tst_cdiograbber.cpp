@@ -9,7 +9,8 @@
 
 using namespace discimage;
 
-namespace {
+namespace
+{
 
 TrackSpec audio(qint64 sectors, double frequency = 440.0)
 {
@@ -58,8 +59,7 @@ private slots:
         QCOMPARE(grabber.SessionCount().value(), 1);
         QCOMPARE(grabber.TrackCount().value(), 4);
 
-        const struct
-        {
+        const struct {
             int type;
             qint64 sectors;
             int minutes, seconds, fraction;
@@ -112,10 +112,14 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("missing file") << QStringLiteral("missing") << QStringLiteral("does not exist");
-        QTest::newRow("not a cue sheet") << QStringLiteral("garbage") << QStringLiteral("cannot be read");
-        QTest::newRow("data file cut short") << QStringLiteral("short") << QStringLiteral("damaged");
-        QTest::newRow("data file gone") << QStringLiteral("nobin") << QStringLiteral("No such file");
+        QTest::newRow("missing file")
+            << QStringLiteral("missing") << QStringLiteral("does not exist");
+        QTest::newRow("not a cue sheet")
+            << QStringLiteral("garbage") << QStringLiteral("cannot be read");
+        QTest::newRow("data file cut short")
+            << QStringLiteral("short") << QStringLiteral("damaged");
+        QTest::newRow("data file gone")
+            << QStringLiteral("nobin") << QStringLiteral("No such file");
     }
 
     void unreadableImagesFailWithAReason()
@@ -166,9 +170,12 @@ private slots:
         QVERIFY(staging.mkpath(QStringLiteral(".")));
         const QString newCue = staging.filePath(QStringLiteral("swap.cue"));
         QVERIFY(!writeImage(newCue, {{audio(750), audio(750), audio(1500)}}));
-        QVERIFY(::rename(QFile::encodeName(staging.filePath(QStringLiteral("swap.bin"))).constData(),
-                         QFile::encodeName(m_dir.filePath(QStringLiteral("swap.bin"))).constData()) == 0);
-        QVERIFY(::rename(QFile::encodeName(newCue).constData(), QFile::encodeName(cue).constData()) == 0);
+        QVERIFY(
+            ::rename(QFile::encodeName(staging.filePath(QStringLiteral("swap.bin"))).constData(),
+                     QFile::encodeName(m_dir.filePath(QStringLiteral("swap.bin"))).constData()) ==
+            0);
+        QVERIFY(::rename(QFile::encodeName(newCue).constData(),
+                         QFile::encodeName(cue).constData()) == 0);
         QVERIFY(changes.wait(5000));
         QTest::qWait(500);
         QCOMPARE(changes.size(), 1);

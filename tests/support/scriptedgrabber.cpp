@@ -2,7 +2,8 @@
 
 ScriptedGrabber::Drive ScriptedGrabber::drive(const QString& letter, QList<int> tracksPerSession)
 {
-    Drive d{letter, QStringLiteral("VENDOR"), QStringLiteral("PRODUCT"), QStringLiteral("1.00"), {}};
+    Drive d{
+        letter, QStringLiteral("VENDOR"), QStringLiteral("PRODUCT"), QStringLiteral("1.00"), {}};
     for (int count : tracksPerSession)
         d.sessions << QList<Track>(count);
     return d;

@@ -13,13 +13,11 @@ class ScriptedGrabber final : public CdGrabber
     Q_OBJECT
 
 public:
-    struct Track
-    {
+    struct Track {
         int type = TrackTypeAudio;
         qint64 sectors = 75 * 60;
     };
-    struct Drive
-    {
+    struct Drive {
         QString letter;
         QString vendor;
         QString product;

@@ -1,0 +1,73 @@
+#include "app/disctext.h"
+#include "app/formmain.h"
+#include "app/singleinstance.h"
+#include "components/cdiograbber.h"
+#include "support/discimage.h"
+#include "ui/qtuserdialogs.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+
+// The program as a whole: one instance per user, and the window on a real disc image read by
+// the real grabber.
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void secondInstanceEndsSilently()
+    {
+        const SingleInstance first;
+        QVERIFY(first.isFirst());
+        QVERIFY(!SingleInstance().isFirst());
+
+        QProcess second;
+        second.start(qEnvironmentVariable("TAMBREL_BIN"), {});
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(second.readAllStandardOutput(), QByteArray());
+    }
+
+    void windowOnARealImage()
+    {
+        QTemporaryDir dir;
+        const QString cue = dir.filePath(QStringLiteral("disc.cue"));
+        using namespace discimage;
+        QVERIFY(!writeImage(cue, {{{TrackKind::Audio, 18384, Content::Tone, 440},
+                                   {TrackKind::Data, 600, Content::Silence, 0},
+                                   {TrackKind::Audio, 526, Content::Noise, 0}}}));
+        QtUserDialogs dialogs;
+        FormMain window(std::make_unique<CdioGrabber>(QStringList{cue}), dialogs);
+        window.Form_Load();
+        auto* drives = window.findChild<QComboBox*>(QStringLiteral("Combo1"));
+        auto* tracks = window.findChild<QTreeWidget*>(QStringLiteral("TrackListView"));
+        QVERIFY(drives->currentText().startsWith(QLatin1Char('[') + cue + QStringLiteral("]  ")));
+        QCOMPARE(tracks->topLevelItemCount(), 3);
+        const QStringList expected[] = {
+            {QStringLiteral("Session1_Track1"), QStringLiteral("AUDIO"),
+             QStringLiteral(" 4:05:120")},
+            {QStringLiteral("Session1_Track2"), QString(), QStringLiteral(" 0:08:000")},
+            {QStringLiteral("Session1_Track3"), QStringLiteral("AUDIO"),
+             QStringLiteral(" 0:07:013")}};
+        for (int row = 0; row < 3; ++row) {
+            const QTreeWidgetItem* item = tracks->topLevelItem(row);
+            QCOMPARE(
+                (QStringList{item->text(FormMain::ColumnName), item->text(FormMain::ColumnType),
+                             item->text(FormMain::ColumnDuration)}),
+                expected[row]);
+        }
+
+        // Replacing the image re-reads the disc by itself.
+        QVERIFY(!writeImage(cue, {{{TrackKind::Audio, 750, Content::Tone, 440}}}));
+        QTRY_COMPARE_WITH_TIMEOUT(tracks->topLevelItemCount(), 1, 5000);
+        QVERIFY(window.close());
+    }
+};
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"
