@@ -22,6 +22,8 @@ public:
     explicit operator bool() const { return ok(); }
     const T& value() const { return std::get<T>(m_state); }
     T valueOr(T fallback) const { return ok() ? value() : std::move(fallback); }
+    // Moves the value out (for values that can't be copied).
+    T take() { return std::move(std::get<T>(m_state)); }
     QString error() const { return ok() ? QString() : std::get<Failure>(m_state).description; }
 
 private:
