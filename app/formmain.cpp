@@ -3,6 +3,7 @@
 #include "app/apptext.h"
 #include "app/disctext.h"
 #include "app/livewait.h"
+#include "grab/trackoutput.h"
 #include "settings/cregister.h"
 #include "ui/userdialogs.h"
 
@@ -11,6 +12,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -31,6 +33,12 @@ FormMain::FormMain(std::unique_ptr<CdGrabber> grabber, UserDialogs& dialogs, QWi
     buildControls();
     connect(AudioCDGrabber2.get(), &CdGrabber::MediaChange, this,
             &FormMain::AudioCDGrabber2_MediaChange);
+    connect(AudioCDGrabber2.get(), &CdGrabber::OperationProgress, this,
+            &FormMain::AudioCDGrabber2_OperationProgress);
+    connect(AudioCDGrabber2.get(), &CdGrabber::GrabRetry, this,
+            &FormMain::AudioCDGrabber2_GrabRetry);
+    connect(AudioCDGrabber2.get(), &CdGrabber::GrabFailed, this,
+            &FormMain::AudioCDGrabber2_GrabFailed);
 }
 
 FormMain::~FormMain() = default;
@@ -155,6 +163,12 @@ void FormMain::buildControls()
     menuuncheck->setObjectName(QStringLiteral("menuuncheck"));
 
     connect(Combo1, &QComboBox::activated, this, &FormMain::Combo1_Click);
+    connect(Cmdgrab, &QPushButton::clicked, this, &FormMain::Cmdgrab_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, &FormMain::cmdCancel_Click);
+    // Any change of the format list counts as a choice, also the saved format put in at start-up.
+    connect(Combo2, &QComboBox::currentTextChanged, this, &FormMain::Combo2_Click);
+    connect(C1, &QPushButton::clicked, this, &FormMain::C1_Click);
+    connect(C2, &QPushButton::clicked, this, &FormMain::C2_Click);
 
     resize(640, 480);
 }
@@ -384,6 +398,210 @@ void FormMain::Form_Unload()
 {
     if (std::exchange(m_unloaded, true))
         return;
+    cmdCancel_Click();
     m_mainSettings.save(CRegister());
     AudioCDGrabber2->Close();
+}
+
+void FormMain::Cmdgrab_Click()
+{
+    // While a track is still under way no batch starts; only the finishing steps run.
+    if (!TrackGrabbing && !grabCheckedRows())
+        return;
+    // The completion text stays for the user to read; the next batch replaces it.
+    m_statusPanel1->setText(QStringLiteral("It is successful conversion"));
+    pbProgressBar->setValue(0);
+    pbProgressBar->hide();
+    Command1->setEnabled(true);
+    TrackGrabbing = false;
+}
+
+bool FormMain::grabCheckedRows()
+{
+    Command1->setEnabled(false);
+    TracksToGrab = 0;
+    pbProgressBar->show();
+    for (int k = 0; k < TrackListView->topLevelItemCount(); ++k) {
+        if (TrackListView->topLevelItem(k)->checkState(ColumnCheck) == Qt::Checked)
+            ++TracksToGrab;
+    }
+    // Nothing to grab is told, and the batch still walks the rows and finishes as usual.
+    if (TracksToGrab == 0)
+        m_dialogs.ask(this, {QStringLiteral("You must check on any list view item"),
+                             QStringLiteral("Warning"), MessageBox::Buttons::Ok,
+                             MessageBox::Icon::None, MessageBox::Answer::Ok});
+    TracksStarted = 0;
+    flgCancel = false;
+
+    // The row count is read again at every step: a disc change during a wait rebuilds the list.
+    for (int k = 0; k < TrackListView->topLevelItemCount(); ++k) {
+        Grabbing = true;
+        QTreeWidgetItem* row = TrackListView->topLevelItem(k);
+        CurrentItem = row;
+        if (row->checkState(ColumnCheck) == Qt::Checked) {
+            ++TracksStarted;
+            const int tag = row->data(ColumnCheck, TagRole).toInt();
+            Status selected = AudioCDGrabber2->SetCurrentSession(disctext::tagSession(tag));
+            if (selected.ok())
+                selected = AudioCDGrabber2->SetCurrentTrack(disctext::tagTrack(tag));
+            TrackListView->setCurrentItem(row);
+            TrackListView->scrollToItem(row);
+            SetControlsEnabled(false);
+
+            if (!QFileInfo(txtFolder->text()).isDir()) {
+                m_dialogs.ask(this, {QStringLiteral(" The output folder doesn't exist,please "
+                                                    "change the output folder"),
+                                     apptext::title(), MessageBox::Buttons::Ok,
+                                     MessageBox::Icon::None, MessageBox::Answer::Ok});
+                stopBatch();
+                return false;
+            }
+            // A track that can't be selected would be grabbed from the wrong place: it fails
+            // like a track that can't be written, and the batch goes on.
+            if (selected.ok())
+                GrabCurrentTrack(row->text(ColumnName));
+            else
+                reportConversionError(selected.error());
+            while (TrackGrabbing)
+                waitLive(200);
+            if (flgCancel) {
+                stopBatch();
+                return false;
+            }
+        }
+        Grabbing = false;
+        SetControlsEnabled(true);
+    }
+    return true;
+}
+
+void FormMain::stopBatch()
+{
+    m_statusPanel1->setText(QStringLiteral("Canceling....."));
+    cmdCancel_Click();
+    SetControlsEnabled(true);
+    Grabbing = false;
+}
+
+void FormMain::GrabCurrentTrack(const QString& trackName)
+{
+    TrackGrabbing = true;
+    // Every track starts with the bar at 0; the next progress event sets the batch's value.
+    DockProgressBar();
+    const QString path = trackoutput::outputPath(txtFolder->text(), trackName, OutputFormat);
+    if (QFileInfo(path).isFile()) {
+        const auto answer = m_dialogs.ask(
+            this, {QStringLiteral("are you want to overwrite the existing file?"), apptext::title(),
+                   MessageBox::Buttons::YesNo, MessageBox::Icon::Question, MessageBox::Answer::No});
+        if (answer != MessageBox::Answer::Yes) {
+            TrackGrabbing = false;
+            return;
+        }
+    }
+    if (const Status started = AudioCDGrabber2->GrabTrack(path); !started.ok()) {
+        TrackGrabbing = false;
+        reportConversionError(started.error());
+    }
+}
+
+void FormMain::DockProgressBar()
+{
+    // The bar lives in the status bar's second panel, so showing it is all the docking needed.
+    pbProgressBar->show();
+    pbProgressBar->setValue(0);
+}
+
+void FormMain::reportConversionError(const QString& description)
+{
+    m_dialogs.ask(this, {QStringLiteral("Error occured during conversion..\r\nError Description:") +
+                             description,
+                         apptext::title(), MessageBox::Buttons::Ok, MessageBox::Icon::Critical,
+                         MessageBox::Answer::Ok});
+}
+
+void FormMain::AudioCDGrabber2_OperationProgress(double percent)
+{
+    if (!Grabbing)
+        return;
+    // A Cancel click waiting in the queue runs first, so the steps below see its flag.
+    QCoreApplication::processEvents();
+    const double overall = trackoutput::overallPercent(TracksStarted, TracksToGrab, percent);
+    pbProgressBar->setValue(qBound(0, qRound(overall), 100));
+    m_statusPanel1->setText(trackoutput::completedText(overall));
+    if (CurrentItem && !(percent == 100.0 && flgCancel))
+        CurrentItem->setText(ColumnPercent, trackoutput::percentColumnText(percent));
+    // Events that still come after StopGrab repeat the Cancel, which is harmless.
+    if (flgCancel)
+        cmdCancel_Click();
+    // Only exactly 100 ends a track; the grabber sends it once, after the file is complete.
+    if (percent == 100.0)
+        TrackGrabbing = false;
+}
+
+void FormMain::AudioCDGrabber2_GrabRetry(int, qint64)
+{
+    m_dialogs.ask(this, {QString(), apptext::title(), MessageBox::Buttons::Ok,
+                         MessageBox::Icon::None, MessageBox::Answer::Ok});
+}
+
+void FormMain::AudioCDGrabber2_GrabFailed(const QString& description)
+{
+    // A failure that arrives after the track has ended or was cancelled has nothing to stop.
+    if (!TrackGrabbing)
+        return;
+    TrackGrabbing = false;
+    reportConversionError(description);
+}
+
+void FormMain::cmdCancel_Click()
+{
+    pbProgressBar->setValue(0);
+    AudioCDGrabber2->StopGrab();
+    flgCancel = true;
+    Cmdgrab->setEnabled(true);
+    Command3->setEnabled(true);
+    Command1->setEnabled(true);
+    TrackGrabbing = false;
+}
+
+void FormMain::Combo2_Click(const QString& text)
+{
+    Grabbing = false;
+    const std::optional<quint8> code = trackoutput::formatCode(text);
+    if (!code)
+        return;
+    OutputFormat = *code;
+    // Only WAV is remembered as the last format; a choice of another format is not saved.
+    if (OutputFormat == trackoutput::FormatWav)
+        m_mainSettings.LastOutputFormat = text;
+}
+
+void FormMain::C1_Click()
+{
+    switch (OutputFormat) {
+    case trackoutput::FormatWav:
+        m_dialogs.ask(this, {QStringLiteral("Options for WAV format are not available!"),
+                             apptext::title(), MessageBox::Buttons::Ok, MessageBox::Icon::None,
+                             MessageBox::Answer::Ok});
+        break;
+    case trackoutput::FormatMp3:
+    case trackoutput::FormatWma:
+    case trackoutput::FormatOgg:
+        // The encoder's settings dialog opens here, modal and owned by this window, once the
+        // dialogs exist.
+        break;
+    default:
+        break;
+    }
+}
+
+void FormMain::C2_Click()
+{
+    const QString folder =
+        m_dialogs.chooseFolder(this, QStringLiteral("Select a folder"), txtFolder->text());
+    // An empty answer is a cancelled choice.
+    if (folder.isEmpty())
+        return;
+    txtFolder->setText(folder);
+    m_mainSettings.OutputFolder = folder;
 }

@@ -75,6 +75,26 @@ private:
     void Combo1_Click(int index);
     void AudioCDGrabber2_MediaChange();
 
+    // The grab: Convert walks the checked rows and grabs them one by one; progress, retries,
+    // failures and Cancel arrive while it waits for each track.
+    void Cmdgrab_Click();
+    // Returns false when the batch stopped early (cancelled, or no output folder) and has put
+    // the controls back itself; true when the finishing steps are due.
+    bool grabCheckedRows();
+    void stopBatch();
+    void GrabCurrentTrack(const QString& trackName);
+    void DockProgressBar();
+    void reportConversionError(const QString& description);
+    void AudioCDGrabber2_OperationProgress(double percent);
+    void AudioCDGrabber2_GrabRetry(int retry, qint64 sector);
+    void AudioCDGrabber2_GrabFailed(const QString& description);
+    void cmdCancel_Click();
+
+    // Output format and folder.
+    void Combo2_Click(const QString& text);
+    void C1_Click();
+    void C2_Click();
+
     std::unique_ptr<CdGrabber> AudioCDGrabber2;
     UserDialogs& m_dialogs;
     OutputFile* AudioFile = nullptr;
@@ -82,6 +102,12 @@ private:
     quint8 OutputFormat = 0;
     bool IgnoreFreeDBClick = true;
     bool TrackGrabbing = false;
+    // The batch loop is working on a row.
+    bool Grabbing = false;
+    // Checked rows counted when the batch started, and those reached so far.
+    int TracksToGrab = 0;
+    int TracksStarted = 0;
+    bool flgCancel = false;
     QTreeWidgetItem* CurrentItem = nullptr;
     // The drive the user chose in the drive list, kept across re-reads.
     QString m_chosenDrive;

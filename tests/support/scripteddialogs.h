@@ -14,6 +14,9 @@ public:
     QList<MessageBox::Answer> answers;
     QStringList folders;
     int folderRequests = 0;
+    // The title and start folder of the last folder choice.
+    QString folderTitle;
+    QString folderStart;
 
     MessageBox::Answer ask(QWidget*, const MessageBox& box) override
     {
@@ -21,9 +24,11 @@ public:
         return answers.isEmpty() ? box.defaultAnswer : answers.takeFirst();
     }
 
-    QString chooseFolder(QWidget*, const QString&, const QString&) override
+    QString chooseFolder(QWidget*, const QString& title, const QString& start) override
     {
         ++folderRequests;
+        folderTitle = title;
+        folderStart = start;
         return folders.isEmpty() ? QString() : folders.takeFirst();
     }
 };

@@ -1,5 +1,9 @@
 #include "scriptedgrabber.h"
 
+#include <QTimer>
+
+#include <utility>
+
 ScriptedGrabber::Drive ScriptedGrabber::drive(const QString& letter, QList<int> tracksPerSession)
 {
     Drive d{
@@ -103,5 +107,25 @@ qint64 ScriptedGrabber::TrackSectors() const
 Status ScriptedGrabber::GrabTrack(const QString& path)
 {
     calls << QStringLiteral("GrabTrack ") + path;
-    return check(QStringLiteral("GrabTrack"));
+    grabs << GrabCall{path, m_session, m_track};
+    if (Status s = check(QStringLiteral("GrabTrack")); !s.ok())
+        return s;
+    if (!grabScripts.isEmpty())
+        QTimer::singleShot(0, this,
+                           [this, script = grabScripts.takeFirst()] { playGrabScript(script); });
+    return {};
+}
+
+void ScriptedGrabber::playGrabScript(GrabScript script)
+{
+    // One event per turn, each scheduled only after the previous one was handled, as a worker
+    // thread's queued signals would arrive.
+    if (!script.progress.isEmpty()) {
+        emit OperationProgress(script.progress.takeFirst());
+    } else if (!script.failure.isEmpty()) {
+        emit GrabFailed(std::exchange(script.failure, QString()));
+    } else {
+        return;
+    }
+    QTimer::singleShot(0, this, [this, script] { playGrabScript(script); });
 }

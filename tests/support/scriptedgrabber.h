@@ -25,13 +25,40 @@ public:
         QList<QList<Track>> sessions;
     };
 
+    // What one GrabTrack() call does once it has returned: the progress events it raises, one per
+    // turn of the event loop, and then, when failure is set, a GrabFailed() with that text.
+    struct GrabScript {
+        QList<double> progress;
+        QString failure;
+    };
+    // One GrabTrack() call as the grabber saw it.
+    struct GrabCall {
+        QString path;
+        int session = 0;
+        int track = 0;
+    };
+
     class Output final : public OutputFile
     {
     public:
         bool ReadFlag() const override { return readFlag; }
         void SetReadFlag(bool flag) override { readFlag = flag; }
+        Status SetMP3Format(const Mp3EncoderSettings& settings) override
+        {
+            mp3 = settings;
+            return {};
+        }
+        bool IsOGGFormatValid(int, int, int, int, int) const override { return true; }
+        Status SetOGGFormat(int, int, int, int, int, qint16) override { return {}; }
+        Status SetWMAProfile(int profile) override
+        {
+            wmaProfile = profile;
+            return {};
+        }
         QString FormatString() const override { return QStringLiteral("scripted"); }
         bool readFlag = false;
+        Mp3EncoderSettings mp3;
+        int wmaProfile = -1;
     };
 
     QList<Drive> drives;
@@ -40,6 +67,10 @@ public:
     bool busy = false;
     QStringList calls;
     Output output;
+    // Taken one per GrabTrack() call, in order; a call with no script left starts a grab that
+    // never reports anything.
+    QList<GrabScript> grabScripts;
+    QList<GrabCall> grabs;
 
     // A drive of sessions with the given track counts, all audio of one minute.
     static Drive drive(const QString& letter, QList<int> tracksPerSession);
@@ -71,8 +102,11 @@ public:
     Status SeekArray(qint64, int) override { return {}; }
 
     void raiseMediaChange() { emit MediaChange(); }
+    void raiseProgress(double percent) { emit OperationProgress(percent); }
+    void raiseGrabRetry(int retry, qint64 sector) { emit GrabRetry(retry, sector); }
 
 private:
+    void playGrabScript(GrabScript script);
     Status check(const QString& operation) const;
     const Drive* current() const;
     const Track* currentTrack() const;

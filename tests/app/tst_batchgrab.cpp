@@ -1,0 +1,598 @@
+#include "app/formmain.h"
+#include "grab/trackoutput.h"
+#include "scripteddialogs.h"
+#include "scriptedgrabber.h"
+#include "settings/cregister.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace
+{
+
+const QString tambrel = QStringLiteral("Tambrel");
+const QString conversionError = QStringLiteral("Error occured during conversion..\r\nError "
+                                               "Description:");
+
+const QStringList idleControls = {QStringLiteral("Cmdgrab"),   QStringLiteral("Command3"),
+                                  QStringLiteral("Combo1"),    QStringLiteral("C1"),
+                                  QStringLiteral("C2"),        QStringLiteral("Combo2"),
+                                  QStringLiteral("txtFolder"), QStringLiteral("TrackListView"),
+                                  QStringLiteral("Command1")};
+
+void store(const QString& name, const QString& value)
+{
+    QVERIFY(CRegister().REGSaveSetting(RegRoot::LocalMachine, SettingsPath, name, value));
+}
+
+// What the window showed right after it handled one progress event.
+struct Seen {
+    int bar = -1;
+    bool barVisible = false;
+    QString status;
+    QString column;
+    QTreeWidgetItem* selected = nullptr;
+};
+
+} // namespace
+
+class TestBatchGrab : public QObject
+{
+    Q_OBJECT
+
+    ScriptedGrabber* m_grabber = nullptr;
+    ScriptedDialogs m_dialogs;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<FormMain> m_window;
+    QList<Seen> m_seen;
+
+    // A started window on one drive whose sessions hold the given track counts, writing into
+    // the test's folder.
+    FormMain& openWindow(QList<int> tracksPerSession = {3})
+    {
+        auto grabber = std::make_unique<ScriptedGrabber>();
+        grabber->drives = {ScriptedGrabber::drive(QStringLiteral("/dev/sr0"), tracksPerSession)};
+        m_grabber = grabber.get();
+        m_window = std::make_unique<FormMain>(std::move(grabber), m_dialogs);
+        m_window->Form_Load();
+        folderBox()->setText(m_dir->path());
+        return *m_window;
+    }
+
+    template <typename T> T* control(const QString& name) const
+    {
+        T* widget = m_window->findChild<T*>(name);
+        if (!widget)
+            qFatal("no control %s", qPrintable(name));
+        return widget;
+    }
+
+    QTreeWidget* tracks() const { return control<QTreeWidget>(QStringLiteral("TrackListView")); }
+    QTreeWidgetItem* row(int index) const { return tracks()->topLevelItem(index); }
+    QProgressBar* bar() const { return control<QProgressBar>(QStringLiteral("pbProgressBar")); }
+    bool barVisible() const { return bar()->isVisibleTo(m_window.get()); }
+    QString status() const { return control<QLabel>(QStringLiteral("stBarStatusPanel1"))->text(); }
+    QLineEdit* folderBox() const { return control<QLineEdit>(QStringLiteral("txtFolder")); }
+    QComboBox* formats() const { return control<QComboBox>(QStringLiteral("Combo2")); }
+    bool enabled(const QString& name) const { return control<QWidget>(name)->isEnabled(); }
+    void click(const QString& name) { control<QPushButton>(name)->click(); }
+    QString output(const QString& file) const { return m_dir->path() + u'/' + file; }
+
+    // Runs the Convert command to its end. A batch that is still waiting after ten seconds is
+    // a fault: it is cancelled so that the test fails instead of hanging.
+    void convert()
+    {
+        bool stuck = false;
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        connect(&watchdog, &QTimer::timeout, m_window.get(), [&] {
+            stuck = true;
+            click(QStringLiteral("cmdCancel"));
+        });
+        watchdog.start(10000);
+        click(QStringLiteral("Cmdgrab"));
+        QVERIFY2(!stuck, "the batch never ended by itself");
+    }
+
+    void check(QList<int> rows)
+    {
+        for (int r : rows)
+            row(r)->setCheckState(FormMain::ColumnCheck, Qt::Checked);
+    }
+
+    // Records what the window shows after each progress event it handled.
+    void watchProgress()
+    {
+        connect(m_grabber, &CdGrabber::OperationProgress, m_window.get(), [this] {
+            m_seen << Seen{bar()->value(), barVisible(), status(),
+                           m_window->currentItem()->text(FormMain::ColumnPercent),
+                           tracks()->currentItem()};
+        });
+    }
+
+    QStringList grabbedPaths() const
+    {
+        QStringList paths;
+        for (const auto& grab : m_grabber->grabs)
+            paths << grab.path;
+        return paths;
+    }
+
+    void verifyBox(int index, const QString& text, const QString& title,
+                   MessageBox::Buttons buttons, MessageBox::Icon icon)
+    {
+        QVERIFY(index < m_dialogs.asked.size());
+        const MessageBox& box = m_dialogs.asked[index];
+        QCOMPARE(box.text, text);
+        QCOMPARE(box.title, title);
+        QCOMPARE(box.buttons, buttons);
+        QCOMPARE(box.icon, icon);
+    }
+
+    void verifyIdleAfterBatch()
+    {
+        for (const QString& name : idleControls)
+            QVERIFY2(enabled(name), qPrintable(name));
+        QVERIFY(!enabled(QStringLiteral("cmdCancel")));
+        QVERIFY(!m_window->trackGrabbing());
+    }
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void init()
+    {
+        m_dialogs = ScriptedDialogs();
+        m_seen.clear();
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        QFile::remove(CRegister::databasePath());
+    }
+
+    void cleanup()
+    {
+        m_window.reset();
+        QVERIFY(m_dialogs.answers.isEmpty());
+    }
+
+    void outputPath_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QString>("path");
+        const struct {
+            const char *tag, *folder, *name;
+            int format;
+            const char* path;
+        } rows[] = {
+            {"wav", "/music", "Session1_Track1", 1, "/music/Session1_Track1.wav"},
+            {"mp3", "/music", "Session1_Track3", 2, "/music/Session1_Track3.mp3"},
+            {"wma", "/m", "t", 3, "/m/t.wma"},
+            {"ogg", "/m", "t", 4, "/m/t.ogg"},
+            {"no format yet", "/m", "t", 0, "/m/t"},
+            {"unknown format", "/m", "t", 5, "/m/t"},
+            {"colon stays", "/m", "a/b:c?", 2, "/m/a-b:c-.mp3"},
+            {"every replaced character", "/m", "\"<>|/\\*?x", 1, "/m/--------x.wav"},
+            {"folder kept as it is", "/m/", "t", 1, "/m//t.wav"},
+        };
+        for (const auto& r : rows)
+            QTest::newRow(r.tag) << QString::fromUtf8(r.folder) << QString::fromUtf8(r.name)
+                                 << r.format << QString::fromUtf8(r.path);
+    }
+
+    void outputPath()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, name);
+        QFETCH(int, format);
+        QFETCH(QString, path);
+        QCOMPARE(trackoutput::outputPath(folder, name, format), path);
+    }
+
+    void formatCodes()
+    {
+        const QStringList texts = {QStringLiteral("WAV"), QStringLiteral("MP3"),
+                                   QStringLiteral("WMA"), QStringLiteral("OGG")};
+        for (int code = 1; code <= 4; ++code)
+            QCOMPARE(trackoutput::formatCode(texts[code - 1]), std::optional<quint8>(code));
+        for (const char* other : {"ogg", "FLAC", ""})
+            QCOMPARE(trackoutput::formatCode(QString::fromUtf8(other)), std::nullopt);
+    }
+
+    void progressTexts_data()
+    {
+        QTest::addColumn<int>("started");
+        QTest::addColumn<int>("toGrab");
+        QTest::addColumn<double>("percent");
+        QTest::addColumn<QString>("completed");
+        QTest::addColumn<QString>("column");
+        const struct {
+            const char* tag;
+            int started, toGrab;
+            double percent;
+            const char *completed, *column;
+        } rows[] = {
+            {"start", 1, 1, 0.0, "Completed: 0.00%", ".00%"},
+            {"half a percent", 1, 2, 0.5, "Completed: 0.25%", ".50%"},
+            {"one track", 1, 1, 25.5, "Completed: 25.50%", "25.50%"},
+            {"second of four", 2, 4, 50.0, "Completed: 37.50%", "50.00%"},
+            {"end", 1, 1, 100.0, "Completed: 100.00%", "100.00%"},
+            {"nothing to grab", 1, 0, 50.0, "Completed: 0.00%", "50.00%"},
+        };
+        for (const auto& r : rows)
+            QTest::newRow(r.tag) << r.started << r.toGrab << r.percent
+                                 << QString::fromUtf8(r.completed) << QString::fromUtf8(r.column);
+    }
+
+    void progressTexts()
+    {
+        QFETCH(int, started);
+        QFETCH(int, toGrab);
+        QFETCH(double, percent);
+        QFETCH(QString, completed);
+        QFETCH(QString, column);
+        QCOMPARE(trackoutput::completedText(trackoutput::overallPercent(started, toGrab, percent)),
+                 completed);
+        QCOMPARE(trackoutput::percentColumnText(percent), column);
+    }
+
+    void grabsCheckedRowsInListOrder()
+    {
+        openWindow({3});
+        check({0, 2});
+        m_grabber->grabScripts = {{{50, 100}, {}}, {{50, 100}, {}}};
+        watchProgress();
+        convert();
+
+        QCOMPARE(grabbedPaths(), QStringList({output(QStringLiteral("Session1_Track1.wav")),
+                                              output(QStringLiteral("Session1_Track3.wav"))}));
+        QCOMPARE(m_grabber->grabs[0].track, 0);
+        QCOMPARE(m_grabber->grabs[1].track, 2);
+        // Half of the first of two tracks is a quarter of the batch, half of the second three
+        // quarters; each grabbed row was the selected one.
+        QCOMPARE(m_seen.size(), 4);
+        QCOMPARE(m_seen[0].status, QStringLiteral("Completed: 25.00%"));
+        QCOMPARE(m_seen[2].status, QStringLiteral("Completed: 75.00%"));
+        QCOMPARE(m_seen[0].selected, row(0));
+        QCOMPARE(m_seen[2].selected, row(2));
+        QCOMPARE(row(0)->text(FormMain::ColumnPercent), QStringLiteral("100.00%"));
+        QCOMPARE(row(1)->text(FormMain::ColumnPercent), QStringLiteral("0%"));
+        QCOMPARE(row(2)->text(FormMain::ColumnPercent), QStringLiteral("100.00%"));
+
+        // Finishing: the completion text stays, the bar goes away.
+        QCOMPARE(status(), QStringLiteral("It is successful conversion"));
+        QVERIFY(!barVisible());
+        QCOMPARE(bar()->value(), 0);
+        verifyIdleAfterBatch();
+        QVERIFY(m_dialogs.asked.isEmpty());
+    }
+
+    void progressShowsInBarStatusAndColumn()
+    {
+        openWindow({1});
+        check({0});
+        m_grabber->grabScripts = {{{0, 25.5, 100}, {}}};
+        watchProgress();
+        convert();
+
+        QCOMPARE(m_seen.size(), 3);
+        const QStringList statuses = {QStringLiteral("Completed: 0.00%"),
+                                      QStringLiteral("Completed: 25.50%"),
+                                      QStringLiteral("Completed: 100.00%")};
+        const QStringList columns = {QStringLiteral(".00%"), QStringLiteral("25.50%"),
+                                     QStringLiteral("100.00%")};
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(m_seen[i].barVisible);
+            QCOMPARE(m_seen[i].status, statuses[i]);
+            QCOMPARE(m_seen[i].column, columns[i]);
+        }
+        QCOMPARE(m_seen[0].bar, 0);
+        QVERIFY(m_seen[1].bar == 25 || m_seen[1].bar == 26);
+        QCOMPARE(m_seen[2].bar, 100);
+    }
+
+    void onlyExactlyHundredEndsATrackAndCancelEndsTheBatch()
+    {
+        openWindow({2});
+        check({0, 1});
+        m_grabber->grabScripts = {{{99.999}, {}}};
+        watchProgress();
+        // Cancel, once the grab has had ample time to end if 99.999 ended it.
+        QStringList enabledAfterCancel;
+        QTimer::singleShot(700, m_window.get(), [&] {
+            click(QStringLiteral("cmdCancel"));
+            for (const QString& name : idleControls)
+                if (enabled(name))
+                    enabledAfterCancel << name;
+        });
+        QElapsedTimer clock;
+        clock.start();
+        convert();
+
+        QVERIFY(clock.elapsed() >= 700);
+        QCOMPARE(m_seen.size(), 1);
+        QCOMPARE(m_seen[0].column, QStringLiteral("100.00%"));
+        // Cancel itself gives back Convert, Play and Refresh; the rest follows when the batch
+        // notices.
+        QCOMPARE(enabledAfterCancel,
+                 QStringList({QStringLiteral("Cmdgrab"), QStringLiteral("Command3"),
+                              QStringLiteral("Command1")}));
+        QCOMPARE(m_grabber->grabs.size(), 1);
+        QVERIFY(m_grabber->calls.contains(QStringLiteral("StopGrab")));
+        QCOMPARE(status(), QStringLiteral("Canceling....."));
+        QVERIFY(barVisible());
+        QCOMPARE(bar()->value(), 0);
+        verifyIdleAfterBatch();
+        QVERIFY(m_dialogs.asked.isEmpty());
+
+        // The next batch starts afresh.
+        m_grabber->grabScripts = {{{100}, {}}, {{100}, {}}};
+        convert();
+        QCOMPARE(m_grabber->grabs.size(), 3);
+        QCOMPARE(status(), QStringLiteral("It is successful conversion"));
+    }
+
+    void lateEventAfterCancel_data()
+    {
+        QTest::addColumn<double>("late");
+        QTest::addColumn<QString>("column");
+        // A cancelled track's final 100 would claim a finished file: the column keeps its value.
+        QTest::newRow("100") << 100.0 << "50.00%";
+        QTest::newRow("60") << 60.0 << "60.00%";
+    }
+
+    void lateEventAfterCancel()
+    {
+        QFETCH(double, late);
+        QFETCH(QString, column);
+        openWindow({1});
+        check({0});
+        m_grabber->grabScripts = {{{50}, {}}};
+        QTimer::singleShot(300, m_window.get(), [&] {
+            click(QStringLiteral("cmdCancel"));
+            m_grabber->raiseProgress(late);
+        });
+        convert();
+        QCOMPARE(row(0)->text(FormMain::ColumnPercent), column);
+        // Cancel, once more for the late event, and once more when the batch ends.
+        QCOMPARE(m_grabber->calls.count(QStringLiteral("StopGrab")), 3);
+        QCOMPARE(status(), QStringLiteral("Canceling....."));
+    }
+
+    void nothingChecked()
+    {
+        openWindow({2});
+        convert();
+        QCOMPARE(m_dialogs.asked.size(), 1);
+        verifyBox(0, QStringLiteral("You must check on any list view item"),
+                  QStringLiteral("Warning"), MessageBox::Buttons::Ok, MessageBox::Icon::None);
+        QVERIFY(m_grabber->grabs.isEmpty());
+        QCOMPARE(status(), QStringLiteral("It is successful conversion"));
+        QVERIFY(!barVisible());
+        verifyIdleAfterBatch();
+    }
+
+    void missingFolderStopsTheBatch_data()
+    {
+        QTest::addColumn<bool>("removedDuringBatch");
+        QTest::addColumn<int>("grabbed");
+        QTest::newRow("missing from the start") << false << 0;
+        QTest::newRow("removed during the first track") << true << 1;
+    }
+
+    void missingFolderStopsTheBatch()
+    {
+        QFETCH(bool, removedDuringBatch);
+        QFETCH(int, grabbed);
+        openWindow({3});
+        check({0, 1, 2});
+        const QString folder = m_dir->path() + QStringLiteral("/rips");
+        QVERIFY(QDir().mkpath(folder));
+        folderBox()->setText(folder);
+        if (removedDuringBatch) {
+            m_grabber->grabScripts = {{{100}, {}}};
+            connect(m_grabber, &CdGrabber::OperationProgress, m_window.get(),
+                    [folder] { QDir(folder).removeRecursively(); });
+        } else {
+            QVERIFY(QDir(folder).removeRecursively());
+        }
+        convert();
+
+        QCOMPARE(m_grabber->grabs.size(), grabbed);
+        QCOMPARE(m_dialogs.asked.size(), 1);
+        verifyBox(
+            0, QStringLiteral(" The output folder doesn't exist,please change the output folder"),
+            tambrel, MessageBox::Buttons::Ok, MessageBox::Icon::None);
+        QCOMPARE(status(), QStringLiteral("Canceling....."));
+        QVERIFY(m_grabber->calls.contains(QStringLiteral("StopGrab")));
+        verifyIdleAfterBatch();
+    }
+
+    void existingFile_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<int>("grabbed");
+        QTest::newRow("keep it") << int(MessageBox::Answer::No) << 1;
+        QTest::newRow("overwrite it") << int(MessageBox::Answer::Yes) << 2;
+    }
+
+    void existingFile()
+    {
+        QFETCH(int, answer);
+        QFETCH(int, grabbed);
+        openWindow({2});
+        check({0, 1});
+        QFile existing(output(QStringLiteral("Session1_Track1.wav")));
+        QVERIFY(existing.open(QIODevice::WriteOnly));
+        existing.close();
+        m_dialogs.answers << MessageBox::Answer(answer);
+        m_grabber->grabScripts = {{{100}, {}}, {{100}, {}}};
+        convert();
+
+        // Only the question: a declined overwrite is no error.
+        QCOMPARE(m_dialogs.asked.size(), 1);
+        verifyBox(0, QStringLiteral("are you want to overwrite the existing file?"), tambrel,
+                  MessageBox::Buttons::YesNo, MessageBox::Icon::Question);
+        QCOMPARE(m_dialogs.asked[0].defaultAnswer, MessageBox::Answer::No);
+        QCOMPARE(m_grabber->grabs.size(), grabbed);
+        QCOMPARE(grabbedPaths().last(), output(QStringLiteral("Session1_Track2.wav")));
+        if (grabbed == 2)
+            QCOMPARE(grabbedPaths().first(), existing.fileName());
+        QCOMPARE(status(), QStringLiteral("It is successful conversion"));
+        verifyIdleAfterBatch();
+    }
+
+    void failedTrackIsToldAndTheBatchGoesOn_data()
+    {
+        QTest::addColumn<bool>("failsAtStart");
+        QTest::addColumn<QStringList>("descriptions");
+        QTest::newRow("GrabTrack fails")
+            << true
+            << QStringList{QStringLiteral("GrabTrack failed"), QStringLiteral("GrabTrack failed")};
+        QTest::newRow("fails during the track")
+            << false << QStringList{QStringLiteral("read error")};
+    }
+
+    void failedTrackIsToldAndTheBatchGoesOn()
+    {
+        QFETCH(bool, failsAtStart);
+        QFETCH(QStringList, descriptions);
+        openWindow({2});
+        check({0, 1});
+        if (failsAtStart)
+            m_grabber->failing = {QStringLiteral("GrabTrack")};
+        else
+            m_grabber->grabScripts = {{{10}, QStringLiteral("read error")}, {{100}, {}}};
+        convert();
+
+        QCOMPARE(m_grabber->grabs.size(), 2);
+        QCOMPARE(m_dialogs.asked.size(), descriptions.size());
+        for (int i = 0; i < descriptions.size(); ++i)
+            verifyBox(i, conversionError + descriptions[i], tambrel, MessageBox::Buttons::Ok,
+                      MessageBox::Icon::Critical);
+        QCOMPARE(status(), QStringLiteral("It is successful conversion"));
+        verifyIdleAfterBatch();
+
+        // A late failure report, with no track under way, is not told.
+        emit m_grabber->GrabFailed(QStringLiteral("late"));
+        QCOMPARE(m_dialogs.asked.size(), descriptions.size());
+    }
+
+    void pathFromTagNameAndFormat()
+    {
+        // A saved format the list doesn't know leaves no format chosen: no extension.
+        store(QStringLiteral("Last Output Format2"), QStringLiteral("FLAC"));
+        openWindow({58, 2});
+        check({57, 59});
+        m_grabber->grabScripts = {{{100}, {}}, {{100}, {}}};
+        convert();
+        QCOMPARE(grabbedPaths(), QStringList({output(QStringLiteral("Session1_Track58")),
+                                              output(QStringLiteral("Session2_Track2"))}));
+        QCOMPARE(m_grabber->grabs[0].session, 0);
+        QCOMPARE(m_grabber->grabs[0].track, 57);
+        QCOMPARE(m_grabber->grabs[1].session, 1);
+        QCOMPARE(m_grabber->grabs[1].track, 1);
+    }
+
+    void eventsWithoutABatchChangeNothing()
+    {
+        openWindow({1});
+        const int value = bar()->value();
+        m_grabber->raiseProgress(50);
+        m_grabber->raiseProgress(100);
+        QCOMPARE(status(), QStringLiteral("Ready"));
+        QCOMPARE(bar()->value(), value);
+        QVERIFY(!barVisible());
+        QCOMPARE(row(0)->text(FormMain::ColumnPercent), QStringLiteral("0%"));
+
+        // A retry is only told, with an empty text.
+        m_grabber->raiseGrabRetry(1, 4500);
+        QCOMPARE(m_dialogs.asked.size(), 1);
+        verifyBox(0, QString(), tambrel, MessageBox::Buttons::Ok, MessageBox::Icon::None);
+        QCOMPARE(status(), QStringLiteral("Ready"));
+    }
+
+    void closingDuringAGrabStopsIt()
+    {
+        auto& window = openWindow({2});
+        check({0, 1});
+        // The grab never reports anything; only the close ends it.
+        QTimer::singleShot(300, &window, [&window] { window.close(); });
+        convert();
+        QCOMPARE(m_grabber->grabs.size(), 1);
+        QCOMPARE(status(), QStringLiteral("Canceling....."));
+        const int stop = m_grabber->calls.indexOf(QStringLiteral("StopGrab"));
+        QVERIFY(stop >= 0);
+        QVERIFY(stop < m_grabber->calls.indexOf(QStringLiteral("Close")));
+    }
+
+    void formatChoice()
+    {
+        store(QStringLiteral("Last Output Format2"), QStringLiteral("OGG"));
+        auto& window = openWindow({});
+        QCOMPARE(window.outputFormat(), 4);
+        formats()->setCurrentText(QStringLiteral("MP3"));
+        QCOMPARE(window.outputFormat(), 2);
+        QCOMPARE(window.mainSettings().LastOutputFormat, QStringLiteral("OGG"));
+        formats()->setCurrentText(QStringLiteral("WAV"));
+        QCOMPARE(window.outputFormat(), 1);
+        formats()->setCurrentText(QStringLiteral("OGG"));
+        QCOMPARE(window.outputFormat(), 4);
+        QCOMPARE(window.mainSettings().LastOutputFormat, QStringLiteral("WAV"));
+    }
+
+    void settingsButton_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<int>("messages");
+        QTest::newRow("WAV") << "WAV" << 1;
+        QTest::newRow("MP3") << "MP3" << 0;
+        QTest::newRow("WMA") << "WMA" << 0;
+        QTest::newRow("OGG") << "OGG" << 0;
+    }
+
+    void settingsButton()
+    {
+        QFETCH(QString, format);
+        QFETCH(int, messages);
+        openWindow({});
+        formats()->setCurrentText(format);
+        click(QStringLiteral("C1"));
+        QCOMPARE(m_dialogs.asked.size(), messages);
+        if (messages)
+            verifyBox(0, QStringLiteral("Options for WAV format are not available!"), tambrel,
+                      MessageBox::Buttons::Ok, MessageBox::Icon::None);
+    }
+
+    void browse()
+    {
+        auto& window = openWindow({});
+        const QString before = folderBox()->text();
+        click(QStringLiteral("C2"));
+        QCOMPARE(m_dialogs.folderTitle, QStringLiteral("Select a folder"));
+        QCOMPARE(m_dialogs.folderStart, before);
+        QCOMPARE(folderBox()->text(), before);
+        QVERIFY(window.mainSettings().OutputFolder != before);
+
+        m_dialogs.folders << QStringLiteral("/srv/rips");
+        click(QStringLiteral("C2"));
+        QCOMPARE(m_dialogs.folderRequests, 2);
+        QCOMPARE(folderBox()->text(), QStringLiteral("/srv/rips"));
+        QCOMPARE(window.mainSettings().OutputFolder, QStringLiteral("/srv/rips"));
+    }
+};
+
+QTEST_MAIN(TestBatchGrab)
+#include "tst_batchgrab.moc"
