@@ -26,6 +26,14 @@ public:
     virtual Status encode(std::span<const qint16> interleaved) = 0;
     // Flushes everything and completes the file (headers, trailers).
     virtual Status finish() = 0;
+
+protected:
+    // Writes all bytes or fails with the device's own error text (e.g. a full disk).
+    static Status writeAll(QIODevice& out, const void* data, qint64 size);
+    // Moves to an absolute position, for headers that are fixed up at the end.
+    static Status seekTo(QIODevice& out, qint64 position);
+    // The failure for encode() or finish() without a successful begin().
+    static Failure notStarted();
 };
 
 // The encoder for a file extension (".wav", ".mp3", ".ogg", ".wma", compared without regard to
@@ -33,7 +41,8 @@ public:
 Result<std::unique_ptr<AudioEncoder>> makeEncoder(const QString& extension,
                                                   const EncoderSettings& settings);
 
-namespace encoders {
+namespace encoders
+{
 
 // Whether libvorbisenc accepts this managed-bitrate setup (bitrates in kbit/s, 0 = none).
 bool isOggFormatValid(int sampleRate, int channels, int bitrate, int minBitrate, int maxBitrate);
