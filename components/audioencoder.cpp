@@ -12,10 +12,16 @@
 
 Status AudioEncoder::writeAll(QIODevice& out, const void* data, qint64 size)
 {
-    if (size <= 0)
-        return {};
-    if (out.write(static_cast<const char*>(data), size) != size)
-        return Failure{QStringLiteral("Could not write the audio file: %1").arg(out.errorString())};
+    // A write that fills the disk writes what fits and reports no error; the next one fails with
+    // the reason, which is what the user needs to see.
+    const char* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const qint64 written = out.write(bytes, size);
+        if (written <= 0)
+            return Failure{QStringLiteral("Could not write the audio file: %1").arg(out.errorString())};
+        bytes += written;
+        size -= written;
+    }
     return {};
 }
 

@@ -49,6 +49,9 @@ CdioGrabber::CdioGrabber(QStringList imagePaths, QObject* parent)
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this,
             [this] { m_settleTimer.start(); });
 
+    m_reapTimer.setInterval(500);
+    connect(&m_reapTimer, &QTimer::timeout, this, &CdioGrabber::reapStoppedJobs);
+
     m_pollTimer.setInterval(MediaPollMs);
     connect(&m_pollTimer, &QTimer::timeout, this, &CdioGrabber::pollDrives);
 }
@@ -268,6 +271,9 @@ void CdioGrabber::Close()
         return;
     Abort();
     m_closed = true;
+    // Waits for every grab thread: nothing may run on after the grabber is gone.
+    m_stoppedJobs.clear();
+    m_reapTimer.stop();
     m_pollTimer.stop();
     m_settleTimer.stop();
     if (!m_watcher.files().isEmpty())
@@ -278,12 +284,115 @@ void CdioGrabber::Close()
     m_currentDrive = 0;
 }
 
-Status CdioGrabber::GrabTrack(const QString&)
+bool CdioGrabber::Busy() const
 {
-    return Failure{tr("Grabbing is not available yet.")};
+    return (m_job && !m_job->isFinished()) ||
+           std::any_of(m_stoppedJobs.begin(), m_stoppedJobs.end(),
+                       [](const auto& job) { return !job->isFinished(); });
 }
 
-void CdioGrabber::StopGrab() {}
+Status CdioGrabber::GrabTrack(const QString& path)
+{
+    if (m_closed)
+        return Failure{tr("The grabber has been closed.")};
+    if (m_job && !m_job->isFinished())
+        return Failure{tr("A track is being grabbed already.")};
+    const Drive* drive = current();
+    const Track* track = currentTrack();
+    if (!drive || !track) {
+        if (drive && !drive->discError.isEmpty())
+            return Failure{drive->discError};
+        return Failure{tr("There is no track to grab: the drive holds no disc.")};
+    }
+    if (track->type != TrackTypeAudio)
+        return Failure{tr("Track %1 is a data track; only audio tracks can be grabbed.")
+                           .arg(m_currentTrack + 1)};
+
+    Result<std::unique_ptr<AudioEncoder>> encoder =
+        makeEncoder(QFileInfo(path).suffix(), m_audioFile.settings());
+    if (!encoder.ok())
+        return Failure{encoder.error()};
+
+    // Events come from the grab's threads; they are handed to this object's thread, and those
+    // of a grab that has been stopped or replaced meanwhile are dropped there.
+    const quint64 id = ++m_jobId;
+    GrabJob::Events events;
+    events.progress = [this, id](double percent) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, id, percent] {
+                if (id == m_jobId && m_job)
+                    emit OperationProgress(percent);
+            },
+            Qt::QueuedConnection);
+    };
+    events.retry = [this, id](int retry, qint64 sector) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, id, retry, sector] {
+                if (id == m_jobId && m_job)
+                    emit GrabRetry(retry, sector);
+            },
+            Qt::QueuedConnection);
+    };
+    events.finished = [this, id] {
+        QMetaObject::invokeMethod(
+            this,
+            [this, id] {
+                if (id != m_jobId || !m_job)
+                    return;
+                jobEnded(id);
+                emit OperationProgress(100.0);
+            },
+            Qt::QueuedConnection);
+    };
+    events.failed = [this, id](const QString& description) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, id, description] {
+                if (id != m_jobId || !m_job)
+                    return;
+                jobEnded(id);
+                emit GrabFailed(description);
+            },
+            Qt::QueuedConnection);
+    };
+
+    GrabJob::Source source{drive->letter, drive->isImage, track->firstSector, track->sectors};
+    auto job = std::make_unique<GrabJob>(source, path, encoder.take(), std::move(events));
+    if (Status s = job->start(); !s.ok())
+        return s;
+    m_job = std::move(job);
+    return {};
+}
+
+void CdioGrabber::jobEnded(quint64 job)
+{
+    if (job == m_jobId && m_job) {
+        m_job->waitFinished(StopWaitMs);
+        m_stoppedJobs.push_back(std::move(m_job));
+        m_reapTimer.start();
+    }
+}
+
+void CdioGrabber::StopGrab()
+{
+    if (!m_job)
+        return;
+    ++m_jobId;
+    m_job->stop();
+    m_job->waitFinished(StopWaitMs);
+    m_stoppedJobs.push_back(std::move(m_job));
+    m_reapTimer.start();
+    reapStoppedJobs();
+}
+
+void CdioGrabber::reapStoppedJobs()
+{
+    std::erase_if(m_stoppedJobs, [](const auto& job) { return job->isFinished(); });
+    if (m_stoppedJobs.empty())
+        m_reapTimer.stop();
+}
 
 Status CdioGrabber::OpenArrayRead()
 {

@@ -2,6 +2,7 @@
 
 #include "components/audiooutputfile.h"
 #include "components/cdgrabber.h"
+#include "components/grabjob.h"
 
 #include <QDateTime>
 #include <QFileSystemWatcher>
@@ -46,7 +47,7 @@ public:
 
     OutputFile* AudioFile() override { return &m_audioFile; }
 
-    bool Busy() const override { return false; }
+    bool Busy() const override;
     void Abort() override;
     void Close() override;
 
@@ -59,6 +60,8 @@ public:
 
     // How often a physical drive is asked whether its medium changed.
     static constexpr int MediaPollMs = 1500;
+    // How long StopGrab waits for the grab's threads; a drive stuck in a read finishes later.
+    static constexpr int StopWaitMs = 150;
 
 private:
     struct CdioDeleter {
@@ -101,6 +104,8 @@ private:
     void watchImages();
     void checkImages();
     void pollDrives();
+    void reapStoppedJobs();
+    void jobEnded(quint64 job);
     static FileStamp stampOf(const QString& path);
 
     QStringList m_imagePaths;
@@ -113,4 +118,10 @@ private:
     QTimer m_settleTimer;
     QTimer m_pollTimer;
     bool m_closed = false;
+
+    // The running grab, and grabs that were stopped but whose threads have not ended yet.
+    std::unique_ptr<GrabJob> m_job;
+    quint64 m_jobId = 0;
+    std::vector<std::unique_ptr<GrabJob>> m_stoppedJobs;
+    QTimer m_reapTimer;
 };

@@ -1,0 +1,250 @@
+#include "components/grabjob.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSaveFile>
+
+#include <cdio/cdio.h>
+#include <cdio/paranoia/cdda.h>
+#include <cdio/paranoia/paranoia.h>
+
+#include <cstring>
+
+static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN,
+              "Disc audio is little-endian; reading it as host samples needs a little-endian host");
+
+namespace
+{
+
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("GrabJob", text);
+}
+
+struct CdioCloser {
+    void operator()(CdIo_t* cdio) const { cdio_destroy(cdio); }
+};
+struct DriveCloser {
+    void operator()(cdrom_drive_t* drive) const { cdio_cddap_close_no_free_cdio(drive); }
+};
+struct ParanoiaFreer {
+    void operator()(cdrom_paranoia_t* paranoia) const { cdio_paranoia_free(paranoia); }
+};
+
+// Paranoia's callback carries no context of its own; each reader thread says where its events go.
+struct ParanoiaWatch {
+    const GrabJob::Events* events = nullptr;
+    int retries = 0;
+    bool skipped = false;
+    long skippedAt = 0;
+};
+thread_local ParanoiaWatch* paranoiaWatch = nullptr;
+
+void paranoiaCallback(long position, paranoia_cb_mode_t mode)
+{
+    ParanoiaWatch* watch = paranoiaWatch;
+    if (!watch)
+        return;
+    const qint64 sector = position / (GrabJob::SectorBytes / 2);
+    if (mode == PARANOIA_CB_READERR || mode == PARANOIA_CB_SCRATCH) {
+        ++watch->retries;
+        if (watch->events->retry)
+            watch->events->retry(watch->retries, sector);
+    } else if (mode == PARANOIA_CB_SKIP) {
+        watch->skipped = true;
+        watch->skippedAt = long(sector);
+    }
+}
+
+// Reads on a physical drive give up on a sector after this many tries.
+constexpr int ParanoiaMaxRetries = 20;
+
+} // namespace
+
+GrabJob::GrabJob(Source source, QString targetPath, std::unique_ptr<AudioEncoder> encoder,
+                 Events events)
+    : m_source(std::move(source)), m_targetPath(std::move(targetPath)),
+      m_encoder(std::move(encoder)), m_events(std::move(events))
+{
+}
+
+GrabJob::~GrabJob()
+{
+    stop();
+    if (m_reader.joinable())
+        m_reader.join();
+    if (m_writer.joinable())
+        m_writer.join();
+}
+
+Status GrabJob::start()
+{
+    m_file = std::make_unique<QSaveFile>(m_targetPath);
+    // Unbuffered: the encoders write in large blocks anyway, and a failed write then says why
+    // (a full disk, say) instead of failing later without a reason.
+    if (!m_file->open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return Failure{tr("Cannot write the file %1: %2").arg(m_targetPath, m_file->errorString())};
+    m_threadsRunning = 2;
+    m_reader = std::thread([this] { readLoop(); });
+    m_writer = std::thread([this] { encodeLoop(); });
+    return {};
+}
+
+void GrabJob::stop()
+{
+    m_stop = true;
+    const std::lock_guard lock(m_mutex);
+    m_changed.notify_all();
+}
+
+bool GrabJob::waitFinished(int milliseconds)
+{
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                              [this] { return m_threadsRunning.load() == 0; });
+}
+
+void GrabJob::readLoop()
+{
+    std::unique_ptr<CdIo_t, CdioCloser> cdio;
+    std::unique_ptr<cdrom_drive_t, DriveCloser> drive;
+    std::unique_ptr<cdrom_paranoia_t, ParanoiaFreer> paranoia;
+    ParanoiaWatch watch{&m_events};
+    QString error;
+
+    if (m_source.isImage) {
+        // An image can't jitter: its sectors are read straight, without paranoia's verification
+        // (which costs ten times the read there).
+        cdio.reset(cdio_open(QFile::encodeName(m_source.device).constData(), DRIVER_UNKNOWN));
+        if (!cdio)
+            error = tr("The disc image %1 cannot be opened.").arg(m_source.device);
+    } else {
+        cdio.reset(cdio_open(QFile::encodeName(m_source.device).constData(), DRIVER_DEVICE));
+        if (cdio)
+            drive.reset(cdio_cddap_identify_cdio(cdio.get(), CDDA_MESSAGE_FORGETIT, nullptr));
+        if (drive && cdio_cddap_open(drive.get()) == 0)
+            paranoia.reset(cdio_paranoia_init(drive.get()));
+        if (!paranoia) {
+            error = tr("The drive %1 cannot be opened for reading audio.").arg(m_source.device);
+        } else {
+            // Full verification, but a sector that stays unreadable ends the grab rather than
+            // the read hanging on it forever.
+            cdio_paranoia_modeset(paranoia.get(), PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
+            cdio_paranoia_seek(paranoia.get(), int32_t(m_source.firstSector), SEEK_SET);
+            paranoiaWatch = &watch;
+        }
+    }
+
+    for (qint64 done = 0; error.isEmpty() && done < m_source.sectors && !m_stop;) {
+        const int count = int(std::min<qint64>(ChunkSectors, m_source.sectors - done));
+        Chunk chunk;
+        chunk.samples.resize(size_t(count) * FramesPerSector * 2);
+        if (m_source.isImage) {
+            const qint64 sector = m_source.firstSector + done;
+            if (cdio_read_audio_sectors(cdio.get(), chunk.samples.data(), lsn_t(sector),
+                                        uint32_t(count)) != DRIVER_OP_SUCCESS)
+                error = tr("The disc image %1 cannot be read at sector %2.")
+                            .arg(m_source.device)
+                            .arg(sector);
+        } else {
+            for (int s = 0; s < count && !m_stop; ++s) {
+                const int16_t* sector = cdio_paranoia_read_limited(paranoia.get(), paranoiaCallback,
+                                                                   ParanoiaMaxRetries);
+                if (!sector || watch.skipped) {
+                    error = tr("The disc cannot be read at sector %1: the read failed after %2 "
+                               "tries.")
+                                .arg(m_source.firstSector + done + s)
+                                .arg(ParanoiaMaxRetries);
+                    break;
+                }
+                std::memcpy(chunk.samples.data() + size_t(s) * FramesPerSector * 2, sector,
+                            SectorBytes);
+            }
+        }
+        if (!error.isEmpty() || m_stop)
+            break;
+        done += count;
+
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_queue.size() < QueueLimit || m_stop; });
+        m_queue.push_back(std::move(chunk));
+        m_changed.notify_all();
+    }
+    paranoiaWatch = nullptr;
+
+    const std::lock_guard lock(m_mutex);
+    m_readerDone = true;
+    m_readError = error;
+    if (--m_threadsRunning == 0)
+        m_finished = true;
+    m_changed.notify_all();
+}
+
+void GrabJob::encodeLoop()
+{
+    const qint64 totalFrames = m_source.sectors * FramesPerSector;
+    qint64 framesDone = 0;
+    double lastReported = -1.0;
+    QElapsedTimer sinceReport;
+    sinceReport.start();
+    QString error;
+
+    if (Status s = m_encoder->begin(*m_file, totalFrames); !s.ok())
+        error = s.error();
+
+    while (error.isEmpty() && !m_stop) {
+        Chunk chunk;
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [this] { return !m_queue.empty() || m_readerDone || m_stop; });
+            if (m_stop)
+                break;
+            if (m_queue.empty()) {
+                error = m_readError;
+                break;
+            }
+            chunk = std::move(m_queue.front());
+            m_queue.pop_front();
+            m_changed.notify_all();
+        }
+        if (Status s = m_encoder->encode(chunk.samples); !s.ok()) {
+            error = s.error();
+            break;
+        }
+        framesDone += qint64(chunk.samples.size() / 2);
+        // Exactly 100 is kept for the end, once the file is in place.
+        const double percent =
+            100.0 * double(framesDone) / double(std::max<qint64>(1, totalFrames));
+        if (percent < 100.0 && (percent - lastReported >= 1.0 || sinceReport.elapsed() >= 250)) {
+            lastReported = percent;
+            sinceReport.restart();
+            if (m_events.progress)
+                m_events.progress(percent);
+        }
+    }
+
+    bool done = false;
+    if (error.isEmpty() && !m_stop) {
+        if (Status s = m_encoder->finish(); !s.ok())
+            error = s.error();
+        else if (!m_file->commit())
+            error = tr("Cannot write the file %1: %2").arg(m_targetPath, m_file->errorString());
+        else
+            done = true;
+    }
+    // Without a commit the temporary file goes away here, and an existing target stays.
+    m_file.reset();
+
+    if (done && m_events.finished)
+        m_events.finished();
+    else if (!done && !m_stop && m_events.failed)
+        m_events.failed(error);
+
+    // Let a reader blocked on a full queue see that nobody will take its chunks.
+    m_stop = true;
+    const std::lock_guard lock(m_mutex);
+    if (--m_threadsRunning == 0)
+        m_finished = true;
+    m_changed.notify_all();
+}

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "components/audioencoder.h"
+#include "components/encodersettings.h"
+
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// One track grabbed into one file, on two threads of its own: the reader takes the sectors off
+// the disc (paranoia on a drive, straight reads on an image) while the encoder thread encodes
+// and writes the previous ones, so neither waits for the other. The file is written under a
+// temporary name in the target's folder and takes the target's name only once it is complete;
+// a stopped or failed grab leaves no file behind and keeps an existing one.
+class GrabJob
+{
+public:
+    struct Source {
+        QString device; // device path or image file
+        bool isImage = false;
+        qint64 firstSector = 0;
+        qint64 sectors = 0;
+    };
+
+    // Called on the encoder or the reader thread.
+    struct Events {
+        std::function<void(double percent)> progress; // below 100, throttled
+        std::function<void(int retry, qint64 sector)> retry;
+        std::function<void()> finished; // the file is in place
+        std::function<void(const QString& description)> failed;
+    };
+
+    static constexpr int SectorBytes = 2352;
+    static constexpr int FramesPerSector = 588;
+    // Sectors per chunk handed from the reader to the encoder (one second of audio).
+    static constexpr int ChunkSectors = 75;
+
+    GrabJob(Source source, QString targetPath, std::unique_ptr<AudioEncoder> encoder,
+            Events events);
+    ~GrabJob(); // stops and joins
+
+    // Starts the threads; the file is created before this returns, so that a folder that can't
+    // be written fails at once.
+    Status start();
+    // Asks both threads to stop; returns at once.
+    void stop();
+    // Waits up to the given time for both threads to end; true when they have.
+    bool waitFinished(int milliseconds);
+    bool isFinished() const { return m_finished.load(); }
+
+private:
+    struct Chunk {
+        std::vector<qint16> samples;
+    };
+
+    void readLoop();
+    void encodeLoop();
+    void fail(const QString& description);
+
+    Source m_source;
+    QString m_targetPath;
+    std::unique_ptr<AudioEncoder> m_encoder;
+    Events m_events;
+    std::unique_ptr<class QSaveFile> m_file;
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Chunk> m_queue;
+    bool m_readerDone = false;
+    QString m_readError;
+    static constexpr size_t QueueLimit = 8;
+
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_finished{false};
+    std::atomic<int> m_threadsRunning{0};
+    std::thread m_reader;
+    std::thread m_writer;
+};

@@ -1,0 +1,295 @@
+#include "components/cdiograbber.h"
+#include "support/discimage.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace discimage;
+
+namespace
+{
+
+// A disc of a tone, noise, a data track and a long noise track, for every test here.
+const DiscSpec disc{{{TrackKind::Audio, 75 * 7 + 31, Content::Tone, 440},
+                     {TrackKind::Audio, 75 * 5, Content::Noise, 0},
+                     {TrackKind::Data, 150, Content::Silence, 0},
+                     {TrackKind::Audio, 75 * 240, Content::Noise, 0}},
+                    7};
+
+// Grabs one track of the image at cue into path and waits for its end: the description of a
+// failure, or nothing when the file was written.
+struct GrabOutcome {
+    bool started = false;
+    QString error;
+    QList<double> progress;
+};
+
+GrabOutcome grab(CdioGrabber& grabber, int track, const QString& path)
+{
+    GrabOutcome outcome;
+    QSignalSpy progress(&grabber, &CdGrabber::OperationProgress);
+    QSignalSpy failed(&grabber, &CdGrabber::GrabFailed);
+    (void)grabber.SetCurrentDrive(grabber.DriveCount());
+    (void)grabber.SetCurrentTrack(track);
+    const Status started = grabber.GrabTrack(path);
+    outcome.started = started.ok();
+    if (!started.ok()) {
+        outcome.error = started.error();
+        return outcome;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 60000 && failed.isEmpty() &&
+           (progress.isEmpty() || progress.last().at(0).toDouble() != 100.0))
+        QTest::qWait(5);
+    // Anything after the end would be a second end.
+    QTest::qWait(50);
+    for (const auto& args : std::as_const(progress))
+        outcome.progress << args.at(0).toDouble();
+    if (!failed.isEmpty())
+        outcome.error = failed.first().at(0).toString();
+    return outcome;
+}
+
+QString probe(const QString& file)
+{
+    QProcess ffprobe;
+    ffprobe.start(QStringLiteral("ffprobe"),
+                  {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                   QStringLiteral("stream=codec_name,sample_rate,channels:format=duration"),
+                   QStringLiteral("-of"), QStringLiteral("default=nw=1"), file});
+    ffprobe.waitForFinished(30000);
+    return QString::fromUtf8(ffprobe.readAllStandardOutput());
+}
+
+QStringList leftovers(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot);
+}
+
+// The child process of fullDiskLeavesNothing: grabs track 1 into argv[3] and says how it went.
+int grabChild(const QString& cue, const QString& path)
+{
+    CdioGrabber grabber({cue});
+    if (!grabber.Refresh().ok())
+        return 2;
+    const GrabOutcome outcome = grab(grabber, 0, path);
+    QTextStream(stdout) << outcome.error << Qt::endl;
+    return outcome.error.isEmpty() ? 0 : 3;
+}
+
+} // namespace
+
+class TestGrab : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_cue;
+    std::unique_ptr<CdioGrabber> m_grabber;
+
+    QString output(const QString& name) const
+    {
+        return m_dir.filePath(QStringLiteral("out/") + name);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_cue = m_dir.filePath(QStringLiteral("disc.cue"));
+        QVERIFY(!writeImage(m_cue, disc));
+    }
+
+    void init()
+    {
+        QDir(m_dir.filePath(QStringLiteral("out"))).removeRecursively();
+        QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("out"))));
+        m_grabber = std::make_unique<CdioGrabber>(QStringList{m_cue});
+        QVERIFY(m_grabber->Refresh().ok());
+    }
+
+    void cleanup() { m_grabber.reset(); }
+
+    void wavIsTheDiscsAudio_data()
+    {
+        QTest::addColumn<int>("track");
+        QTest::newRow("tone") << 0;
+        QTest::newRow("noise") << 1;
+    }
+
+    void wavIsTheDiscsAudio()
+    {
+        QFETCH(int, track);
+        const QString path = output(QStringLiteral("track.wav"));
+        const GrabOutcome outcome = grab(*m_grabber, track, path);
+        QVERIFY2(outcome.error.isEmpty(), qPrintable(outcome.error));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray wav = file.readAll();
+        QCOMPARE(wav.left(4), QByteArray("RIFF"));
+        const QByteArray pcm = trackPcm(disc, track);
+        QCOMPARE(wav.size(), 44 + pcm.size());
+        QVERIFY(wav.mid(44) == pcm);
+        // One end, exactly 100, and nothing else at 100 or beyond.
+        QCOMPARE(outcome.progress.count(100.0), 1);
+        QCOMPARE(outcome.progress.last(), 100.0);
+        QVERIFY(std::is_sorted(outcome.progress.begin(), outcome.progress.end()));
+        QCOMPARE(leftovers(m_dir.filePath(QStringLiteral("out"))),
+                 QStringList{QStringLiteral("track.wav")});
+        QVERIFY(!m_grabber->Busy());
+    }
+
+    void encodedFormatsDecode_data()
+    {
+        QTest::addColumn<QString>("extension");
+        QTest::addColumn<QString>("codec");
+        QTest::newRow("mp3") << "mp3"
+                             << "mp3";
+        QTest::newRow("ogg") << "ogg"
+                             << "vorbis";
+        QTest::newRow("wma") << "wma"
+                             << "wmav2";
+    }
+
+    void encodedFormatsDecode()
+    {
+        QFETCH(QString, extension);
+        QFETCH(QString, codec);
+        const QString path = output(QStringLiteral("Session1_Track1.") + extension);
+        const GrabOutcome outcome = grab(*m_grabber, 0, path);
+        QVERIFY2(outcome.error.isEmpty(), qPrintable(outcome.error));
+        QCOMPARE(outcome.progress.last(), 100.0);
+        const QString info = probe(path);
+        QVERIFY2(info.contains(QStringLiteral("codec_name=") + codec), qPrintable(info));
+        QVERIFY2(info.contains(QStringLiteral("sample_rate=44100")), qPrintable(info));
+        QVERIFY2(info.contains(QStringLiteral("channels=2")), qPrintable(info));
+        const double seconds = info.section(QStringLiteral("duration="), 1)
+                                   .section(QLatin1Char('\n'), 0, 0)
+                                   .toDouble();
+        QVERIFY2(qAbs(seconds - (75 * 7 + 31) / 75.0) < 0.1, qPrintable(info));
+    }
+
+    void refusedAtOnce_data()
+    {
+        QTest::addColumn<int>("track");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("data track") << 2 << "out/x.wav"
+                                    << "data track";
+        QTest::newRow("missing folder") << 0 << "gone/x.wav"
+                                        << "gone";
+        QTest::newRow("no extension") << 0 << "out/x"
+                                      << "extension";
+        QTest::newRow("unknown extension") << 0 << "out/x.flac"
+                                           << "flac";
+    }
+
+    void refusedAtOnce()
+    {
+        QFETCH(int, track);
+        QFETCH(QString, path);
+        QFETCH(QString, expected);
+        const GrabOutcome outcome = grab(*m_grabber, track, m_dir.filePath(path));
+        QVERIFY(!outcome.started);
+        QVERIFY2(outcome.error.contains(expected), qPrintable(outcome.error));
+        QVERIFY(leftovers(m_dir.filePath(QStringLiteral("out"))).isEmpty());
+        QVERIFY(!m_grabber->Busy());
+    }
+
+    void stopLeavesNoFileAndKeepsTheOldOne()
+    {
+        const QString path = output(QStringLiteral("long.mp3"));
+        {
+            QFile old(path);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("the file from before");
+        }
+        QSignalSpy progress(m_grabber.get(), &CdGrabber::OperationProgress);
+        (void)m_grabber->SetCurrentDrive(m_grabber->DriveCount());
+        (void)m_grabber->SetCurrentTrack(3);
+        QVERIFY(m_grabber->GrabTrack(path).ok());
+        QVERIFY(m_grabber->Busy());
+        QVERIFY(progress.wait(10000));
+        QElapsedTimer timer;
+        timer.start();
+        m_grabber->StopGrab();
+        QVERIFY2(timer.elapsed() < 200, qPrintable(QString::number(timer.elapsed())));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_grabber->Busy(), 200);
+        QCOMPARE(leftovers(m_dir.filePath(QStringLiteral("out"))),
+                 QStringList{QStringLiteral("long.mp3")});
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("the file from before"));
+        // Nothing of the stopped grab arrives later, certainly no end.
+        progress.clear();
+        QTest::qWait(300);
+        QVERIFY(progress.isEmpty());
+
+        // The grabber is ready for the next grab.
+        const GrabOutcome next = grab(*m_grabber, 0, output(QStringLiteral("next.wav")));
+        QVERIFY2(next.error.isEmpty(), qPrintable(next.error));
+    }
+
+    void unreadableSectorsFailTheGrab()
+    {
+        // The image loses its last part after the disc was read.
+        const QString cue = m_dir.filePath(QStringLiteral("cut.cue"));
+        QVERIFY(!writeImage(cue, disc));
+        CdioGrabber grabber({cue});
+        QVERIFY(grabber.Refresh().ok());
+        QVERIFY(QFile::resize(m_dir.filePath(QStringLiteral("cut.bin")), qint64(2352) * 75 * 9));
+        const QString path = output(QStringLiteral("cut.wav"));
+        const GrabOutcome outcome = grab(grabber, 1, path);
+        QVERIFY(outcome.started);
+        QVERIFY2(outcome.error.contains(QStringLiteral("cannot be read")),
+                 qPrintable(outcome.error));
+        QVERIFY(!outcome.progress.contains(100.0));
+        QVERIFY(leftovers(m_dir.filePath(QStringLiteral("out"))).isEmpty());
+    }
+
+    void fullDiskLeavesNothing_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("wav") << "full.wav";
+        QTest::newRow("mp3") << "full.mp3";
+    }
+
+    void fullDiskLeavesNothing()
+    {
+        QFETCH(QString, name);
+        // The child may write no file larger than 64 KiB, as on a disk that is full.
+        QProcess child;
+        child.setChildProcessModifier([] {
+            const rlimit limit{64 * 1024, 64 * 1024};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            signal(SIGXFSZ, SIG_IGN);
+        });
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--grab-child"), m_cue, output(name)});
+        QVERIFY(child.waitForFinished(60000));
+        const QString said = QString::fromUtf8(child.readAllStandardOutput());
+        QCOMPARE(child.exitCode(), 3);
+        QVERIFY2(said.contains(QStringLiteral("File too large")), qPrintable(said));
+        QVERIFY(leftovers(m_dir.filePath(QStringLiteral("out"))).isEmpty());
+    }
+};
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (argc == 4 && qstrcmp(argv[1], "--grab-child") == 0)
+        return grabChild(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    TestGrab test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_grab.moc"
