@@ -405,6 +405,10 @@ void FormMain::Form_Unload()
 
 void FormMain::Cmdgrab_Click()
 {
+    // Cancel gives Convert back before the running batch has noticed; a click in that moment
+    // would start a second batch inside the first, and the first would then go on grabbing.
+    if (Grabbing)
+        return;
     // While a track is still under way no batch starts; only the finishing steps run.
     if (!TrackGrabbing && !grabCheckedRows())
         return;

@@ -1,53 +1,41 @@
 #!/usr/bin/env bash
 # Grabs a generated 10-minute disc image to each format through the grabber component and times
-# the reference tools on the same audio with the same settings in the same run. Prints each
-# time (best of RUNS), the ratio to the reference, and the peak memory of our grab.
-# Usage: bench/grab.sh [BUILD_DIR]   (RUNS=3 by default)
+# the reference tools on the same audio with the same settings in the same run: cp of the .bin
+# for WAV, lame -b 128, oggenc -q 3, ffmpeg's wmav2 at 128 kbit/s. Runs alternate between ours
+# and the reference so that both see the same machine; each figure is the best of RUNS (5).
+# Prints wall and processor times (user + system), their ratios, and our peak memory.
+# Usage: bench/grab.sh [BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
-runs=${RUNS:-3}
+runs=${RUNS:-5}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 "$build/tests/support/makedisc" "$work/bench.cue" audio:10:00:noise >/dev/null
 bin="$work/bench.bin"
 
-# best_of CMD...: the smallest wall time of $runs runs, in seconds.
-best_of() {
-  local best=""
-  for _ in $(seq "$runs"); do
-    local start end t
-    start=$(date +%s.%N)
-    "$@" >/dev/null 2>&1
-    end=$(date +%s.%N)
-    t=$(echo "$end - $start" | bc -l)
-    if [ -z "$best" ] || [ "$(echo "$t < $best" | bc -l)" = 1 ]; then best=$t; fi
-  done
-  printf '%.3f' "$best"
-}
+min() { if [ -z "$1" ] || [ "$(echo "$2 < $1" | bc -l)" = 1 ]; then echo "$2"; else echo "$1"; fi; }
 
-# ours FORMAT: best time and peak memory (KB) of our grab into that format.
-ours() {
-  local best="" mem=0
+printf '%-5s %9s %9s %6s   %9s %9s %6s   %8s\n' format wall ref ratio cpu ref ratio "peak MB"
+measure() {
+  local format=$1
+  shift
+  local wall="" cpu="" rwall="" rcpu="" mem=0 w c m rw ru rs
   for _ in $(seq "$runs"); do
-    rm -f "$work/out.$1"
-    read -r t m < <("$build/bench/grabbench" "$work/bench.cue" 1 "$work/out.$1")
-    if [ -z "$best" ] || [ "$(echo "$t < $best" | bc -l)" = 1 ]; then best=$t; fi
+    rm -f "$work/out.$format"
+    read -r w c m < <("$build/bench/grabbench" "$work/bench.cue" 1 "$work/out.$format")
+    wall=$(min "$wall" "$w"); cpu=$(min "$cpu" "$c")
     [ "$m" -gt "$mem" ] && mem=$m
+    read -r rw ru rs < <( { /usr/bin/time -f '%e %U %S' "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -1)
+    rwall=$(min "$rwall" "$rw"); rcpu=$(min "$rcpu" "$(echo "$ru + $rs" | bc -l)")
   done
-  echo "$best $mem"
+  printf '%-5s %8.3fs %8.3fs %6.2f   %8.3fs %8.3fs %6.2f   %8.1f\n' "$format" \
+    "$wall" "$rwall" "$(echo "$wall / $rwall" | bc -l)" \
+    "$cpu" "$rcpu" "$(echo "$cpu / ($rcpu + 0.001)" | bc -l)" "$(echo "$mem / 1024" | bc -l)"
 }
 
-printf '%-5s %10s %10s %7s %9s\n' format ours reference ratio "peak MB"
-report() {
-  local format=$1 reference=$2
-  read -r mine mem < <(ours "$format")
-  printf '%-5s %9ss %9ss %7.2f %9.1f\n' "$format" "$mine" "$reference" \
-    "$(echo "$mine / $reference" | bc -l)" "$(echo "$mem / 1024" | bc -l)"
-}
-
-report wav "$(best_of cp "$bin" "$work/ref.bin")"
-report mp3 "$(best_of lame --quiet -r -s 44.1 --bitwidth 16 --little-endian -b 128 "$bin" "$work/ref.mp3")"
-report ogg "$(best_of oggenc --quiet -r -B 16 -C 2 -R 44100 -q 3 "$bin" -o "$work/ref.ogg")"
-report wma "$(best_of ffmpeg -nostdin -y -loglevel error -f s16le -ar 44100 -ac 2 -i "$bin" -c:a wmav2 -b:a 128k "$work/ref.wma")"
+measure wav cp "$bin" "$work/ref.bin"
+measure mp3 lame --quiet -r -s 44.1 --bitwidth 16 --little-endian -b 128 "$bin" "$work/ref.mp3"
+measure ogg oggenc --quiet -r -B 16 -C 2 -R 44100 -q 3 "$bin" -o "$work/ref.ogg"
+measure wma ffmpeg -nostdin -y -loglevel error -f s16le -ar 44100 -ac 2 -i "$bin" -c:a wmav2 -b:a 128k "$work/ref.wma"

@@ -137,8 +137,16 @@ void GrabJob::readLoop()
     }
 
     for (qint64 done = 0; error.isEmpty() && done < m_source.sectors && !m_stop;) {
-        const int count = int(std::min<qint64>(ChunkSectors, m_source.sectors - done));
+        const int chunkSectors = m_source.isImage ? ImageChunkSectors : DriveChunkSectors;
+        const int count = int(std::min<qint64>(chunkSectors, m_source.sectors - done));
         Chunk chunk;
+        {
+            const std::lock_guard lock(m_mutex);
+            if (!m_spare.empty()) {
+                chunk = std::move(m_spare.back());
+                m_spare.pop_back();
+            }
+        }
         chunk.samples.resize(size_t(count) * FramesPerSector * 2);
         if (m_source.isImage) {
             const qint64 sector = m_source.firstSector + done;
@@ -213,6 +221,10 @@ void GrabJob::encodeLoop()
             break;
         }
         framesDone += qint64(chunk.samples.size() / 2);
+        {
+            const std::lock_guard lock(m_mutex);
+            m_spare.push_back(std::move(chunk));
+        }
         // Exactly 100 is kept for the end, once the file is in place.
         const double percent =
             100.0 * double(framesDone) / double(std::max<qint64>(1, totalFrames));

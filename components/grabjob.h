@@ -38,8 +38,10 @@ public:
 
     static constexpr int SectorBytes = 2352;
     static constexpr int FramesPerSector = 588;
-    // Sectors per chunk handed from the reader to the encoder (one second of audio).
-    static constexpr int ChunkSectors = 75;
+    // Sectors per chunk handed from the reader to the encoder: one second of audio from a drive,
+    // four from an image, which reads far faster than any encoder.
+    static constexpr int DriveChunkSectors = 75;
+    static constexpr int ImageChunkSectors = 300;
 
     GrabJob(Source source, QString targetPath, std::unique_ptr<AudioEncoder> encoder,
             Events events);
@@ -72,6 +74,9 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<Chunk> m_queue;
+    // Chunks the encoder is done with, for the reader to fill again: no allocation, and no
+    // zero-filling of fresh memory, for every second of audio.
+    std::vector<Chunk> m_spare;
     bool m_readerDone = false;
     QString m_readError;
     static constexpr size_t QueueLimit = 8;

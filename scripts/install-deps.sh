@@ -8,7 +8,7 @@ packages=(
   libmp3lame-dev libvorbis-dev libogg-dev
   libavcodec-dev libavformat-dev libavutil-dev libswresample-dev
   libsqlite3-dev libasound2-dev libgtest-dev
-  sox ffmpeg lame mpg123 vorbis-tools bc
+  sox ffmpeg lame mpg123 vorbis-tools bc time
   xvfb xauth xdotool imagemagick
   fonts-dejavu-core
 )

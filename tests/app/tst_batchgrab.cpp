@@ -316,6 +316,8 @@ private slots:
             for (const QString& name : idleControls)
                 if (enabled(name))
                     enabledAfterCancel << name;
+            // Convert pressed before the batch has noticed the Cancel starts nothing.
+            click(QStringLiteral("Cmdgrab"));
         });
         QElapsedTimer clock;
         clock.start();
