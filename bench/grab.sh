@@ -27,7 +27,8 @@ measure() {
     read -r w c m < <("$build/bench/grabbench" "$work/bench.cue" 1 "$work/out.$format")
     wall=$(min "$wall" "$w"); cpu=$(min "$cpu" "$c")
     [ "$m" -gt "$mem" ] && mem=$m
-    read -r rw ru rs < <( { /usr/bin/time -f '%e %U %S' "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -1)
+    /usr/bin/time -o "$work/time" -f '%e %U %S' "$@" >/dev/null 2>&1
+    read -r rw ru rs <"$work/time"
     rwall=$(min "$rwall" "$rw"); rcpu=$(min "$rcpu" "$(echo "$ru + $rs" | bc -l)")
   done
   printf '%-5s %8.3fs %8.3fs %6.2f   %8.3fs %8.3fs %6.2f   %8.1f\n' "$format" \
