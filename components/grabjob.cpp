@@ -11,6 +11,8 @@
 
 #include <cstring>
 
+#include <fcntl.h>
+
 static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN,
               "Disc audio is little-endian; reading it as host samples needs a little-endian host");
 
@@ -189,6 +191,18 @@ void GrabJob::readLoop()
     m_changed.notify_all();
 }
 
+// The file is synced before it takes the target's name. Handing what has been written to the
+// disk as the grab goes, without waiting for it, leaves little for that final sync to wait for.
+void GrabJob::startWriteback(bool all)
+{
+    constexpr qint64 Step = 8 * 1024 * 1024;
+    const qint64 end = m_file->pos();
+    if (!all && end - m_writtenBack < Step)
+        return;
+    ::sync_file_range(m_file->handle(), m_writtenBack, end - m_writtenBack, SYNC_FILE_RANGE_WRITE);
+    m_writtenBack = end;
+}
+
 void GrabJob::encodeLoop()
 {
     const qint64 totalFrames = m_source.sectors * FramesPerSector;
@@ -221,6 +235,7 @@ void GrabJob::encodeLoop()
             break;
         }
         framesDone += qint64(chunk.samples.size() / 2);
+        startWriteback(false);
         {
             const std::lock_guard lock(m_mutex);
             m_spare.push_back(std::move(chunk));

@@ -63,13 +63,14 @@ private:
 
     void readLoop();
     void encodeLoop();
-    void fail(const QString& description);
+    void startWriteback(bool all);
 
     Source m_source;
     QString m_targetPath;
     std::unique_ptr<AudioEncoder> m_encoder;
     Events m_events;
     std::unique_ptr<class QSaveFile> m_file;
+    qint64 m_writtenBack = 0;
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
