@@ -358,7 +358,8 @@ Status CdioGrabber::GrabTrack(const QString& path)
             Qt::QueuedConnection);
     };
 
-    GrabJob::Source source{drive->letter, drive->isImage, track->firstSector, track->sectors};
+    GrabJob::Source source{drive->letter, drive->isImage, !drive->isImage || m_paranoiaOnImages,
+                           track->firstSector, track->sectors};
     auto job = std::make_unique<GrabJob>(source, path, encoder.take(), std::move(events));
     if (Status s = job->start(); !s.ok())
         return s;

@@ -115,14 +115,12 @@ void GrabJob::readLoop()
     ParanoiaWatch watch{&m_events};
     QString error;
 
-    if (m_source.isImage) {
-        // An image can't jitter: its sectors are read straight, without paranoia's verification
-        // (which costs ten times the read there).
-        cdio.reset(cdio_open(QFile::encodeName(m_source.device).constData(), DRIVER_UNKNOWN));
+    cdio.reset(cdio_open(QFile::encodeName(m_source.device).constData(),
+                         m_source.isImage ? DRIVER_UNKNOWN : DRIVER_DEVICE));
+    if (!m_source.paranoia) {
         if (!cdio)
             error = tr("The disc image %1 cannot be opened.").arg(m_source.device);
     } else {
-        cdio.reset(cdio_open(QFile::encodeName(m_source.device).constData(), DRIVER_DEVICE));
         if (cdio)
             drive.reset(cdio_cddap_identify_cdio(cdio.get(), CDDA_MESSAGE_FORGETIT, nullptr));
         if (drive && cdio_cddap_open(drive.get()) == 0)
@@ -139,7 +137,7 @@ void GrabJob::readLoop()
     }
 
     for (qint64 done = 0; error.isEmpty() && done < m_source.sectors && !m_stop;) {
-        const int chunkSectors = m_source.isImage ? ImageChunkSectors : DriveChunkSectors;
+        const int chunkSectors = m_source.paranoia ? DriveChunkSectors : ImageChunkSectors;
         const int count = int(std::min<qint64>(chunkSectors, m_source.sectors - done));
         Chunk chunk;
         {
@@ -150,7 +148,7 @@ void GrabJob::readLoop()
             }
         }
         chunk.samples.resize(size_t(count) * FramesPerSector * 2);
-        if (m_source.isImage) {
+        if (!m_source.paranoia) {
             const qint64 sector = m_source.firstSector + done;
             if (cdio_read_audio_sectors(cdio.get(), chunk.samples.data(), lsn_t(sector),
                                         uint32_t(count)) != DRIVER_OP_SUCCESS)

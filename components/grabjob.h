@@ -24,6 +24,8 @@ public:
     struct Source {
         QString device; // device path or image file
         bool isImage = false;
+        // Read through paranoia's verification (always on a drive; on an image only on request).
+        bool paranoia = true;
         qint64 firstSector = 0;
         qint64 sectors = 0;
     };
