@@ -365,6 +365,12 @@ void FormMain::Combo1_Click(int index)
 
 void FormMain::AudioCDGrabber2_MediaChange()
 {
+    // Rebuilding the list under a running batch would end the wait for the track being grabbed
+    // and hand its progress to other rows; the disc is read again once the batch has ended.
+    if (Grabbing || TrackGrabbing) {
+        m_discChangedDuringBatch = true;
+        return;
+    }
     ReadDisc();
     if (TrackListView->topLevelItemCount() > 1)
         chkFreedbInfo->setEnabled(true);
@@ -418,6 +424,13 @@ void FormMain::Cmdgrab_Click()
     pbProgressBar->hide();
     Command1->setEnabled(true);
     TrackGrabbing = false;
+    readDiscChangedDuringBatch();
+}
+
+void FormMain::readDiscChangedDuringBatch()
+{
+    if (std::exchange(m_discChangedDuringBatch, false))
+        AudioCDGrabber2_MediaChange();
 }
 
 bool FormMain::grabCheckedRows()
@@ -485,6 +498,7 @@ void FormMain::stopBatch()
     cmdCancel_Click();
     SetControlsEnabled(true);
     Grabbing = false;
+    readDiscChangedDuringBatch();
 }
 
 void FormMain::GrabCurrentTrack(const QString& trackName)

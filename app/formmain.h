@@ -74,6 +74,7 @@ private:
     void Form_Unload();
     void Combo1_Click(int index);
     void AudioCDGrabber2_MediaChange();
+    void readDiscChangedDuringBatch();
 
     // The grab: Convert walks the checked rows and grabs them one by one; progress, retries,
     // failures and Cancel arrive while it waits for each track.
@@ -108,6 +109,8 @@ private:
     int TracksToGrab = 0;
     int TracksStarted = 0;
     bool flgCancel = false;
+    // A disc change arrived while a batch ran; the disc is read when it ends.
+    bool m_discChangedDuringBatch = false;
     QTreeWidgetItem* CurrentItem = nullptr;
     // The drive the user chose in the drive list, kept across re-reads.
     QString m_chosenDrive;

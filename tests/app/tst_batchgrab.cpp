@@ -248,6 +248,36 @@ private slots:
         QCOMPARE(trackoutput::percentColumnText(percent), column);
     }
 
+    void discChangeWaitsForTheBatch_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("batch ends") << false;
+        QTest::newRow("batch cancelled") << true;
+    }
+
+    void discChangeWaitsForTheBatch()
+    {
+        QFETCH(bool, cancel);
+        openWindow({3});
+        check({0, 1});
+        m_grabber->grabScripts = {{{50, 100}, {}}, {{50, 100}, {}}};
+        // Mid-batch, a disc of four tracks takes the place of the old one.
+        connect(m_grabber, &CdGrabber::OperationProgress, m_window.get(), [&](double percent) {
+            if (percent != 50 || m_grabber->drives[0].sessions[0].size() == 4)
+                return;
+            m_grabber->drives[0].sessions[0] << ScriptedGrabber::Track{};
+            m_grabber->raiseMediaChange();
+            QCOMPARE(tracks()->topLevelItemCount(), 3);
+            if (cancel)
+                click(QStringLiteral("cmdCancel"));
+        });
+        convert();
+        QCOMPARE(m_grabber->grabs.size(), cancel ? 1 : 2);
+        QCOMPARE(tracks()->topLevelItemCount(), 4);
+        QVERIFY(m_dialogs.asked.isEmpty());
+        verifyIdleAfterBatch();
+    }
+
     void grabsCheckedRowsInListOrder()
     {
         openWindow({3});
