@@ -1,8 +1,5 @@
-#include "app/formmain.h"
 #include "grab/trackoutput.h"
-#include "scripteddialogs.h"
-#include "scriptedgrabber.h"
-#include "settings/cregister.h"
+#include "mainwindowtest.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -31,11 +28,6 @@ const QStringList idleControls = {QStringLiteral("Cmdgrab"),   QStringLiteral("C
                                   QStringLiteral("txtFolder"), QStringLiteral("TrackListView"),
                                   QStringLiteral("Command1")};
 
-void store(const QString& name, const QString& value)
-{
-    QVERIFY(CRegister().REGSaveSetting(RegRoot::LocalMachine, SettingsPath, name, value));
-}
-
 // What the window showed right after it handled one progress event.
 struct Seen {
     int bar = -1;
@@ -47,45 +39,29 @@ struct Seen {
 
 } // namespace
 
-class TestBatchGrab : public QObject
+class TestBatchGrab : public MainWindowTest
 {
     Q_OBJECT
 
-    ScriptedGrabber* m_grabber = nullptr;
-    ScriptedDialogs m_dialogs;
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<FormMain> m_window;
     QList<Seen> m_seen;
 
     // A started window on one drive whose sessions hold the given track counts, writing into
     // the test's folder.
     FormMain& openWindow(QList<int> tracksPerSession = {3})
     {
-        auto grabber = std::make_unique<ScriptedGrabber>();
-        grabber->drives = {ScriptedGrabber::drive(QStringLiteral("/dev/sr0"), tracksPerSession)};
-        m_grabber = grabber.get();
-        m_window = std::make_unique<FormMain>(std::move(grabber), m_dialogs);
+        makeWindow({ScriptedGrabber::drive(QStringLiteral("/dev/sr0"), tracksPerSession)});
         m_window->Form_Load();
         folderBox()->setText(m_dir->path());
         return *m_window;
     }
 
-    template <typename T> T* control(const QString& name) const
-    {
-        T* widget = m_window->findChild<T*>(name);
-        if (!widget)
-            qFatal("no control %s", qPrintable(name));
-        return widget;
-    }
-
-    QTreeWidget* tracks() const { return control<QTreeWidget>(QStringLiteral("TrackListView")); }
     QTreeWidgetItem* row(int index) const { return tracks()->topLevelItem(index); }
     QProgressBar* bar() const { return control<QProgressBar>(QStringLiteral("pbProgressBar")); }
     bool barVisible() const { return bar()->isVisibleTo(m_window.get()); }
     QString status() const { return control<QLabel>(QStringLiteral("stBarStatusPanel1"))->text(); }
     QLineEdit* folderBox() const { return control<QLineEdit>(QStringLiteral("txtFolder")); }
     QComboBox* formats() const { return control<QComboBox>(QStringLiteral("Combo2")); }
-    bool enabled(const QString& name) const { return control<QWidget>(name)->isEnabled(); }
     void click(const QString& name) { control<QPushButton>(name)->click(); }
     QString output(const QString& file) const { return m_dir->path() + u'/' + file; }
 
@@ -149,22 +125,15 @@ class TestBatchGrab : public QObject
     }
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-
     void init()
     {
-        m_dialogs = ScriptedDialogs();
+        startAfresh();
         m_seen.clear();
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
-        QFile::remove(CRegister::databasePath());
     }
 
-    void cleanup()
-    {
-        m_window.reset();
-        QVERIFY(m_dialogs.answers.isEmpty());
-    }
+    void cleanup() { closeWindow(); }
 
     void outputPath_data()
     {

@@ -1,8 +1,5 @@
 #include "app/disctext.h"
-#include "app/formmain.h"
-#include "scripteddialogs.h"
-#include "scriptedgrabber.h"
-#include "settings/cregister.h"
+#include "mainwindowtest.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -25,49 +22,13 @@ const QStringList commandControls = {
     QStringLiteral("txtFolder"),    QStringLiteral("chkFreedbInfo"),
     QStringLiteral("TrackListView")};
 
-QString setting(const QString& name)
-{
-    return CRegister().REGGetSetting(RegRoot::LocalMachine, SettingsPath, name,
-                                     QStringLiteral("<none>"));
-}
-
-void store(const QString& name, const QString& value)
-{
-    QVERIFY(CRegister().REGSaveSetting(RegRoot::LocalMachine, SettingsPath, name, value));
-}
-
 } // namespace
 
-class TestFormMain : public QObject
+class TestFormMain : public MainWindowTest
 {
     Q_OBJECT
 
-    // The grabber belongs to the window; the test keeps a pointer to script it.
-    ScriptedGrabber* m_grabber = nullptr;
-    ScriptedDialogs m_dialogs;
-    std::unique_ptr<FormMain> m_window;
-
-    FormMain& makeWindow(QList<ScriptedGrabber::Drive> drives, QSet<QString> failing = {})
-    {
-        auto grabber = std::make_unique<ScriptedGrabber>();
-        grabber->drives = std::move(drives);
-        grabber->failing = std::move(failing);
-        m_grabber = grabber.get();
-        m_window = std::make_unique<FormMain>(std::move(grabber), m_dialogs);
-        return *m_window;
-    }
-
-    template <typename T> T* control(const QString& name) const
-    {
-        T* widget = m_window->findChild<T*>(name);
-        if (!widget)
-            qFatal("no control %s", qPrintable(name));
-        return widget;
-    }
-
-    QTreeWidget* tracks() const { return control<QTreeWidget>(QStringLiteral("TrackListView")); }
     QComboBox* drives() const { return control<QComboBox>(QStringLiteral("Combo1")); }
-    bool enabled(const QString& name) const { return control<QWidget>(name)->isEnabled(); }
 
     QStringList trackNames() const
     {
@@ -78,23 +39,8 @@ class TestFormMain : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        // Settings go to a test folder, never to the user's own.
-        QStandardPaths::setTestModeEnabled(true);
-    }
-
-    void init()
-    {
-        m_dialogs = ScriptedDialogs();
-        QFile::remove(CRegister::databasePath());
-    }
-
-    void cleanup()
-    {
-        m_window.reset();
-        QVERIFY(m_dialogs.answers.isEmpty());
-    }
+    void init() { startAfresh(); }
+    void cleanup() { closeWindow(); }
 
     void controlsAsCreated_data()
     {

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "app/formmain.h"
+#include "scripteddialogs.h"
+#include "scriptedgrabber.h"
+#include "settings/cregister.h"
+
+#include <QFile>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <memory>
+
+// What the main window's tests share: a window on a scripted grabber and scripted dialogs, its
+// controls found by their names, and a settings store of its own.
+class MainWindowTest : public QObject
+{
+public:
+    MainWindowTest()
+    {
+        // Settings go to Qt's test folder, never to the user's own.
+        QStandardPaths::setTestModeEnabled(true);
+    }
+
+protected:
+    // The grabber belongs to the window; the test keeps a pointer to script it.
+    ScriptedGrabber* m_grabber = nullptr;
+    ScriptedDialogs m_dialogs;
+    std::unique_ptr<FormMain> m_window;
+
+    FormMain& makeWindow(QList<ScriptedGrabber::Drive> drives, QSet<QString> failing = {})
+    {
+        auto grabber = std::make_unique<ScriptedGrabber>();
+        grabber->drives = std::move(drives);
+        grabber->failing = std::move(failing);
+        m_grabber = grabber.get();
+        m_window = std::make_unique<FormMain>(std::move(grabber), m_dialogs);
+        return *m_window;
+    }
+
+    // A test starts without answers left over and without stored settings.
+    void startAfresh()
+    {
+        m_dialogs = ScriptedDialogs();
+        QFile::remove(CRegister::databasePath());
+    }
+
+    // Every scripted answer must have been asked for.
+    void closeWindow()
+    {
+        m_window.reset();
+        QVERIFY(m_dialogs.answers.isEmpty());
+    }
+
+    template <typename T> T* control(const QString& name) const
+    {
+        T* widget = m_window->findChild<T*>(name);
+        if (!widget)
+            qFatal("no control %s", qPrintable(name));
+        return widget;
+    }
+
+    QTreeWidget* tracks() const { return control<QTreeWidget>(QStringLiteral("TrackListView")); }
+    bool enabled(const QString& name) const { return control<QWidget>(name)->isEnabled(); }
+
+    static QString setting(const QString& name)
+    {
+        return CRegister().REGGetSetting(RegRoot::LocalMachine, SettingsPath, name,
+                                         QStringLiteral("<none>"));
+    }
+
+    static void store(const QString& name, const QString& value)
+    {
+        QVERIFY(CRegister().REGSaveSetting(RegRoot::LocalMachine, SettingsPath, name, value));
+    }
+};
