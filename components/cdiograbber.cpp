@@ -316,46 +316,33 @@ Status CdioGrabber::GrabTrack(const QString& path)
     // Events come from the grab's threads; they are handed to this object's thread, and those
     // of a grab that has been stopped or replaced meanwhile are dropped there.
     const quint64 id = ++m_jobId;
+    auto post = [this, id](auto handler) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, id, handler] {
+                if (id == m_jobId && m_job)
+                    handler();
+            },
+            Qt::QueuedConnection);
+    };
     GrabJob::Events events;
-    events.progress = [this, id](double percent) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, id, percent] {
-                if (id == m_jobId && m_job)
-                    emit OperationProgress(percent);
-            },
-            Qt::QueuedConnection);
+    events.progress = [this, post](double percent) {
+        post([this, percent] { emit OperationProgress(percent); });
     };
-    events.retry = [this, id](int retry, qint64 sector) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, id, retry, sector] {
-                if (id == m_jobId && m_job)
-                    emit GrabRetry(retry, sector);
-            },
-            Qt::QueuedConnection);
+    events.retry = [this, post](int retry, qint64 sector) {
+        post([this, retry, sector] { emit GrabRetry(retry, sector); });
     };
-    events.finished = [this, id] {
-        QMetaObject::invokeMethod(
-            this,
-            [this, id] {
-                if (id != m_jobId || !m_job)
-                    return;
-                jobEnded(id);
-                emit OperationProgress(100.0);
-            },
-            Qt::QueuedConnection);
+    events.finished = [this, post] {
+        post([this] {
+            retireJob();
+            emit OperationProgress(100.0);
+        });
     };
-    events.failed = [this, id](const QString& description) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, id, description] {
-                if (id != m_jobId || !m_job)
-                    return;
-                jobEnded(id);
-                emit GrabFailed(description);
-            },
-            Qt::QueuedConnection);
+    events.failed = [this, post](const QString& description) {
+        post([this, description] {
+            retireJob();
+            emit GrabFailed(description);
+        });
     };
 
     GrabJob::Source source{drive->letter, drive->isImage, !drive->isImage || m_paranoiaOnImages,
@@ -367,13 +354,12 @@ Status CdioGrabber::GrabTrack(const QString& path)
     return {};
 }
 
-void CdioGrabber::jobEnded(quint64 job)
+// The grab has ended; its threads are done or about to be.
+void CdioGrabber::retireJob()
 {
-    if (job == m_jobId && m_job) {
-        m_job->waitFinished(StopWaitMs);
-        m_stoppedJobs.push_back(std::move(m_job));
-        m_reapTimer.start();
-    }
+    m_job->waitFinished(StopWaitMs);
+    m_stoppedJobs.push_back(std::move(m_job));
+    m_reapTimer.start();
 }
 
 void CdioGrabber::StopGrab()
@@ -382,9 +368,7 @@ void CdioGrabber::StopGrab()
         return;
     ++m_jobId;
     m_job->stop();
-    m_job->waitFinished(StopWaitMs);
-    m_stoppedJobs.push_back(std::move(m_job));
-    m_reapTimer.start();
+    retireJob();
     reapStoppedJobs();
 }
 

@@ -109,7 +109,7 @@ private:
     void checkImages();
     void pollDrives();
     void reapStoppedJobs();
-    void jobEnded(quint64 job);
+    void retireJob();
     static FileStamp stampOf(const QString& path);
 
     QStringList m_imagePaths;

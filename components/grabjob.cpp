@@ -39,7 +39,6 @@ struct ParanoiaWatch {
     const GrabJob::Events* events = nullptr;
     int retries = 0;
     bool skipped = false;
-    long skippedAt = 0;
 };
 thread_local ParanoiaWatch* paranoiaWatch = nullptr;
 
@@ -55,7 +54,6 @@ void paranoiaCallback(long position, paranoia_cb_mode_t mode)
             watch->events->retry(watch->retries, sector);
     } else if (mode == PARANOIA_CB_SKIP) {
         watch->skipped = true;
-        watch->skippedAt = long(sector);
     }
 }
 
@@ -87,6 +85,8 @@ Status GrabJob::start()
     // (a full disk, say) instead of failing later without a reason.
     if (!m_file->open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return Failure{tr("Cannot write the file %1: %2").arg(m_targetPath, m_file->errorString())};
+    // From here on the file belongs to the encoder thread, which also destroys it.
+    m_file->moveToThread(nullptr);
     m_threadsRunning = 2;
     m_reader = std::thread([this] { readLoop(); });
     m_writer = std::thread([this] { encodeLoop(); });
@@ -191,11 +191,11 @@ void GrabJob::readLoop()
 
 // The file is synced before it takes the target's name. Handing what has been written to the
 // disk as the grab goes, without waiting for it, leaves little for that final sync to wait for.
-void GrabJob::startWriteback(bool all)
+void GrabJob::startWriteback()
 {
     constexpr qint64 Step = 8 * 1024 * 1024;
     const qint64 end = m_file->pos();
-    if (!all && end - m_writtenBack < Step)
+    if (end - m_writtenBack < Step)
         return;
     ::sync_file_range(m_file->handle(), m_writtenBack, end - m_writtenBack, SYNC_FILE_RANGE_WRITE);
     m_writtenBack = end;
@@ -233,7 +233,7 @@ void GrabJob::encodeLoop()
             break;
         }
         framesDone += qint64(chunk.samples.size() / 2);
-        startWriteback(false);
+        startWriteback();
         {
             const std::lock_guard lock(m_mutex);
             m_spare.push_back(std::move(chunk));

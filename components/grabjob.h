@@ -65,7 +65,7 @@ private:
 
     void readLoop();
     void encodeLoop();
-    void startWriteback(bool all);
+    void startWriteback();
 
     Source m_source;
     QString m_targetPath;
