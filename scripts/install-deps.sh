@@ -8,7 +8,7 @@ packages=(
   libmp3lame-dev libvorbis-dev libogg-dev
   libavcodec-dev libavformat-dev libavutil-dev libswresample-dev
   libsqlite3-dev libasound2-dev libgtest-dev
-  sox ffmpeg lame mpg123 vorbis-tools bc time
+  sox ffmpeg lame mpg123 vorbis-tools bc time valgrind
   xvfb xauth xdotool imagemagick
   fonts-dejavu-core
 )
