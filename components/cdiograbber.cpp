@@ -416,8 +416,6 @@ void CdioGrabber::watchImages()
     for (Drive& drive : m_drives) {
         if (!drive.isImage)
             continue;
-        if (drive.imageFiles.isEmpty())
-            drive.imageFiles << QFileInfo(drive.letter).absoluteFilePath();
         drive.stamps.clear();
         for (const QString& file : std::as_const(drive.imageFiles)) {
             drive.stamps << stampOf(file);

@@ -21,7 +21,6 @@ public:
     bool ok() const { return std::holds_alternative<T>(m_state); }
     explicit operator bool() const { return ok(); }
     const T& value() const { return std::get<T>(m_state); }
-    T valueOr(T fallback) const { return ok() ? value() : std::move(fallback); }
     // Moves the value out (for values that can't be copied).
     T take() { return std::move(std::get<T>(m_state)); }
     QString error() const { return ok() ? QString() : std::get<Failure>(m_state).description; }
