@@ -1,5 +1,7 @@
 #include "components/grabjob.h"
 
+#include "components/vectorstate.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -109,6 +111,7 @@ bool GrabJob::waitFinished(int milliseconds)
 
 void GrabJob::readLoop()
 {
+    clearUpperVectorState();
     std::unique_ptr<CdIo_t, CdioCloser> cdio;
     std::unique_ptr<cdrom_drive_t, DriveCloser> drive;
     std::unique_ptr<cdrom_paranoia_t, ParanoiaFreer> paranoia;
@@ -210,6 +213,7 @@ void GrabJob::encodeLoop()
     sinceReport.start();
     QString error;
 
+    clearUpperVectorState();
     if (Status s = m_encoder->begin(*m_file, totalFrames); !s.ok())
         error = s.error();
 
@@ -228,6 +232,9 @@ void GrabJob::encodeLoop()
             m_queue.pop_front();
             m_changed.notify_all();
         }
+        // The progress callback below runs code of the caller's; it may leave the vector
+        // registers dirty again.
+        clearUpperVectorState();
         if (Status s = m_encoder->encode(chunk.samples); !s.ok()) {
             error = s.error();
             break;
