@@ -1,8 +1,8 @@
 #include "components/audioencoder.h"
+#include "support/decoders.h"
 
 #include <QBuffer>
 #include <QFile>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -85,35 +85,11 @@ class TestEncoders : public QObject
     QTemporaryDir m_dir;
     QList<qint16> m_pcm = stereoTones();
 
-    // The standard output of a decoding tool: ffprobe or ffmpeg with these arguments.
-    static QByteArray run(const QString& program, const QString& arguments, const QString& path)
-    {
-        QProcess process;
-        process.start(program, arguments.split(u' ').replaceInStrings(u"FILE", path));
-        if (!process.waitForFinished(60000) || process.exitCode() != 0)
-            qWarning() << program << process.readAllStandardError();
-        return process.readAllStandardOutput();
-    }
-
-    // codec_name, sample_rate, channels and duration as ffprobe reads them.
-    static QMap<QString, QString> probe(const QString& path)
-    {
-        const QByteArray text = run(QStringLiteral("ffprobe"),
-                                    QStringLiteral("-v error -show_entries stream=codec_name,"
-                                                   "sample_rate,channels:format=duration -of "
-                                                   "default=nw=1 FILE"),
-                                    path);
-        QMap<QString, QString> values;
-        for (const QString& line : QString::fromUtf8(text).split(u'\n', Qt::SkipEmptyParts))
-            values.insert(line.section(u'=', 0, 0), line.section(u'=', 1));
-        return values;
-    }
-
     // The RMS level of each channel after ffmpeg decodes the file.
     static QList<double> decodedLevels(const QString& path, int channels)
     {
-        const QByteArray bytes =
-            run(QStringLiteral("ffmpeg"), QStringLiteral("-v error -i FILE -f s16le -"), path);
+        const QByteArray bytes = decoders::run(QStringLiteral("ffmpeg"),
+                                               QStringLiteral("-v error -i FILE -f s16le -"), path);
         const qsizetype samples = bytes.size() / 2;
         QList<double> sums(channels, 0.0);
         for (qsizetype i = 0; i < samples; ++i) {
@@ -167,7 +143,7 @@ private slots:
         QCOMPARE(bytes.mid(44), pcm);
         QCOMPARE(qFromLittleEndian<quint32>(bytes.constData() + 4), quint32(36 + pcm.size()));
         QCOMPARE(qFromLittleEndian<quint32>(bytes.constData() + 40), quint32(pcm.size()));
-        const auto info = probe(path);
+        const auto info = decoders::probe(path);
         QCOMPARE(info.value(QStringLiteral("codec_name")), QStringLiteral("pcm_s16le"));
         QCOMPARE(info.value(QStringLiteral("duration")).toDouble(), double(Seconds));
     }
@@ -212,7 +188,7 @@ private slots:
 
         const QString path = encodeFile(extension, settings);
         QVERIFY(!path.isEmpty());
-        const auto info = probe(path);
+        const auto info = decoders::probe(path);
         QCOMPARE(info.value(QStringLiteral("codec_name")), codecs.value(extension));
         QCOMPARE(info.value(QStringLiteral("sample_rate")).toInt(), rate);
         QCOMPARE(info.value(QStringLiteral("channels")).toInt(), channels);
