@@ -1,0 +1,100 @@
+// tambrel-cli: lists drives and tracks and grabs tracks into files, without a window.
+#include "app/clioptions.h"
+#include "app/cliripper.h"
+#include "components/cdiograbber.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSocketNotifier>
+#include <QTextStream>
+
+#include <csignal>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+
+// SIGINT and SIGTERM are written to a pipe and handled on the event loop, where stopping the
+// grab is safe.
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int signal)
+{
+    const char byte = char(signal);
+    (void)!::write(signalPipe[1], &byte, 1);
+}
+
+bool isBlockDevice(const QString& path)
+{
+    struct stat st {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISBLK(st.st_mode);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Tambrel"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Tambrel"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TAMBREL_VERSION));
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+
+    Result<CliOptions> parsed = parseCliArguments(QCoreApplication::arguments());
+    if (!parsed.ok()) {
+        err << "tambrel-cli: " << parsed.error() << Qt::endl;
+        return CliRipper::ExitUsage;
+    }
+    const CliOptions options = parsed.take();
+    if (options.command == CliOptions::Command::Help) {
+        out << cliHelpText();
+        return CliRipper::ExitOk;
+    }
+    if (options.command == CliOptions::Command::Version) {
+        out << "tambrel-cli " << QCoreApplication::applicationVersion() << Qt::endl;
+        return CliRipper::ExitOk;
+    }
+
+    // A drive is found among the system's drives; anything else is opened as a disc image.
+    QStringList images;
+    if (!options.source.isEmpty() && !isBlockDevice(options.source))
+        images << options.source;
+    CdioGrabber grabber(images);
+    CliRipper ripper(grabber, out, err, ::isatty(STDERR_FILENO) && !options.quiet);
+
+    int caught = 0;
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        err << "tambrel-cli: cannot set up signal handling." << Qt::endl;
+        return CliRipper::ExitFailed;
+    }
+    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &ripper, [&] {
+        char byte = 0;
+        while (::read(signalPipe[0], &byte, 1) == 1)
+            caught = byte;
+        ripper.interrupt();
+    });
+    struct sigaction action {
+    };
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+
+    const int status = options.command == CliOptions::Command::List ? ripper.list(options.source)
+                                                                    : ripper.convert(options);
+    // Waits for the grab threads, so that a stopped grab's temporary file is gone.
+    grabber.Close();
+
+    if (caught != 0) {
+        // Ends as the signal would have, so that a calling shell stops too.
+        ::signal(caught, SIG_DFL);
+        ::raise(caught);
+    }
+    return status;
+}

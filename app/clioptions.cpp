@@ -1,0 +1,183 @@
+#include "app/clioptions.h"
+
+#include "grab/trackoutput.h"
+
+#include <QCommandLineParser>
+
+#include <algorithm>
+
+namespace
+{
+
+const QCommandLineOption formatOption({QStringLiteral("f"), QStringLiteral("format")},
+                                      QStringLiteral("wav, mp3, ogg or wma."),
+                                      QStringLiteral("format"));
+const QCommandLineOption outputOption({QStringLiteral("o"), QStringLiteral("output")},
+                                      QStringLiteral("The folder the files go to."),
+                                      QStringLiteral("dir"));
+const QCommandLineOption tracksOption(
+    {QStringLiteral("t"), QStringLiteral("tracks")},
+    QStringLiteral("The tracks to grab, as the disc numbers them: 1,3-5. Default: every audio "
+                   "track."),
+    QStringLiteral("list"));
+const QCommandLineOption overwriteOption(QStringLiteral("overwrite"),
+                                         QStringLiteral("Replace files that already exist."));
+const QCommandLineOption skipOption(QStringLiteral("skip-existing"),
+                                    QStringLiteral("Leave tracks whose file already exists."));
+const QCommandLineOption quietOption({QStringLiteral("q"), QStringLiteral("quiet")},
+                                     QStringLiteral("Show no progress; failures are still named."));
+const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
+                                    QStringLiteral("Show this help."));
+const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
+                                       QStringLiteral("Show the version."));
+
+void addOptions(QCommandLineParser& parser)
+{
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const QCommandLineOption& option :
+         {formatOption, outputOption, tracksOption, overwriteOption, skipOption, quietOption,
+          helpOption, versionOption})
+        parser.addOption(option);
+}
+
+Failure usageError(const QString& text)
+{
+    return Failure{text + QStringLiteral("\nTry 'tambrel-cli --help'.")};
+}
+
+} // namespace
+
+Result<QList<int>> parseTrackList(const QString& text)
+{
+    auto number = [](QStringView part) {
+        bool ok = false;
+        const int value = part.toInt(&ok);
+        return ok && value >= 1 && part.trimmed() == part && !part.startsWith(u'+') ? value : 0;
+    };
+    auto invalid = [&] {
+        return Failure{QStringLiteral("The track list \"%1\" is not valid: give track numbers "
+                                      "from 1 and ranges like 3-5, separated by commas.")
+                           .arg(text)};
+    };
+
+    QList<int> tracks;
+    for (const QString& part : text.split(u',')) {
+        const qsizetype dash = part.indexOf(u'-');
+        const int first = number(dash < 0 ? QStringView(part) : QStringView(part).left(dash));
+        const int last = dash < 0 ? first : number(QStringView(part).mid(dash + 1));
+        if (first == 0 || last < first)
+            return invalid();
+        // A disc holds at most 99 tracks; a larger range is a typing error, not a wish.
+        if (last > 99)
+            return invalid();
+        for (int track = first; track <= last; ++track)
+            tracks << track;
+    }
+    std::sort(tracks.begin(), tracks.end());
+    tracks.erase(std::unique(tracks.begin(), tracks.end()), tracks.end());
+    return tracks;
+}
+
+Result<CliOptions> parseCliArguments(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    addOptions(parser);
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+
+    CliOptions options;
+    if (parser.isSet(helpOption)) {
+        options.command = CliOptions::Command::Help;
+        return options;
+    }
+    if (parser.isSet(versionOption)) {
+        options.command = CliOptions::Command::Version;
+        return options;
+    }
+
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty())
+        return usageError(QStringLiteral("Say what to do: list or convert."));
+    const QString& command = positional.first();
+    options.quiet = parser.isSet(quietOption);
+
+    if (command == u"list") {
+        if (positional.size() > 2)
+            return usageError(QStringLiteral("list takes at most one source."));
+        for (const QCommandLineOption& option :
+             {formatOption, outputOption, tracksOption, overwriteOption, skipOption}) {
+            if (parser.isSet(option))
+                return usageError(QStringLiteral("--%1 belongs to convert, not to list.")
+                                      .arg(option.names().constLast()));
+        }
+        options.command = CliOptions::Command::List;
+        options.source = positional.value(1);
+        return options;
+    }
+
+    if (command != u"convert")
+        return usageError(
+            QStringLiteral("Unknown command \"%1\": use list or convert.").arg(command));
+    options.command = CliOptions::Command::Convert;
+    if (positional.size() != 2)
+        return usageError(QStringLiteral("convert takes exactly one source: a drive or a disc "
+                                         "image."));
+    options.source = positional[1];
+
+    if (!parser.isSet(formatOption))
+        return usageError(QStringLiteral("Say which format: --format wav|mp3|ogg|wma."));
+    const auto code = trackoutput::formatCode(parser.value(formatOption).toUpper());
+    if (!code)
+        return usageError(QStringLiteral("Unknown format \"%1\": use wav, mp3, ogg or wma.")
+                              .arg(parser.value(formatOption)));
+    options.formatCode = *code;
+
+    if (!parser.isSet(outputOption) || parser.value(outputOption).isEmpty())
+        return usageError(QStringLiteral("Say where the files go: --output DIR."));
+    options.outputFolder = parser.value(outputOption);
+
+    if (parser.isSet(tracksOption)) {
+        Result<QList<int>> tracks = parseTrackList(parser.value(tracksOption));
+        if (!tracks.ok())
+            return usageError(tracks.error());
+        options.tracks = tracks.take();
+    }
+
+    if (parser.isSet(overwriteOption) && parser.isSet(skipOption))
+        return usageError(QStringLiteral("--overwrite and --skip-existing exclude each other."));
+    if (parser.isSet(overwriteOption))
+        options.existing = CliOptions::Existing::Overwrite;
+    else if (parser.isSet(skipOption))
+        options.existing = CliOptions::Existing::Skip;
+    return options;
+}
+
+QString cliHelpText()
+{
+    QCommandLineParser parser;
+    addOptions(parser);
+    // The parser's own usage line knows no commands; the synopsis comes first instead.
+    QString options = parser.helpText();
+    options = options.mid(options.indexOf(QStringLiteral("Options:")));
+    return QStringLiteral(
+               "Usage:\n"
+               "  tambrel-cli list [SOURCE]\n"
+               "  tambrel-cli convert SOURCE --format wav|mp3|ogg|wma --output DIR\n"
+               "                      [--tracks 1,3-5] [--overwrite | --skip-existing] "
+               "[--quiet]\n"
+               "\n"
+               "Rips audio CDs and disc images (.cue, .toc, .nrg) to WAV, MP3, Ogg Vorbis and "
+               "WMA files.\n"
+               "\n"
+               "  list            One line per CD drive and disc image, as the window shows it.\n"
+               "  list SOURCE     One line per track of SOURCE: name, type and length.\n"
+               "  convert SOURCE  Grabs the chosen tracks of SOURCE, in order, into DIR.\n"
+               "\n"
+               "SOURCE is a drive's device path (/dev/cdrom) or a disc image.\n"
+               "\n") +
+           options +
+           QStringLiteral("\n"
+                          "Exit status: 0 when every chosen track was written, 1 when any "
+                          "failed,\n"
+                          "2 for a usage error or a source that cannot be read.\n");
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "components/result.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// What the command line of tambrel-cli asks for.
+struct CliOptions {
+    enum class Command { Help, Version, List, Convert };
+    // What to do with a file that is already where a track goes.
+    enum class Existing { Fail, Overwrite, Skip };
+
+    Command command = Command::Help;
+    // A drive's device path or a disc image; empty lists the drives.
+    QString source;
+    quint8 formatCode = 0;
+    QString outputFolder;
+    // Track numbers as the disc counts them, ascending and each once; empty means every audio
+    // track.
+    QList<int> tracks;
+    Existing existing = Existing::Fail;
+    bool quiet = false;
+};
+
+// Reads the arguments (the program name first). A usage error comes back as a failure whose
+// text says what is wrong.
+Result<CliOptions> parseCliArguments(const QStringList& arguments);
+
+// "1,3-5" gives 1, 3, 4, 5. Numbers start at 1; ranges run upwards; repeats collapse.
+Result<QList<int>> parseTrackList(const QString& text);
+
+// The text of --help.
+QString cliHelpText();

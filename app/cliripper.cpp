@@ -1,0 +1,283 @@
+#include "app/cliripper.h"
+
+#include "app/disctext.h"
+#include "components/cdgrabber.h"
+#include "grab/encodersettingsstore.h"
+#include "grab/trackoutput.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QTextStream>
+
+namespace
+{
+
+// Two paths name the same drive or image when they lead to the same file.
+bool sameSource(const QString& a, const QString& b)
+{
+    if (a == b)
+        return true;
+    const QString canonical = QFileInfo(a).canonicalFilePath();
+    return !canonical.isEmpty() && canonical == QFileInfo(b).canonicalFilePath();
+}
+
+QString lengthText(qint64 sectors)
+{
+    const qint64 seconds = sectors / CdGrabber::SectorsPerSecond;
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+constexpr int BarWidth = 24;
+
+} // namespace
+
+CliRipper::CliRipper(CdGrabber& grabber, QTextStream& out, QTextStream& err, bool liveProgress)
+    : m_grabber(grabber), m_out(out), m_err(err), m_live(liveProgress)
+{
+}
+
+bool CliRipper::selectSource(const QString& source)
+{
+    if (const Status refreshed = m_grabber.Refresh(); !refreshed.ok()) {
+        m_err << "tambrel-cli: " << refreshed.error() << Qt::endl;
+        return false;
+    }
+    for (int drive = 1; drive <= m_grabber.DriveCount(); ++drive) {
+        (void)m_grabber.SetCurrentDrive(drive);
+        if (sameSource(m_grabber.DriveLetter(), source))
+            return true;
+    }
+    m_err << "tambrel-cli: " << source
+          << (QFileInfo::exists(source) ? QStringLiteral(" is neither a CD drive nor a disc image.")
+                                        : QStringLiteral(": no such drive or disc image."))
+          << Qt::endl;
+    return false;
+}
+
+bool CliRipper::readTracks(QList<TrackEntry>& tracks)
+{
+    auto failed = [this](const QString& description) {
+        m_err << "tambrel-cli: " << description << Qt::endl;
+        return false;
+    };
+    const Result<int> sessions = m_grabber.SessionCount();
+    if (!sessions.ok())
+        return failed(sessions.error());
+    if (sessions.value() == 0)
+        return failed(QStringLiteral("There is no disc in %1.").arg(m_grabber.DriveLetter()));
+
+    for (int session = 0; session < sessions.value(); ++session) {
+        if (const Status s = m_grabber.SetCurrentSession(session); !s.ok())
+            return failed(s.error());
+        const Result<int> count = m_grabber.TrackCount();
+        if (!count.ok())
+            return failed(count.error());
+        for (int track = 0; track < count.value(); ++track) {
+            if (const Status s = m_grabber.SetCurrentTrack(track); !s.ok())
+                return failed(s.error());
+            tracks << TrackEntry{session,
+                                 track,
+                                 int(tracks.size()) + 1,
+                                 disctext::trackName(session, track),
+                                 m_grabber.TrackType(),
+                                 m_grabber.TrackSectors()};
+        }
+    }
+    return true;
+}
+
+int CliRipper::list(const QString& source)
+{
+    if (source.isEmpty()) {
+        if (const Status refreshed = m_grabber.Refresh(); !refreshed.ok()) {
+            m_err << "tambrel-cli: " << refreshed.error() << Qt::endl;
+            return ExitUsage;
+        }
+        for (int drive = 1; drive <= m_grabber.DriveCount(); ++drive) {
+            (void)m_grabber.SetCurrentDrive(drive);
+            m_out << disctext::driveLine(m_grabber.DriveLetter(), m_grabber.DriveVendor(),
+                                         m_grabber.DriveProduct(), m_grabber.DriveRevision())
+                  << '\n';
+        }
+        m_out.flush();
+        return ExitOk;
+    }
+
+    QList<TrackEntry> tracks;
+    if (!selectSource(source) || !readTracks(tracks))
+        return ExitUsage;
+    for (const TrackEntry& entry : std::as_const(tracks)) {
+        (void)m_grabber.SetCurrentSession(entry.session);
+        (void)m_grabber.SetCurrentTrack(entry.track);
+        // Tabs keep the columns apart for scripts, also where a data track's type is empty.
+        m_out << entry.name << '\t' << disctext::trackTypeText(entry.type) << '\t'
+              << disctext::durationText(m_grabber.TrackMinutes(), m_grabber.TrackSeconds(),
+                                        m_grabber.TrackFraction())
+              << '\n';
+    }
+    m_out.flush();
+    return ExitOk;
+}
+
+int CliRipper::convert(const CliOptions& options)
+{
+    if (!QFileInfo(options.outputFolder).isDir()) {
+        m_err << "tambrel-cli: the output folder " << options.outputFolder
+              << " does not exist or is not a folder." << Qt::endl;
+        return ExitUsage;
+    }
+    QList<TrackEntry> tracks;
+    if (!selectSource(options.source) || !readTracks(tracks))
+        return ExitUsage;
+
+    QList<TrackEntry> chosen;
+    if (options.tracks.isEmpty()) {
+        for (const TrackEntry& entry : std::as_const(tracks)) {
+            if (entry.type == CdGrabber::TrackTypeAudio)
+                chosen << entry;
+        }
+    } else {
+        for (const int number : options.tracks) {
+            if (number > tracks.size()) {
+                m_err << "tambrel-cli: there is no track " << number << " on this disc; it has "
+                      << tracks.size() << '.' << Qt::endl;
+                return ExitUsage;
+            }
+            chosen << tracks[number - 1];
+        }
+    }
+
+    if (OutputFile* file = m_grabber.AudioFile())
+        applyStoredEncoderSettings(*file, options.formatCode);
+
+    int failures = 0;
+    for (qsizetype k = 0; k < chosen.size() && !m_interrupted; ++k) {
+        const TrackEntry& entry = chosen[k];
+        const QString path = QDir::cleanPath(
+            trackoutput::outputPath(options.outputFolder, entry.name, options.formatCode));
+        if (QFileInfo::exists(path) && options.existing != CliOptions::Existing::Overwrite) {
+            if (options.existing == CliOptions::Existing::Skip) {
+                if (!options.quiet)
+                    m_err << entry.name << " skipped: " << path << " exists." << Qt::endl;
+                continue;
+            }
+            ++failures;
+            m_err << entry.name << " failed: " << path
+                  << " exists; give --overwrite to replace it or --skip-existing to leave it."
+                  << Qt::endl;
+            continue;
+        }
+
+        QString error;
+        switch (grab(entry, path, int(k) + 1, int(chosen.size()), error)) {
+        case GrabOutcome::Written:
+            if (!options.quiet)
+                m_err << entry.name << " -> " << path << "  (" << lengthText(entry.sectors) << ", "
+                      << QString::number(speed(entry, 100.0), 'f', 1) << "x)" << Qt::endl;
+            break;
+        case GrabOutcome::Failed:
+            ++failures;
+            m_err << entry.name << " failed: " << error << Qt::endl;
+            break;
+        case GrabOutcome::Interrupted:
+            m_err << entry.name << " stopped; its file was not written." << Qt::endl;
+            break;
+        }
+    }
+
+    if (m_interrupted)
+        return ExitFailed;
+    if (failures > 0) {
+        m_err << "tambrel-cli: " << failures << " of " << chosen.size() << " tracks failed."
+              << Qt::endl;
+        return ExitFailed;
+    }
+    return ExitOk;
+}
+
+CliRipper::GrabOutcome CliRipper::grab(const TrackEntry& entry, const QString& path, int position,
+                                       int count, QString& error)
+{
+    Status selected = m_grabber.SetCurrentSession(entry.session);
+    if (selected.ok())
+        selected = m_grabber.SetCurrentTrack(entry.track);
+    if (!selected.ok()) {
+        error = selected.error();
+        return GrabOutcome::Failed;
+    }
+
+    QEventLoop wait;
+    m_wait = &wait;
+    bool written = false;
+    const auto progress =
+        connect(&m_grabber, &CdGrabber::OperationProgress, &wait, [&](double percent) {
+            if (m_live)
+                showProgress(entry, position, count, percent);
+            if (percent == 100.0) {
+                written = true;
+                wait.quit();
+            }
+        });
+    const auto failed =
+        connect(&m_grabber, &CdGrabber::GrabFailed, &wait, [&](const QString& description) {
+            error = description;
+            wait.quit();
+        });
+
+    m_trackTimer.start();
+    if (const Status started = m_grabber.GrabTrack(path); !started.ok()) {
+        error = started.error();
+    } else {
+        if (m_live)
+            showProgress(entry, position, count, 0.0);
+        if (!m_interrupted)
+            wait.exec();
+    }
+    disconnect(progress);
+    disconnect(failed);
+    clearProgressLine();
+
+    if (written)
+        return GrabOutcome::Written;
+    if (m_interrupted) {
+        m_grabber.StopGrab();
+        return GrabOutcome::Interrupted;
+    }
+    return GrabOutcome::Failed;
+}
+
+void CliRipper::interrupt()
+{
+    m_interrupted = true;
+    m_grabber.StopGrab();
+    if (m_wait)
+        m_wait->quit();
+}
+
+double CliRipper::speed(const TrackEntry& entry, double percent) const
+{
+    const double audioSeconds =
+        percent / 100.0 * double(entry.sectors) / CdGrabber::SectorsPerSecond;
+    const double seconds = double(m_trackTimer.nsecsElapsed()) / 1e9;
+    return seconds > 0.0 ? audioSeconds / seconds : 0.0;
+}
+
+void CliRipper::showProgress(const TrackEntry& entry, int position, int count, double percent)
+{
+    const int filled = qBound(0, int(percent / 100.0 * BarWidth), BarWidth);
+    m_err << "\r\x1b[K" << position << '/' << count << ' ' << entry.name << " ["
+          << QString(filled, u'#') << QString(BarWidth - filled, u'-') << "] "
+          << QString::number(percent, 'f', 1) << "%  "
+          << QString::number(speed(entry, percent), 'f', 1) << 'x';
+    m_err.flush();
+    m_progressShown = true;
+}
+
+void CliRipper::clearProgressLine()
+{
+    if (!std::exchange(m_progressShown, false))
+        return;
+    m_err << "\r\x1b[K";
+    m_err.flush();
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "app/clioptions.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+
+class CdGrabber;
+class QEventLoop;
+class QTextStream;
+
+// The commands of tambrel-cli on a grabber: listing drives and tracks, and grabbing tracks into
+// files. Texts, names and paths come from the same code as the window's.
+class CliRipper : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum ExitStatus { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
+
+    // Lines for the user go to out (lists) and err (progress, failures). With liveProgress the
+    // running track's progress is redrawn in place on err, which must be a terminal.
+    CliRipper(CdGrabber& grabber, QTextStream& out, QTextStream& err, bool liveProgress);
+
+    int list(const QString& source);
+    int convert(const CliOptions& options);
+
+    // Stops the grab under way at once (its file is not written) and ends convert() without
+    // starting another track.
+    void interrupt();
+    bool interrupted() const { return m_interrupted; }
+
+private:
+    struct TrackEntry {
+        int session = 0;
+        int track = 0;
+        int number = 0; // as the disc counts: 1 for its first track
+        QString name;
+        int type = 0;
+        qint64 sectors = 0;
+    };
+    enum class GrabOutcome { Written, Failed, Interrupted };
+
+    bool selectSource(const QString& source);
+    bool readTracks(QList<TrackEntry>& tracks);
+    GrabOutcome grab(const TrackEntry& entry, const QString& path, int position, int count,
+                     QString& error);
+    void showProgress(const TrackEntry& entry, int position, int count, double percent);
+    void clearProgressLine();
+    double speed(const TrackEntry& entry, double percent) const;
+
+    CdGrabber& m_grabber;
+    QTextStream& m_out;
+    QTextStream& m_err;
+    const bool m_live;
+    bool m_interrupted = false;
+    bool m_progressShown = false;
+    QPointer<QEventLoop> m_wait;
+    QElapsedTimer m_trackTimer;
+};

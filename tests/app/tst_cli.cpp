@@ -1,0 +1,381 @@
+// tambrel-cli: its argument rules, and the real program on generated disc images.
+#include "app/clioptions.h"
+#include "support/decoders.h"
+#include "support/discimage.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+#include <unistd.h>
+
+using namespace discimage;
+
+namespace
+{
+
+// A tone, noise, a data track, and a long track to interrupt.
+const DiscSpec disc{{{TrackKind::Audio, 75 * 3 + 20, Content::Tone, 440},
+                     {TrackKind::Audio, 75 * 2, Content::Noise, 0},
+                     {TrackKind::Data, 75, Content::Silence, 0},
+                     {TrackKind::Audio, 75 * 300, Content::Noise, 0}},
+                    3};
+
+struct Run {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+Run runCli(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(qEnvironmentVariable("TAMBREL_CLI"), arguments);
+    Run run;
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+        run.err = QStringLiteral("tambrel-cli did not end");
+        return run;
+    }
+    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QStringList filesIn(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_cue;
+    int m_outputs = 0;
+
+    // A new empty output folder.
+    QString outputFolder()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("out%1").arg(++m_outputs));
+        QDir().mkpath(path);
+        return path;
+    }
+
+    // convert on the test image, with these further arguments.
+    Run convert(const QString& folder, const QString& format, const QStringList& more = {})
+    {
+        return runCli(QStringList{QStringLiteral("convert"), m_cue, QStringLiteral("--format"),
+                                  format, QStringLiteral("--output"), folder} +
+                      more);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_cue = m_dir.filePath(QStringLiteral("disc.cue"));
+        const auto error = writeImage(m_cue, disc);
+        QVERIFY2(!error, qPrintable(error.value_or(QString())));
+        QVERIFY(QFileInfo(qEnvironmentVariable("TAMBREL_CLI")).isExecutable());
+    }
+
+    void trackLists_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QList<int>>("tracks"); // empty: refused
+        QTest::newRow("one") << "3" << QList<int>{3};
+        QTest::newRow("list and range") << "1,3-5" << QList<int>{1, 3, 4, 5};
+        QTest::newRow("disc order, each once") << "5,1,2-3,1" << QList<int>{1, 2, 3, 5};
+        QTest::newRow("range of one") << "4-4" << QList<int>{4};
+        QTest::newRow("empty") << "" << QList<int>{};
+        QTest::newRow("zero") << "0" << QList<int>{};
+        QTest::newRow("backwards") << "3-1" << QList<int>{};
+        QTest::newRow("word") << "one" << QList<int>{};
+        QTest::newRow("empty item") << "1,,2" << QList<int>{};
+        QTest::newRow("open range") << "5-" << QList<int>{};
+        QTest::newRow("negative") << "-3" << QList<int>{};
+        QTest::newRow("signed") << "+2" << QList<int>{};
+        QTest::newRow("blank") << " 2" << QList<int>{};
+        QTest::newRow("beyond any disc") << "1-100" << QList<int>{};
+    }
+
+    void trackLists()
+    {
+        QFETCH(QString, text);
+        QFETCH(QList<int>, tracks);
+        const Result<QList<int>> parsed = parseTrackList(text);
+        if (tracks.isEmpty()) {
+            QVERIFY(!parsed.ok());
+            QVERIFY(parsed.error().contains(text));
+        } else {
+            QVERIFY2(parsed.ok(), qPrintable(parsed.error()));
+            QCOMPARE(parsed.value(), tracks);
+        }
+    }
+
+    void usageErrors_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("says");
+        const QString cue = QStringLiteral("d.cue");
+        const QStringList ok{QStringLiteral("convert"), cue,
+                             QStringLiteral("-f"),      QStringLiteral("mp3"),
+                             QStringLiteral("-o"),      QStringLiteral("/tmp")};
+        QTest::newRow("no command") << QStringList{} << "list or convert";
+        QTest::newRow("unknown command") << QStringList{QStringLiteral("rip")} << "rip";
+        QTest::newRow("unknown option") << (ok + QStringList{QStringLiteral("--fast")}) << "fast";
+        QTest::newRow("no source")
+            << QStringList{QStringLiteral("convert"), QStringLiteral("-f"), QStringLiteral("mp3"),
+                           QStringLiteral("-o"), QStringLiteral("/tmp")}
+            << "one source";
+        QTest::newRow("no format") << QStringList{QStringLiteral("convert"), cue,
+                                                  QStringLiteral("-o"), QStringLiteral("/tmp")}
+                                   << "--format";
+        QTest::newRow("unknown format")
+            << QStringList{QStringLiteral("convert"), cue,
+                           QStringLiteral("-f"),      QStringLiteral("flac"),
+                           QStringLiteral("-o"),      QStringLiteral("/tmp")}
+            << "flac";
+        QTest::newRow("no output") << QStringList{QStringLiteral("convert"), cue,
+                                                  QStringLiteral("-f"), QStringLiteral("wav")}
+                                   << "--output";
+        QTest::newRow("bad tracks")
+            << (ok + QStringList{QStringLiteral("-t"), QStringLiteral("2-")}) << "2-";
+        QTest::newRow("overwrite and skip")
+            << (ok + QStringList{QStringLiteral("--overwrite"), QStringLiteral("--skip-existing")})
+            << "exclude";
+        QTest::newRow("list with a format")
+            << QStringList{QStringLiteral("list"), cue, QStringLiteral("-f"), QStringLiteral("mp3")}
+            << "convert";
+        QTest::newRow("list of two sources")
+            << QStringList{QStringLiteral("list"), cue, cue} << "one source";
+    }
+
+    void usageErrors()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, says);
+        const Result<CliOptions> parsed =
+            parseCliArguments(QStringList{QStringLiteral("tambrel-cli")} + arguments);
+        QVERIFY(!parsed.ok());
+        QVERIFY2(parsed.error().contains(says), qPrintable(parsed.error()));
+    }
+
+    void convertArguments()
+    {
+        const Result<CliOptions> parsed = parseCliArguments(
+            {QStringLiteral("tambrel-cli"), QStringLiteral("convert"), QStringLiteral("--quiet"),
+             QStringLiteral("/dev/sr0"), QStringLiteral("--format=OGG"), QStringLiteral("-o"),
+             QStringLiteral("music"), QStringLiteral("--tracks"), QStringLiteral("2,4-5"),
+             QStringLiteral("--skip-existing")});
+        QVERIFY2(parsed.ok(), qPrintable(parsed.error()));
+        const CliOptions& options = parsed.value();
+        QCOMPARE(options.command, CliOptions::Command::Convert);
+        QCOMPARE(options.source, QStringLiteral("/dev/sr0"));
+        QCOMPARE(int(options.formatCode), 4); // the format list's code for OGG
+        QCOMPARE(options.outputFolder, QStringLiteral("music"));
+        QCOMPARE(options.tracks, (QList<int>{2, 4, 5}));
+        QCOMPARE(options.existing, CliOptions::Existing::Skip);
+        QVERIFY(options.quiet);
+    }
+
+    void listsTracksAsTheWindowShowsThem()
+    {
+        const Run run = runCli({QStringLiteral("list"), m_cue});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.out, QStringLiteral("Session1_Track1\tAUDIO\t 0:03:266\n"
+                                         "Session1_Track2\tAUDIO\t 0:02:000\n"
+                                         "Session1_Track3\t\t 0:01:000\n"
+                                         "Session1_Track4\tAUDIO\t 5:00:000\n"));
+        QCOMPARE(run.err, QString());
+
+        const Run drives = runCli({QStringLiteral("list")});
+        QCOMPARE(drives.status, 0);
+    }
+
+    void convertsEachFormat_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("codec");
+        QTest::newRow("mp3") << "mp3"
+                             << "mp3";
+        QTest::newRow("ogg") << "ogg"
+                             << "vorbis";
+        QTest::newRow("wma") << "wma"
+                             << "wmav2";
+    }
+
+    void convertsEachFormat()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, codec);
+        const QString folder = outputFolder();
+        const Run run =
+            convert(folder, format, {QStringLiteral("--tracks"), QStringLiteral("1-2")});
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        const QStringList expected{QStringLiteral("Session1_Track1.") + format,
+                                   QStringLiteral("Session1_Track2.") + format};
+        QCOMPARE(filesIn(folder), expected);
+        // Not a terminal: one plain line per written track.
+        QCOMPARE(run.err.count(u'\n'), 2);
+        QVERIFY2(run.err.startsWith(QStringLiteral("Session1_Track1 -> ")), qPrintable(run.err));
+
+        const auto info = decoders::probe(folder + u'/' + expected.first());
+        QCOMPARE(info.value(QStringLiteral("codec_name")), codec);
+        QCOMPARE(info.value(QStringLiteral("sample_rate")), QStringLiteral("44100"));
+        QCOMPARE(info.value(QStringLiteral("channels")), QStringLiteral("2"));
+        QVERIFY(qAbs(info.value(QStringLiteral("duration")).toDouble() - (75 * 3 + 20) / 75.0) <
+                0.1);
+    }
+
+    void wavIsTheDiscsAudio()
+    {
+        const QString folder = outputFolder();
+        // By default every audio track; the data track is left out, not failed.
+        const Run run = convert(folder, QStringLiteral("wav"), {QStringLiteral("--quiet")});
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        QCOMPARE(run.err, QString());
+        QCOMPARE(filesIn(folder), (QStringList{QStringLiteral("Session1_Track1.wav"),
+                                               QStringLiteral("Session1_Track2.wav"),
+                                               QStringLiteral("Session1_Track4.wav")}));
+        for (const int track : {0, 1, 3}) {
+            const QByteArray wav =
+                contents(folder + QStringLiteral("/Session1_Track%1.wav").arg(track + 1));
+            QCOMPARE(wav.size(), 44 + trackPcm(disc, track).size());
+            QVERIFY(wav.mid(44) == trackPcm(disc, track));
+        }
+    }
+
+    void existingFiles()
+    {
+        const QString folder = outputFolder();
+        QFile kept(folder + QStringLiteral("/Session1_Track1.wav"));
+        QVERIFY(kept.open(QIODevice::WriteOnly));
+        kept.write("mine");
+        kept.close();
+        const QStringList both{QStringLiteral("-t"), QStringLiteral("1-2")};
+
+        // Neither flag: that track fails and says why, the next is written.
+        Run run = convert(folder, QStringLiteral("wav"), both);
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err.contains(QStringLiteral("Session1_Track1 failed:")) &&
+                     run.err.contains(QStringLiteral("--overwrite")),
+                 qPrintable(run.err));
+        QCOMPARE(contents(kept.fileName()), QByteArray("mine"));
+        QVERIFY(QFileInfo::exists(folder + QStringLiteral("/Session1_Track2.wav")));
+
+        run = convert(folder, QStringLiteral("wav"),
+                      both + QStringList{QStringLiteral("--skip-existing")});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(contents(kept.fileName()), QByteArray("mine"));
+
+        run = convert(folder, QStringLiteral("wav"),
+                      both + QStringList{QStringLiteral("--overwrite")});
+        QCOMPARE(run.status, 0);
+        QVERIFY(contents(kept.fileName()).mid(44) == trackPcm(disc, 0));
+    }
+
+    void failuresAndStatuses()
+    {
+        const QString folder = outputFolder();
+
+        // A chosen data track fails by name; the other chosen track is still written.
+        Run run =
+            convert(folder, QStringLiteral("mp3"), {QStringLiteral("-t"), QStringLiteral("2-3")});
+        QCOMPARE(run.status, 1);
+        QVERIFY2(
+            run.err.contains(QStringLiteral("Session1_Track3 failed: Track 3 is a data track")),
+            qPrintable(run.err));
+        QCOMPARE(filesIn(folder), QStringList{QStringLiteral("Session1_Track2.mp3")});
+
+        run = convert(folder, QStringLiteral("mp3"), {QStringLiteral("-t"), QStringLiteral("9")});
+        QCOMPARE(run.status, 2);
+        QVERIFY2(run.err.contains(QStringLiteral("no track 9")), qPrintable(run.err));
+
+        run = convert(m_dir.filePath(QStringLiteral("gone")), QStringLiteral("mp3"));
+        QCOMPARE(run.status, 2);
+        QVERIFY2(run.err.contains(QStringLiteral("does not exist")), qPrintable(run.err));
+
+        run = runCli({QStringLiteral("convert"), m_cue, QStringLiteral("--format")});
+        QCOMPARE(run.status, 2);
+        QVERIFY2(run.err.contains(QStringLiteral("--help")), qPrintable(run.err));
+    }
+
+    void unwritableFolder()
+    {
+        QString folder = outputFolder();
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+        // Permission bits don't hold back root; no one may add files to /proc.
+        if (QFile probe(folder + QStringLiteral("/probe")); probe.open(QIODevice::WriteOnly)) {
+            probe.remove();
+            folder = QStringLiteral("/proc/self");
+        }
+        const Run run =
+            convert(folder, QStringLiteral("wav"), {QStringLiteral("-t"), QStringLiteral("1")});
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err.contains(QStringLiteral("Session1_Track1 failed: Cannot write the file")),
+                 qPrintable(run.err));
+    }
+
+    void damagedOrMissingImage()
+    {
+        const QString damaged = m_dir.filePath(QStringLiteral("damaged.cue"));
+        QVERIFY(!writeImage(damaged, disc));
+        QFile::resize(m_dir.filePath(QStringLiteral("damaged.bin")), 4096);
+        for (const QString& source : {damaged, m_dir.filePath(QStringLiteral("none.cue"))}) {
+            const Run list = runCli({QStringLiteral("list"), source});
+            QCOMPARE(list.status, 2);
+            QVERIFY2(list.err.contains(source), qPrintable(list.err));
+            QCOMPARE(runCli({QStringLiteral("convert"), source, QStringLiteral("-f"),
+                             QStringLiteral("wav"), QStringLiteral("-o"), outputFolder()})
+                         .status,
+                     2);
+        }
+    }
+
+    void interruptLeavesNoFile()
+    {
+        for (const int signal : {SIGINT, SIGTERM}) {
+            const QString folder = outputFolder();
+            QProcess process;
+            process.start(qEnvironmentVariable("TAMBREL_CLI"),
+                          {QStringLiteral("convert"), m_cue, QStringLiteral("-f"),
+                           QStringLiteral("ogg"), QStringLiteral("-o"), folder,
+                           QStringLiteral("-t"), QStringLiteral("4")});
+            QVERIFY(process.waitForStarted());
+            // Well into the five-minute track.
+            QTest::qWait(700);
+            QCOMPARE(process.state(), QProcess::Running);
+            QElapsedTimer timer;
+            timer.start();
+            ::kill(pid_t(process.processId()), signal);
+            QVERIFY(process.waitForFinished(5000));
+            QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+            // It ends as the signal would have ended it, and leaves nothing behind.
+            QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+            QCOMPARE(filesIn(folder), QStringList{});
+            QVERIFY(QString::fromUtf8(process.readAllStandardError())
+                        .contains(QStringLiteral("Session1_Track4 stopped")));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
