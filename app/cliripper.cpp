@@ -94,6 +94,9 @@ int CliRipper::list(const QString& source)
             m_err << "tambrel-cli: " << refreshed.error() << Qt::endl;
             return ExitUsage;
         }
+        // Said on the error stream, so that the list itself stays empty for scripts.
+        if (m_grabber.DriveCount() == 0)
+            m_err << "tambrel-cli: no CD drive was found." << Qt::endl;
         for (int drive = 1; drive <= m_grabber.DriveCount(); ++drive) {
             (void)m_grabber.SetCurrentDrive(drive);
             m_out << disctext::driveLine(m_grabber.DriveLetter(), m_grabber.DriveVendor(),

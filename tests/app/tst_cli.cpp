@@ -208,19 +208,13 @@ private slots:
 
         const Run drives = runCli({QStringLiteral("list")});
         QCOMPARE(drives.status, 0);
+        // This machine may have no drive; then it says so, and the list stays empty.
+        QVERIFY2(drives.out.isEmpty() ? drives.err.contains(QStringLiteral("no CD drive"))
+                                      : drives.out.startsWith(u'['),
+                 qPrintable(drives.out + drives.err));
     }
 
-    void convertsEachFormat_data()
-    {
-        QTest::addColumn<QString>("format");
-        QTest::addColumn<QString>("codec");
-        QTest::newRow("mp3") << "mp3"
-                             << "mp3";
-        QTest::newRow("ogg") << "ogg"
-                             << "vorbis";
-        QTest::newRow("wma") << "wma"
-                             << "wmav2";
-    }
+    void convertsEachFormat_data() { decoders::addEncodedFormatRows(); }
 
     void convertsEachFormat()
     {
@@ -237,12 +231,9 @@ private slots:
         QCOMPARE(run.err.count(u'\n'), 2);
         QVERIFY2(run.err.startsWith(QStringLiteral("Session1_Track1 -> ")), qPrintable(run.err));
 
-        const auto info = decoders::probe(folder + u'/' + expected.first());
-        QCOMPARE(info.value(QStringLiteral("codec_name")), codec);
-        QCOMPARE(info.value(QStringLiteral("sample_rate")), QStringLiteral("44100"));
-        QCOMPARE(info.value(QStringLiteral("channels")), QStringLiteral("2"));
-        QVERIFY(qAbs(info.value(QStringLiteral("duration")).toDouble() - (75 * 3 + 20) / 75.0) <
-                0.1);
+        const QString problem = decoders::encodedFileProblem(folder + u'/' + expected.first(),
+                                                             codec, (75 * 3 + 20) / 75.0);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
     }
 
     void wavIsTheDiscsAudio()

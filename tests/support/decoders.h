@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTest>
 #include <QtDebug>
 
 // Reading encoded files back with the real decoders (ffprobe and ffmpeg).
@@ -32,6 +33,34 @@ inline QMap<QString, QString> probe(const QString& path)
     for (const QString& line : QString::fromUtf8(text).split(u'\n', Qt::SkipEmptyParts))
         values.insert(line.section(u'=', 0, 0), line.section(u'=', 1));
     return values;
+}
+
+// What is wrong with path as a 44.1 kHz stereo file of this codec and length (within 0.1 s);
+// empty when nothing is.
+inline QString encodedFileProblem(const QString& path, const QString& codec, double seconds)
+{
+    const QMap<QString, QString> info = probe(path);
+    if (info.value(QStringLiteral("codec_name")) != codec ||
+        info.value(QStringLiteral("sample_rate")) != u"44100" ||
+        info.value(QStringLiteral("channels")) != u"2" ||
+        qAbs(info.value(QStringLiteral("duration")).toDouble() - seconds) >= 0.1) {
+        QString text = path + QStringLiteral(" reads as:");
+        for (auto it = info.begin(); it != info.end(); ++it)
+            text += u' ' + it.key() + u'=' + it.value();
+        return text;
+    }
+    return {};
+}
+
+// Rows of the formats encoded by a library: the file extension ("format") and the codec ffprobe
+// must find ("codec").
+inline void addEncodedFormatRows()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("codec");
+    QTest::newRow("mp3") << QStringLiteral("mp3") << QStringLiteral("mp3");
+    QTest::newRow("ogg") << QStringLiteral("ogg") << QStringLiteral("vorbis");
+    QTest::newRow("wma") << QStringLiteral("wma") << QStringLiteral("wmav2");
 }
 
 } // namespace decoders
