@@ -177,7 +177,8 @@ int CliRipper::convert(const CliOptions& options)
         case GrabOutcome::Written:
             if (!options.quiet)
                 m_err << entry.name << " -> " << path << "  (" << lengthText(entry.sectors) << ", "
-                      << QString::number(speed(entry, 100.0), 'f', 1) << "x)" << Qt::endl;
+                      << QString::number(speed(entry, 100.0), 'f', 1) << 'x' << retriesText() << ')'
+                      << Qt::endl;
             break;
         case GrabOutcome::Failed:
             ++failures;
@@ -227,6 +228,10 @@ CliRipper::GrabOutcome CliRipper::grab(const TrackEntry& entry, const QString& p
             error = description;
             wait.quit();
         });
+    m_retries = 0;
+    const auto retried = connect(&m_grabber, &CdGrabber::GrabRetry, &wait, [&](int retry, qint64) {
+        m_retries = std::max(m_retries, retry);
+    });
 
     m_trackTimer.start();
     if (const Status started = m_grabber.GrabTrack(path); !started.ok()) {
@@ -239,6 +244,7 @@ CliRipper::GrabOutcome CliRipper::grab(const TrackEntry& entry, const QString& p
     }
     disconnect(progress);
     disconnect(failed);
+    disconnect(retried);
     clearProgressLine();
 
     if (written)
@@ -272,9 +278,17 @@ void CliRipper::showProgress(const TrackEntry& entry, int position, int count, d
     m_err << "\r\x1b[K" << position << '/' << count << ' ' << entry.name << " ["
           << QString(filled, u'#') << QString(BarWidth - filled, u'-') << "] "
           << QString::number(percent, 'f', 1) << "%  "
-          << QString::number(speed(entry, percent), 'f', 1) << 'x';
+          << QString::number(speed(entry, percent), 'f', 1) << 'x' << retriesText();
     m_err.flush();
     m_progressShown = true;
+}
+
+QString CliRipper::retriesText() const
+{
+    if (m_retries == 0)
+        return {};
+    return m_retries == 1 ? QStringLiteral(", 1 read retried")
+                          : QStringLiteral(", %1 reads retried").arg(m_retries);
 }
 
 void CliRipper::clearProgressLine()

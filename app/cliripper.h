@@ -48,6 +48,8 @@ private:
                      QString& error);
     void showProgress(const TrackEntry& entry, int position, int count, double percent);
     void clearProgressLine();
+    // ", 3 reads retried" once the drive has needed retries on the running track.
+    QString retriesText() const;
     double speed(const TrackEntry& entry, double percent) const;
 
     CdGrabber& m_grabber;
@@ -56,6 +58,8 @@ private:
     const bool m_live;
     bool m_interrupted = false;
     bool m_progressShown = false;
+    // Reads of the running track that had to be retried.
+    int m_retries = 0;
     QPointer<QEventLoop> m_wait;
     QElapsedTimer m_trackTimer;
 };

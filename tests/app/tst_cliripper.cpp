@@ -1,0 +1,146 @@
+// The command-line tool's rules on a scripted grabber: drive lines, numbering across sessions,
+// failures, retries and stopping. The real program on real images is in tst_cli.
+#include "app/cliripper.h"
+#include "scriptedgrabber.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextStream>
+
+class TestCliRipper : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    ScriptedGrabber* m_grabber = nullptr;
+    QString m_out;
+    QString m_err;
+    QTextStream m_outStream{&m_out};
+    QTextStream m_errStream{&m_err};
+    std::unique_ptr<CliRipper> m_ripper;
+
+    CliOptions options(const QList<int>& tracks = {})
+    {
+        CliOptions o;
+        o.command = CliOptions::Command::Convert;
+        o.source = QStringLiteral("/dev/sr1");
+        o.formatCode = 1; // WAV
+        o.outputFolder = m_dir.path();
+        o.tracks = tracks;
+        return o;
+    }
+
+    QStringList grabbedPaths() const
+    {
+        QStringList paths;
+        for (const auto& grab : std::as_const(m_grabber->grabs))
+            paths << grab.path.mid(m_dir.path().size() + 1);
+        return paths;
+    }
+
+private slots:
+    void init()
+    {
+        m_out.clear();
+        m_err.clear();
+        m_grabber = new ScriptedGrabber;
+        m_grabber->drives = {ScriptedGrabber::drive(QStringLiteral("/dev/sr0"), {1}),
+                             ScriptedGrabber::drive(QStringLiteral("/dev/sr1"), {2, 3})};
+        m_grabber->drives[1].sessions[0][1].type = CdGrabber::TrackTypeData;
+        m_ripper = std::make_unique<CliRipper>(*m_grabber, m_outStream, m_errStream, false);
+    }
+
+    void cleanup()
+    {
+        m_ripper.reset();
+        delete m_grabber;
+    }
+
+    void listsDrivesAsTheWindowShowsThem()
+    {
+        QCOMPARE(m_ripper->list({}), int(CliRipper::ExitOk));
+        QCOMPARE(m_out, QStringLiteral("[/dev/sr0]  VENDOR  PRODUCT  1.00\n"
+                                       "[/dev/sr1]  VENDOR  PRODUCT  1.00\n"));
+        QCOMPARE(m_err, QString());
+
+        m_grabber->failing << QStringLiteral("Refresh");
+        QCOMPARE(m_ripper->list({}), int(CliRipper::ExitUsage));
+        QVERIFY(m_err.contains(QStringLiteral("Refresh failed")));
+    }
+
+    void countsTracksAcrossSessions()
+    {
+        QCOMPARE(m_ripper->list(QStringLiteral("/dev/sr1")), int(CliRipper::ExitOk));
+        QCOMPARE(m_out.count(u'\n'), 5);
+        QVERIFY(m_out.contains(QStringLiteral("Session1_Track2\t\t 1:00:000\n")));
+        QVERIFY(m_out.endsWith(QStringLiteral("Session2_Track3\tAUDIO\t 1:00:000\n")));
+
+        // The disc's third and fifth tracks are the second session's first and third.
+        m_grabber->grabScripts = {{{100.0}, {}}, {{100.0}, {}}};
+        QCOMPARE(m_ripper->convert(options({3, 5})), int(CliRipper::ExitOk));
+        QCOMPARE(grabbedPaths(), (QStringList{QStringLiteral("Session2_Track1.wav"),
+                                              QStringLiteral("Session2_Track3.wav")}));
+        QCOMPARE(m_grabber->grabs[1].session, 1);
+        QCOMPARE(m_grabber->grabs[1].track, 2);
+    }
+
+    void defaultIsEveryAudioTrack()
+    {
+        m_grabber->grabScripts = QList<ScriptedGrabber::GrabScript>(4, {{100.0}, {}});
+        QCOMPARE(m_ripper->convert(options()), int(CliRipper::ExitOk));
+        QCOMPARE(grabbedPaths(), (QStringList{QStringLiteral("Session1_Track1.wav"),
+                                              QStringLiteral("Session2_Track1.wav"),
+                                              QStringLiteral("Session2_Track2.wav"),
+                                              QStringLiteral("Session2_Track3.wav")}));
+    }
+
+    void aFailedTrackDoesNotEndTheRun()
+    {
+        // 99.999 is not the end: the grab goes on until its failure.
+        m_grabber->grabScripts = {{{50.0, 99.999}, QStringLiteral("The disc cannot be read")},
+                                  {{25.0, 100.0}, {}}};
+        QCOMPARE(m_ripper->convert(options({1, 3})), int(CliRipper::ExitFailed));
+        QCOMPARE(m_grabber->grabs.size(), 2);
+        QVERIFY2(m_err.contains(QStringLiteral("Session1_Track1 failed: The disc cannot be read")),
+                 qPrintable(m_err));
+        QVERIFY(m_err.contains(QStringLiteral("Session2_Track1 -> ")));
+        QVERIFY(m_err.contains(QStringLiteral("1 of 2 tracks failed")));
+
+        // A grab refused at once fails the same way.
+        m_err.clear();
+        m_grabber->failing << QStringLiteral("GrabTrack");
+        QCOMPARE(m_ripper->convert(options({1})), int(CliRipper::ExitFailed));
+        QVERIFY(m_err.contains(QStringLiteral("Session1_Track1 failed: GrabTrack failed")));
+    }
+
+    void retriesAreCounted()
+    {
+        m_grabber->grabScripts = {{{50.0, 100.0}, {}}};
+        connect(m_grabber, &CdGrabber::OperationProgress, this, [this](double percent) {
+            if (percent == 50.0) {
+                for (int retry = 1; retry <= 3; ++retry)
+                    m_grabber->raiseGrabRetry(retry, 1000 + retry);
+            }
+        });
+        QCOMPARE(m_ripper->convert(options({1})), int(CliRipper::ExitOk));
+        QVERIFY2(m_err.contains(QStringLiteral(", 3 reads retried)")), qPrintable(m_err));
+    }
+
+    void interruptStopsAtOnce()
+    {
+        m_grabber->grabScripts = {{{10.0, 20.0, 30.0, 100.0}, {}}, {{100.0}, {}}};
+        connect(m_grabber, &CdGrabber::OperationProgress, this, [this](double percent) {
+            if (percent == 20.0)
+                m_ripper->interrupt();
+        });
+        QCOMPARE(m_ripper->convert(options({1, 3})), int(CliRipper::ExitFailed));
+        QVERIFY(m_ripper->interrupted());
+        QCOMPARE(m_grabber->grabs.size(), 1);
+        QVERIFY(m_grabber->calls.contains(QStringLiteral("StopGrab")));
+        QVERIFY(m_err.contains(QStringLiteral("Session1_Track1 stopped")));
+        QVERIFY(!m_err.contains(QStringLiteral(" -> ")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliRipper)
+#include "tst_cliripper.moc"
