@@ -140,6 +140,10 @@ int CliRipper::convert(const CliOptions& options)
             if (entry.type == CdGrabber::TrackTypeAudio)
                 chosen << entry;
         }
+        if (chosen.isEmpty()) {
+            m_err << "tambrel-cli: " << options.source << " holds no audio track." << Qt::endl;
+            return ExitUsage;
+        }
     } else {
         for (const int number : options.tracks) {
             if (number > tracks.size()) {

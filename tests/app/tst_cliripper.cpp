@@ -92,6 +92,13 @@ private slots:
                                               QStringLiteral("Session2_Track1.wav"),
                                               QStringLiteral("Session2_Track2.wav"),
                                               QStringLiteral("Session2_Track3.wav")}));
+
+        // A disc of data alone has nothing to grab, which is not success.
+        m_grabber->drives[1].sessions = {{ScriptedGrabber::Track{CdGrabber::TrackTypeData, 75}}};
+        m_grabber->grabs.clear();
+        QCOMPARE(m_ripper->convert(options()), int(CliRipper::ExitUsage));
+        QVERIFY(m_err.contains(QStringLiteral("no audio track")));
+        QVERIFY(m_grabber->grabs.isEmpty());
     }
 
     void aFailedTrackDoesNotEndTheRun()
