@@ -27,6 +27,16 @@ void onSignal(int signal)
     (void)!::write(signalPipe[1], &byte, 1);
 }
 
+// The last signal written to the pipe since the last call; 0 for none.
+int takeCaughtSignal()
+{
+    int caught = 0;
+    char byte = 0;
+    while (::read(signalPipe[0], &byte, 1) == 1)
+        caught = byte;
+    return caught;
+}
+
 bool isBlockDevice(const QString& path)
 {
     struct stat st {
@@ -74,9 +84,7 @@ int main(int argc, char* argv[])
     }
     QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &ripper, [&] {
-        char byte = 0;
-        while (::read(signalPipe[0], &byte, 1) == 1)
-            caught = byte;
+        caught = takeCaughtSignal();
         ripper.interrupt();
     });
     struct sigaction action {
@@ -90,6 +98,9 @@ int main(int argc, char* argv[])
                                                                     : ripper.convert(options);
     // Waits for the grab threads, so that a stopped grab's temporary file is gone.
     grabber.Close();
+    // A signal that came while no event loop ran (reading a slow drive, say) is still pending.
+    if (const int pending = takeCaughtSignal(); pending != 0)
+        caught = pending;
 
     if (caught != 0) {
         // Ends as the signal would have, so that a calling shell stops too.

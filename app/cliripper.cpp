@@ -37,15 +37,21 @@ CliRipper::CliRipper(CdGrabber& grabber, QTextStream& out, QTextStream& err, boo
 {
 }
 
-bool CliRipper::selectSource(const QString& source)
+bool CliRipper::refresh()
 {
     if (const Status refreshed = m_grabber.Refresh(); !refreshed.ok()) {
         m_err << "tambrel-cli: " << refreshed.error() << Qt::endl;
         return false;
     }
+    return true;
+}
+
+bool CliRipper::selectSource(const QString& source)
+{
+    if (!refresh())
+        return false;
     for (int drive = 1; drive <= m_grabber.DriveCount(); ++drive) {
-        (void)m_grabber.SetCurrentDrive(drive);
-        if (sameSource(m_grabber.DriveLetter(), source))
+        if (m_grabber.SetCurrentDrive(drive).ok() && sameSource(m_grabber.DriveLetter(), source))
             return true;
     }
     m_err << "tambrel-cli: " << source
@@ -81,7 +87,10 @@ bool CliRipper::readTracks(QList<TrackEntry>& tracks)
                                  int(tracks.size()) + 1,
                                  disctext::trackName(session, track),
                                  m_grabber.TrackType(),
-                                 m_grabber.TrackSectors()};
+                                 m_grabber.TrackSectors(),
+                                 disctext::durationText(m_grabber.TrackMinutes(),
+                                                        m_grabber.TrackSeconds(),
+                                                        m_grabber.TrackFraction())};
         }
     }
     return true;
@@ -90,15 +99,14 @@ bool CliRipper::readTracks(QList<TrackEntry>& tracks)
 int CliRipper::list(const QString& source)
 {
     if (source.isEmpty()) {
-        if (const Status refreshed = m_grabber.Refresh(); !refreshed.ok()) {
-            m_err << "tambrel-cli: " << refreshed.error() << Qt::endl;
+        if (!refresh())
             return ExitUsage;
-        }
         // Said on the error stream, so that the list itself stays empty for scripts.
         if (m_grabber.DriveCount() == 0)
             m_err << "tambrel-cli: no CD drive was found." << Qt::endl;
         for (int drive = 1; drive <= m_grabber.DriveCount(); ++drive) {
-            (void)m_grabber.SetCurrentDrive(drive);
+            if (!m_grabber.SetCurrentDrive(drive).ok())
+                continue;
             m_out << disctext::driveLine(m_grabber.DriveLetter(), m_grabber.DriveVendor(),
                                          m_grabber.DriveProduct(), m_grabber.DriveRevision())
                   << '\n';
@@ -110,15 +118,10 @@ int CliRipper::list(const QString& source)
     QList<TrackEntry> tracks;
     if (!selectSource(source) || !readTracks(tracks))
         return ExitUsage;
-    for (const TrackEntry& entry : std::as_const(tracks)) {
-        (void)m_grabber.SetCurrentSession(entry.session);
-        (void)m_grabber.SetCurrentTrack(entry.track);
-        // Tabs keep the columns apart for scripts, also where a data track's type is empty.
+    // Tabs keep the columns apart for scripts, also where a data track's type is empty.
+    for (const TrackEntry& entry : std::as_const(tracks))
         m_out << entry.name << '\t' << disctext::trackTypeText(entry.type) << '\t'
-              << disctext::durationText(m_grabber.TrackMinutes(), m_grabber.TrackSeconds(),
-                                        m_grabber.TrackFraction())
-              << '\n';
-    }
+              << entry.durationText << '\n';
     m_out.flush();
     return ExitOk;
 }

@@ -39,9 +39,12 @@ private:
         QString name;
         int type = 0;
         qint64 sectors = 0;
+        QString durationText; // as the window's duration column shows it
     };
     enum class GrabOutcome { Written, Failed, Interrupted };
 
+    bool refresh();
+    // Makes the drive or image at source current.
     bool selectSource(const QString& source);
     bool readTracks(QList<TrackEntry>& tracks);
     GrabOutcome grab(const TrackEntry& entry, const QString& path, int position, int count,
