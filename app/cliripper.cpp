@@ -246,8 +246,7 @@ CliRipper::GrabOutcome CliRipper::grab(const TrackEntry& entry, const QString& p
     } else {
         if (m_live)
             showProgress(entry, position, count, 0.0);
-        if (!m_interrupted)
-            wait.exec();
+        wait.exec();
     }
     disconnect(progress);
     disconnect(failed);
@@ -256,11 +255,8 @@ CliRipper::GrabOutcome CliRipper::grab(const TrackEntry& entry, const QString& p
 
     if (written)
         return GrabOutcome::Written;
-    if (m_interrupted) {
-        m_grabber.StopGrab();
-        return GrabOutcome::Interrupted;
-    }
-    return GrabOutcome::Failed;
+    // interrupt() has stopped the grab already.
+    return m_interrupted ? GrabOutcome::Interrupted : GrabOutcome::Failed;
 }
 
 void CliRipper::interrupt()
