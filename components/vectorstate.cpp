@@ -12,7 +12,11 @@ __attribute__((target("avx"))) void zeroUpper()
     _mm256_zeroupper();
 }
 
-const bool hasAvx = __builtin_cpu_supports("avx");
+// Read during static initialisation, where the CPU's features must be read in first.
+const bool hasAvx = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx") != 0;
+}();
 
 } // namespace
 
