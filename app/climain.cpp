@@ -11,6 +11,7 @@
 #include <csignal>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,7 +76,17 @@ int main(int argc, char* argv[])
     if (!options.source.isEmpty() && !isBlockDevice(options.source))
         images << options.source;
     CdioGrabber grabber(images);
-    CliRipper ripper(grabber, out, err, ::isatty(STDERR_FILENO) && !options.quiet);
+    CliRipper::TerminalColumns columns;
+    if (::isatty(STDERR_FILENO) && !options.quiet) {
+        columns = [] {
+            winsize size{};
+            // A terminal that tells no width is taken to be the classic 80 columns.
+            return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0
+                       ? int(size.ws_col)
+                       : 80;
+        };
+    }
+    CliRipper ripper(grabber, out, err, columns);
 
     int caught = 0;
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {

@@ -28,12 +28,14 @@ QString lengthText(qint64 sectors)
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
-constexpr int BarWidth = 24;
+constexpr qsizetype MaxBarWidth = 24;
+constexpr qsizetype MinBarWidth = 5;
 
 } // namespace
 
-CliRipper::CliRipper(CdGrabber& grabber, QTextStream& out, QTextStream& err, bool liveProgress)
-    : m_grabber(grabber), m_out(out), m_err(err), m_live(liveProgress)
+CliRipper::CliRipper(CdGrabber& grabber, QTextStream& out, QTextStream& err,
+                     TerminalColumns terminalColumns)
+    : m_grabber(grabber), m_out(out), m_err(err), m_terminalColumns(std::move(terminalColumns))
 {
 }
 
@@ -223,7 +225,7 @@ CliRipper::GrabOutcome CliRipper::grab(const TrackEntry& entry, const QString& p
     bool written = false;
     const auto progress =
         connect(&m_grabber, &CdGrabber::OperationProgress, &wait, [&](double percent) {
-            if (m_live)
+            if (m_terminalColumns)
                 showProgress(entry, position, count, percent);
             if (percent == 100.0) {
                 written = true;
@@ -244,7 +246,7 @@ CliRipper::GrabOutcome CliRipper::grab(const TrackEntry& entry, const QString& p
     if (const Status started = m_grabber.GrabTrack(path); !started.ok()) {
         error = started.error();
     } else {
-        if (m_live)
+        if (m_terminalColumns)
             showProgress(entry, position, count, 0.0);
         wait.exec();
     }
@@ -277,11 +279,22 @@ double CliRipper::speed(const TrackEntry& entry, double percent) const
 
 void CliRipper::showProgress(const TrackEntry& entry, int position, int count, double percent)
 {
-    const int filled = qBound(0, int(percent / 100.0 * BarWidth), BarWidth);
-    m_err << "\r\x1b[K" << position << '/' << count << ' ' << entry.name << " ["
-          << QString(filled, u'#') << QString(BarWidth - filled, u'-') << "] "
-          << QString::number(percent, 'f', 1) << "%  "
-          << QString::number(speed(entry, percent), 'f', 1) << 'x' << retriesText();
+    const QString head = QStringLiteral("%1/%2 %3 ").arg(position).arg(count).arg(entry.name);
+    const QString tail = QString::number(percent, 'f', 1) + QStringLiteral("%  ") +
+                         QString::number(speed(entry, percent), 'f', 1) + u'x' + retriesText();
+    // A line longer than the terminal would wrap, and the next redraw could no longer clear it:
+    // the bar gives way first, then the line is cut. The last column stays free for the cursor.
+    const qsizetype room = qMax(1, m_terminalColumns() - 1);
+    const qsizetype barWidth = qMin<qsizetype>(MaxBarWidth, room - head.size() - tail.size() - 3);
+    QString line = head;
+    if (barWidth >= MinBarWidth) {
+        const qsizetype filled =
+            qBound<qsizetype>(0, qsizetype(percent / 100.0 * barWidth), barWidth);
+        line +=
+            u'[' + QString(filled, u'#') + QString(barWidth - filled, u'-') + QStringLiteral("] ");
+    }
+    line += tail;
+    m_err << "\r\x1b[K" << line.left(room);
     m_err.flush();
     m_progressShown = true;
 }

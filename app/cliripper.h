@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QPointer>
 
+#include <functional>
+
 class CdGrabber;
 class QEventLoop;
 class QTextStream;
@@ -19,9 +21,14 @@ class CliRipper : public QObject
 public:
     enum ExitStatus { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
 
-    // Lines for the user go to out (lists) and err (progress, failures). With liveProgress the
-    // running track's progress is redrawn in place on err, which must be a terminal.
-    CliRipper(CdGrabber& grabber, QTextStream& out, QTextStream& err, bool liveProgress);
+    // Tells how many columns the terminal that err writes to has now; empty when err is no
+    // terminal.
+    using TerminalColumns = std::function<int()>;
+
+    // Lines for the user go to out (lists) and err (progress, failures). On a terminal the running
+    // track's progress is redrawn in place on err, within the terminal's width.
+    CliRipper(CdGrabber& grabber, QTextStream& out, QTextStream& err,
+              TerminalColumns terminalColumns = {});
 
     int list(const QString& source);
     int convert(const CliOptions& options);
@@ -58,7 +65,7 @@ private:
     CdGrabber& m_grabber;
     QTextStream& m_out;
     QTextStream& m_err;
-    const bool m_live;
+    const TerminalColumns m_terminalColumns;
     bool m_interrupted = false;
     bool m_progressShown = false;
     // Reads of the running track that had to be retried.

@@ -47,7 +47,7 @@ private slots:
         m_grabber->drives = {ScriptedGrabber::drive(QStringLiteral("/dev/sr0"), {1}),
                              ScriptedGrabber::drive(QStringLiteral("/dev/sr1"), {2, 3})};
         m_grabber->drives[1].sessions[0][1].type = CdGrabber::TrackTypeData;
-        m_ripper = std::make_unique<CliRipper>(*m_grabber, m_outStream, m_errStream, false);
+        m_ripper = std::make_unique<CliRipper>(*m_grabber, m_outStream, m_errStream);
     }
 
     void cleanup()
@@ -131,6 +131,39 @@ private slots:
         });
         QCOMPARE(m_ripper->convert(options({1})), int(CliRipper::ExitOk));
         QVERIFY2(m_err.contains(QStringLiteral(", 3 reads retried)")), qPrintable(m_err));
+    }
+
+    void liveProgressFitsTheTerminal_data()
+    {
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<bool>("bar");
+        QTest::newRow("wide") << 80 << true;
+        QTest::newRow("narrow: no bar") << 40 << false;
+        QTest::newRow("very narrow: cut") << 12 << false;
+    }
+
+    void liveProgressFitsTheTerminal()
+    {
+        QFETCH(int, columns);
+        QFETCH(bool, bar);
+        m_ripper = std::make_unique<CliRipper>(*m_grabber, m_outStream, m_errStream,
+                                               [columns] { return columns; });
+        m_grabber->grabScripts = {{{12.5, 50.0, 100.0}, {}}};
+        QCOMPARE(m_ripper->convert(options({1})), int(CliRipper::ExitOk));
+
+        // Every redraw starts at the line's start, clears it, and never reaches the last column,
+        // so it can't wrap; the bar is cleared away before the track's line.
+        const QString redraw = QStringLiteral("\r\x1b[K");
+        QStringList draws = m_err.split(redraw);
+        QVERIFY2(draws.size() >= 5, qPrintable(m_err));
+        const QString finished = draws.takeLast();
+        QVERIFY(finished.startsWith(QStringLiteral("Session1_Track1 -> ")));
+        QCOMPARE(draws.takeFirst(), QString());
+        for (const QString& draw : std::as_const(draws))
+            QVERIFY2(draw.size() < columns, qPrintable(draw));
+        QCOMPARE(draws.last().contains(u'['), bar);
+        QVERIFY(
+            draws.last().contains(bar ? QStringLiteral("#] 100.0%") : QStringLiteral("1/1 Sessi")));
     }
 
     void interruptStopsAtOnce()
