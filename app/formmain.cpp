@@ -5,7 +5,7 @@
 #include "app/livewait.h"
 #include "grab/trackoutput.h"
 #include "settings/cregister.h"
-#include "ui/userdialogs.h"
+#include "app/userdialogs.h"
 
 #include <QAction>
 #include <QApplication>

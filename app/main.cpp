@@ -1,6 +1,6 @@
 #include "app/formmain.h"
 #include "app/singleinstance.h"
-#include "components/cdiograbber.h"
+#include "components/cdio/cdiograbber.h"
 #include "ui/qtuserdialogs.h"
 
 #include <QApplication>

@@ -38,7 +38,7 @@ measure() {
     read -r rw ru rs <"$work/time"
     rwall=$(min "$rwall" "$rw"); rcpu=$(min "$rcpu" "$(echo "$ru + $rs" | bc -l)")
     rounds+="$(ratio "$w" "$rw")"$'\n'
-    /usr/bin/time -o "$work/time" -f '%e' "$build/app/tambrel-cli" convert "$work/bench.cue" \
+    /usr/bin/time -o "$work/time" -f '%e' "$build/cli/tambrel-cli" convert "$work/bench.cue" \
       --format "$format" --output "$work/cli" --quiet >/dev/null 2>&1
     read -r cw <"$work/time"
     cwall=$(min "$cwall" "$cw")

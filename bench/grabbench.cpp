@@ -1,7 +1,7 @@
 // Grabs one track of a disc image through the grabber component and prints the wall time and the
 // processor time (user + system, all threads) of the grab in seconds, and the peak resident
 // memory in kilobytes: "WALL CPU KB".
-#include "components/cdiograbber.h"
+#include "components/cdio/cdiograbber.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

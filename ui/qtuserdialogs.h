@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/userdialogs.h"
+#include "app/userdialogs.h"
 
 // The dialogs as the user sees them: QMessageBox and the folder picker.
 class QtUserDialogs final : public UserDialogs

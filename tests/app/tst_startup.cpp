@@ -1,7 +1,7 @@
 #include "app/disctext.h"
 #include "app/formmain.h"
 #include "app/singleinstance.h"
-#include "components/cdiograbber.h"
+#include "components/cdio/cdiograbber.h"
 #include "support/discimage.h"
 #include "ui/qtuserdialogs.h"
 

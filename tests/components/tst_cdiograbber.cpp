@@ -1,4 +1,4 @@
-#include "components/cdiograbber.h"
+#include "components/cdio/cdiograbber.h"
 #include "support/discimage.h"
 
 #include <QDir>

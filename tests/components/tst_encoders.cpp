@@ -1,4 +1,4 @@
-#include "components/audioencoder.h"
+#include "components/audiofile/audioencoder.h"
 #include "support/decoders.h"
 
 #include <QBuffer>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/userdialogs.h"
+#include "app/userdialogs.h"
 
 #include <QList>
 #include <QStringList>

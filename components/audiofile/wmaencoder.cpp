@@ -1,4 +1,4 @@
-#include "components/wmaencoder.h"
+#include "components/audiofile/wmaencoder.h"
 
 #include <QIODevice>
 

@@ -1,4 +1,4 @@
-#include "components/wavencoder.h"
+#include "components/audiofile/wavencoder.h"
 
 #include <QIODevice>
 #include <QtEndian>

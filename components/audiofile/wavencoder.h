@@ -1,6 +1,6 @@
 #pragma once
 
-#include "components/audioencoder.h"
+#include "components/audiofile/audioencoder.h"
 
 // Writes the CD audio unchanged into a RIFF/WAVE file (PCM, 44.1 kHz, 16 bit, stereo).
 class WavEncoder final : public AudioEncoder

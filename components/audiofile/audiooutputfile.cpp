@@ -1,6 +1,6 @@
-#include "components/audiooutputfile.h"
+#include "components/audiofile/audiooutputfile.h"
 
-#include "components/audioencoder.h"
+#include "components/audiofile/audioencoder.h"
 
 #include <QCoreApplication>
 

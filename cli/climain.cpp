@@ -1,7 +1,7 @@
 // tambrel-cli: lists drives and tracks and grabs tracks into files, without a window.
-#include "app/clioptions.h"
-#include "app/cliripper.h"
-#include "components/cdiograbber.h"
+#include "cli/clioptions.h"
+#include "cli/cliripper.h"
+#include "components/cdio/cdiograbber.h"
 
 #include <QCoreApplication>
 #include <QFile>

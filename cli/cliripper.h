@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/clioptions.h"
+#include "cli/clioptions.h"
 
 #include <QElapsedTimer>
 #include <QObject>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "components/audiooutputfile.h"
+#include "components/audiofile/audiooutputfile.h"
 #include "components/cdgrabber.h"
-#include "components/grabjob.h"
+#include "components/cdio/grabjob.h"
 
 #include <QDateTime>
 #include <QFileSystemWatcher>

@@ -1,4 +1,4 @@
-#include "components/vorbisencoder.h"
+#include "components/audiofile/vorbisencoder.h"
 
 #include <QIODevice>
 #include <QRandomGenerator>

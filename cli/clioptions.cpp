@@ -1,4 +1,4 @@
-#include "app/clioptions.h"
+#include "cli/clioptions.h"
 
 #include "grab/trackoutput.h"
 

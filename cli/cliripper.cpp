@@ -1,4 +1,4 @@
-#include "app/cliripper.h"
+#include "cli/cliripper.h"
 
 #include "app/disctext.h"
 #include "components/cdgrabber.h"

@@ -1,6 +1,6 @@
 // The command-line tool's rules on a scripted grabber: drive lines, numbering across sessions,
 // failures, retries and stopping. The real program on real images is in tst_cli.
-#include "app/cliripper.h"
+#include "cli/cliripper.h"
 #include "scriptedgrabber.h"
 
 #include <QTemporaryDir>

@@ -1,4 +1,4 @@
-#include "components/vectorstate.h"
+#include "components/cdio/vectorstate.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 

@@ -1,5 +1,5 @@
 // tambrel-cli: its argument rules, and the real program on generated disc images.
-#include "app/clioptions.h"
+#include "cli/clioptions.h"
 #include "support/decoders.h"
 #include "support/discimage.h"
 

@@ -1,9 +1,9 @@
-#include "components/audioencoder.h"
+#include "components/audiofile/audioencoder.h"
 
-#include "components/lameencoder.h"
-#include "components/vorbisencoder.h"
-#include "components/wavencoder.h"
-#include "components/wmaencoder.h"
+#include "components/audiofile/lameencoder.h"
+#include "components/audiofile/vorbisencoder.h"
+#include "components/audiofile/wavencoder.h"
+#include "components/audiofile/wmaencoder.h"
 
 #include <QIODevice>
 

@@ -1,6 +1,6 @@
-#include "components/grabjob.h"
+#include "components/cdio/grabjob.h"
 
-#include "components/vectorstate.h"
+#include "components/cdio/vectorstate.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

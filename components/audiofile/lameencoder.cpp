@@ -1,4 +1,4 @@
-#include "components/lameencoder.h"
+#include "components/audiofile/lameencoder.h"
 
 #include <QIODevice>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "components/audioencoder.h"
+#include "components/audiofile/audioencoder.h"
 
 #include <memory>
 
