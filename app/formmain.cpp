@@ -3,9 +3,10 @@
 #include "app/apptext.h"
 #include "app/disctext.h"
 #include "app/livewait.h"
+#include "app/userdialogs.h"
+#include "grab/batchgrab.h"
 #include "grab/trackoutput.h"
 #include "settings/cregister.h"
-#include "app/userdialogs.h"
 
 #include <QAction>
 #include <QApplication>
@@ -31,14 +32,10 @@ FormMain::FormMain(std::unique_ptr<CdGrabber> grabber, UserDialogs& dialogs, QWi
     : QMainWindow(parent), AudioCDGrabber2(std::move(grabber)), m_dialogs(dialogs)
 {
     buildControls();
+    m_batch = new BatchGrab(*AudioCDGrabber2, *this, m_dialogs, this);
+    connect(m_batch, &BatchGrab::ended, this, &FormMain::readDiscChangedDuringBatch);
     connect(AudioCDGrabber2.get(), &CdGrabber::MediaChange, this,
             &FormMain::AudioCDGrabber2_MediaChange);
-    connect(AudioCDGrabber2.get(), &CdGrabber::OperationProgress, this,
-            &FormMain::AudioCDGrabber2_OperationProgress);
-    connect(AudioCDGrabber2.get(), &CdGrabber::GrabRetry, this,
-            &FormMain::AudioCDGrabber2_GrabRetry);
-    connect(AudioCDGrabber2.get(), &CdGrabber::GrabFailed, this,
-            &FormMain::AudioCDGrabber2_GrabFailed);
 }
 
 FormMain::~FormMain() = default;
@@ -281,10 +278,8 @@ bool FormMain::readDisc(ReadMode mode, QString& error)
         Combo1->setCurrentIndex(
             qBound(0, AudioCDGrabber2->CurrentDrive() - 1, Combo1->count() - 1));
 
-    if (startup && drives == 0) {
-        TrackGrabbing = false;
+    if (startup && drives == 0)
         return error.isEmpty();
-    }
     return listTracks(mode, error) && error.isEmpty();
 }
 
@@ -300,7 +295,6 @@ bool FormMain::listTracks(ReadMode mode, QString& error)
     AudioFile = AudioCDGrabber2->AudioFile();
     if (AudioFile)
         AudioFile->SetReadFlag(true);
-    TrackGrabbing = false;
 
     const Result<int> sessions = AudioCDGrabber2->SessionCount();
     if (!sessions.ok())
@@ -349,7 +343,7 @@ void FormMain::InsertTrackInfoToTrackListView(int IndSession, int IndTrack)
 
 void FormMain::Combo1_Click(int index)
 {
-    if (TrackGrabbing)
+    if (m_batch->trackGrabbing())
         return;
     if (const Status s = AudioCDGrabber2->SetCurrentDrive(index + 1); !s.ok()) {
         reportReadFailure(s.error());
@@ -367,7 +361,7 @@ void FormMain::AudioCDGrabber2_MediaChange()
 {
     // Rebuilding the list under a running batch would end the wait for the track being grabbed
     // and hand its progress to other rows; the disc is read again once the batch has ended.
-    if (Grabbing || TrackGrabbing) {
+    if (m_batch->grabbing() || m_batch->trackGrabbing()) {
         m_discChangedDuringBatch = true;
         return;
     }
@@ -411,180 +405,101 @@ void FormMain::Form_Unload()
 
 void FormMain::Cmdgrab_Click()
 {
-    // Cancel gives Convert back before the running batch has noticed; a click in that moment
-    // would start a second batch inside the first, and the first would then go on grabbing.
-    if (Grabbing)
-        return;
-    // While a track is still under way no batch starts; only the finishing steps run.
-    if (!TrackGrabbing && !grabCheckedRows())
-        return;
-    // The completion text stays for the user to read; the next batch replaces it.
-    m_statusPanel1->setText(QStringLiteral("It is successful conversion"));
-    pbProgressBar->setValue(0);
-    pbProgressBar->hide();
-    Command1->setEnabled(true);
-    TrackGrabbing = false;
-    readDiscChangedDuringBatch();
-}
-
-void FormMain::readDiscChangedDuringBatch()
-{
-    if (std::exchange(m_discChangedDuringBatch, false))
-        AudioCDGrabber2_MediaChange();
-}
-
-bool FormMain::grabCheckedRows()
-{
-    Command1->setEnabled(false);
-    TracksToGrab = 0;
-    pbProgressBar->show();
-    for (int k = 0; k < TrackListView->topLevelItemCount(); ++k) {
-        if (TrackListView->topLevelItem(k)->checkState(ColumnCheck) == Qt::Checked)
-            ++TracksToGrab;
-    }
-    // Nothing to grab is told, and the batch still walks the rows and finishes as usual.
-    if (TracksToGrab == 0)
-        m_dialogs.ask(this, {QStringLiteral("You must check on any list view item"),
-                             QStringLiteral("Warning"), MessageBox::Buttons::Ok,
-                             MessageBox::Icon::None, MessageBox::Answer::Ok});
-    TracksStarted = 0;
-    flgCancel = false;
-
-    // The row count is read again at every step: a disc change during a wait rebuilds the list.
-    for (int k = 0; k < TrackListView->topLevelItemCount(); ++k) {
-        Grabbing = true;
-        QTreeWidgetItem* row = TrackListView->topLevelItem(k);
-        CurrentItem = row;
-        if (row->checkState(ColumnCheck) == Qt::Checked) {
-            ++TracksStarted;
-            const int tag = row->data(ColumnCheck, TagRole).toInt();
-            Status selected = AudioCDGrabber2->SetCurrentSession(disctext::tagSession(tag));
-            if (selected.ok())
-                selected = AudioCDGrabber2->SetCurrentTrack(disctext::tagTrack(tag));
-            TrackListView->setCurrentItem(row);
-            TrackListView->scrollToItem(row);
-            SetControlsEnabled(false);
-
-            if (!QFileInfo(txtFolder->text()).isDir()) {
-                m_dialogs.ask(this, {QStringLiteral(" The output folder doesn't exist,please "
-                                                    "change the output folder"),
-                                     apptext::title(), MessageBox::Buttons::Ok,
-                                     MessageBox::Icon::None, MessageBox::Answer::Ok});
-                stopBatch();
-                return false;
-            }
-            // A track that can't be selected would be grabbed from the wrong place: it fails
-            // like a track that can't be written, and the batch goes on.
-            if (selected.ok())
-                GrabCurrentTrack(row->text(ColumnName));
-            else
-                reportConversionError(selected.error());
-            while (TrackGrabbing)
-                waitLive(200);
-            if (flgCancel) {
-                stopBatch();
-                return false;
-            }
-        }
-        Grabbing = false;
-        SetControlsEnabled(true);
-    }
-    return true;
-}
-
-void FormMain::stopBatch()
-{
-    m_statusPanel1->setText(QStringLiteral("Canceling....."));
-    cmdCancel_Click();
-    SetControlsEnabled(true);
-    Grabbing = false;
-    readDiscChangedDuringBatch();
-}
-
-void FormMain::GrabCurrentTrack(const QString& trackName)
-{
-    TrackGrabbing = true;
-    // Every track starts with the bar at 0; the next progress event sets the batch's value.
-    DockProgressBar();
-    const QString path = trackoutput::outputPath(txtFolder->text(), trackName, OutputFormat);
-    if (QFileInfo(path).isFile()) {
-        const auto answer = m_dialogs.ask(
-            this, {QStringLiteral("are you want to overwrite the existing file?"), apptext::title(),
-                   MessageBox::Buttons::YesNo, MessageBox::Icon::Question, MessageBox::Answer::No});
-        if (answer != MessageBox::Answer::Yes) {
-            TrackGrabbing = false;
-            return;
-        }
-    }
-    if (const Status started = AudioCDGrabber2->GrabTrack(path); !started.ok()) {
-        TrackGrabbing = false;
-        reportConversionError(started.error());
-    }
-}
-
-void FormMain::DockProgressBar()
-{
-    // The bar lives in the status bar's second panel, so showing it is all the docking needed.
-    pbProgressBar->show();
-    pbProgressBar->setValue(0);
-}
-
-void FormMain::reportConversionError(const QString& description)
-{
-    m_dialogs.ask(this, {QStringLiteral("Error occured during conversion..\r\nError Description:") +
-                             description,
-                         apptext::title(), MessageBox::Buttons::Ok, MessageBox::Icon::Critical,
-                         MessageBox::Answer::Ok});
-}
-
-void FormMain::AudioCDGrabber2_OperationProgress(double percent)
-{
-    if (!Grabbing)
-        return;
-    // A Cancel click waiting in the queue runs first, so the steps below see its flag.
-    QCoreApplication::processEvents();
-    const double overall = trackoutput::overallPercent(TracksStarted, TracksToGrab, percent);
-    pbProgressBar->setValue(qBound(0, qRound(overall), 100));
-    m_statusPanel1->setText(trackoutput::completedText(overall));
-    if (CurrentItem && !(percent == 100.0 && flgCancel))
-        CurrentItem->setText(ColumnPercent, trackoutput::percentColumnText(percent));
-    // Events that still come after StopGrab repeat the Cancel, which is harmless.
-    if (flgCancel)
-        cmdCancel_Click();
-    // Only exactly 100 ends a track; the grabber sends it once, after the file is complete.
-    if (percent == 100.0)
-        TrackGrabbing = false;
-}
-
-void FormMain::AudioCDGrabber2_GrabRetry(int, qint64)
-{
-    m_dialogs.ask(this, {QString(), apptext::title(), MessageBox::Buttons::Ok,
-                         MessageBox::Icon::None, MessageBox::Answer::Ok});
-}
-
-void FormMain::AudioCDGrabber2_GrabFailed(const QString& description)
-{
-    // A failure that arrives after the track has ended or was cancelled has nothing to stop.
-    if (!TrackGrabbing)
-        return;
-    TrackGrabbing = false;
-    reportConversionError(description);
+    m_batch->Cmdgrab_Click();
 }
 
 void FormMain::cmdCancel_Click()
 {
-    pbProgressBar->setValue(0);
-    AudioCDGrabber2->StopGrab();
-    flgCancel = true;
-    Cmdgrab->setEnabled(true);
-    Command3->setEnabled(true);
-    Command1->setEnabled(true);
-    TrackGrabbing = false;
+    m_batch->cmdCancel_Click();
+}
+
+void FormMain::readDiscChangedDuringBatch()
+{
+    // Once the window has closed, the grabber is closed too: nothing is read or shown.
+    if (std::exchange(m_discChangedDuringBatch, false) && !m_unloaded)
+        AudioCDGrabber2_MediaChange();
+}
+
+bool FormMain::trackGrabbing() const
+{
+    return m_batch->trackGrabbing();
+}
+
+int FormMain::rowCount() const
+{
+    return TrackListView->topLevelItemCount();
+}
+
+int FormMain::rowTag(int row) const
+{
+    return TrackListView->topLevelItem(row)->data(ColumnCheck, TagRole).toInt();
+}
+
+QString FormMain::rowName(int row) const
+{
+    return TrackListView->topLevelItem(row)->text(ColumnName);
+}
+
+bool FormMain::rowChecked(int row) const
+{
+    return TrackListView->topLevelItem(row)->checkState(ColumnCheck) == Qt::Checked;
+}
+
+void FormMain::makeCurrentRow(int row)
+{
+    CurrentItem = TrackListView->topLevelItem(row);
+}
+
+void FormMain::selectRow(int row)
+{
+    QTreeWidgetItem* item = TrackListView->topLevelItem(row);
+    TrackListView->setCurrentItem(item);
+    TrackListView->scrollToItem(item);
+}
+
+void FormMain::setCurrentRowPercent(const QString& text)
+{
+    if (CurrentItem)
+        CurrentItem->setText(ColumnPercent, text);
+}
+
+void FormMain::setCommandEnabled(Command command, bool enabled)
+{
+    switch (command) {
+    case Command::Convert:
+        Cmdgrab->setEnabled(enabled);
+        break;
+    case Command::Play:
+        Command3->setEnabled(enabled);
+        break;
+    case Command::Refresh:
+        Command1->setEnabled(enabled);
+        break;
+    }
+}
+
+void FormMain::setStatusText(const QString& text)
+{
+    m_statusPanel1->setText(text);
+}
+
+void FormMain::setProgressVisible(bool visible)
+{
+    pbProgressBar->setVisible(visible);
+}
+
+void FormMain::setProgressValue(int value)
+{
+    pbProgressBar->setValue(value);
+}
+
+QString FormMain::outputFolder() const
+{
+    return txtFolder->text();
 }
 
 void FormMain::Combo2_Click(const QString& text)
 {
-    Grabbing = false;
     const std::optional<quint8> code = trackoutput::formatCode(text);
     if (!code)
         return;

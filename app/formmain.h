@@ -1,6 +1,7 @@
 #pragma once
 
 #include "components/cdgrabber.h"
+#include "grab/batchview.h"
 #include "settings/mainsettings.h"
 
 #include <QMainWindow>
@@ -20,12 +21,14 @@ class QPushButton;
 class QStatusBar;
 class QTreeWidget;
 class QTreeWidgetItem;
+class BatchGrab;
 class UserDialogs;
 
 // The main window: the drives and the disc's tracks, the command buttons, the format and the
 // output folder. It owns the grabber for the whole run; message boxes and the folder picker go
-// through the dialogs service it is given.
-class FormMain final : public QMainWindow
+// through the dialogs service it is given. The batch grab has its rules in BatchGrab, which shows
+// itself through this window.
+class FormMain final : public QMainWindow, private BatchView
 {
     Q_OBJECT
 
@@ -39,7 +42,7 @@ public:
 
     // Switches the command controls between idle (true) and grabbing (false); Cancel is the
     // opposite of the others.
-    void SetControlsEnabled(bool enabled);
+    void SetControlsEnabled(bool enabled) override;
 
     // Reads drives and disc again and rebuilds both lists. A failure ends the read where it
     // happened and is reported to the user.
@@ -47,8 +50,8 @@ public:
 
     CdGrabber* grabber() const { return AudioCDGrabber2.get(); }
     const MainSettings& mainSettings() const { return m_mainSettings; }
-    int outputFormat() const { return OutputFormat; }
-    bool trackGrabbing() const { return TrackGrabbing; }
+    int outputFormat() const override { return OutputFormat; }
+    bool trackGrabbing() const;
     QTreeWidgetItem* currentItem() const { return CurrentItem; }
 
     // Column of each track row's texts.
@@ -76,20 +79,22 @@ private:
     void AudioCDGrabber2_MediaChange();
     void readDiscChangedDuringBatch();
 
-    // The grab: Convert walks the checked rows and grabs them one by one; progress, retries,
-    // failures and Cancel arrive while it waits for each track.
     void Cmdgrab_Click();
-    // Returns false when the batch stopped early (cancelled, or no output folder) and has put
-    // the controls back itself; true when the finishing steps are due.
-    bool grabCheckedRows();
-    void stopBatch();
-    void GrabCurrentTrack(const QString& trackName);
-    void DockProgressBar();
-    void reportConversionError(const QString& description);
-    void AudioCDGrabber2_OperationProgress(double percent);
-    void AudioCDGrabber2_GrabRetry(int retry, qint64 sector);
-    void AudioCDGrabber2_GrabFailed(const QString& description);
     void cmdCancel_Click();
+
+    // BatchView: the batch shows itself in the track list, the controls and the status bar.
+    int rowCount() const override;
+    int rowTag(int row) const override;
+    QString rowName(int row) const override;
+    bool rowChecked(int row) const override;
+    void makeCurrentRow(int row) override;
+    void selectRow(int row) override;
+    void setCurrentRowPercent(const QString& text) override;
+    void setCommandEnabled(Command command, bool enabled) override;
+    void setStatusText(const QString& text) override;
+    void setProgressVisible(bool visible) override;
+    void setProgressValue(int value) override;
+    QString outputFolder() const override;
 
     // Output format and folder.
     void Combo2_Click(const QString& text);
@@ -102,13 +107,8 @@ private:
     MainSettings m_mainSettings;
     quint8 OutputFormat = 0;
     bool IgnoreFreeDBClick = true;
-    bool TrackGrabbing = false;
-    // The batch loop is working on a row.
-    bool Grabbing = false;
-    // Checked rows counted when the batch started, and those reached so far.
-    int TracksToGrab = 0;
-    int TracksStarted = 0;
-    bool flgCancel = false;
+    // Created with the controls; a child of this window.
+    BatchGrab* m_batch = nullptr;
     // A disc change arrived while a batch ran; the disc is read when it ends.
     bool m_discChangedDuringBatch = false;
     QTreeWidgetItem* CurrentItem = nullptr;

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-class QWidget;
+class QObject;
 
 // A question or message for the user, described the way message boxes are.
 struct MessageBox {
@@ -18,13 +18,14 @@ struct MessageBox {
 };
 
 // Every message box and folder choice of the windows goes through this interface, so that tests
-// answer them by script and never block on a modal dialog.
+// answer them by script and never block on a modal dialog. The owner is the window the dialog
+// belongs to; the interface needs no widget, so the batch and other widget-free code use it too.
 class UserDialogs
 {
 public:
     virtual ~UserDialogs() = default;
 
-    virtual MessageBox::Answer ask(QWidget* parent, const MessageBox& box) = 0;
+    virtual MessageBox::Answer ask(QObject* owner, const MessageBox& box) = 0;
     // The chosen folder, or an empty text when the user cancelled.
-    virtual QString chooseFolder(QWidget* parent, const QString& title, const QString& start) = 0;
+    virtual QString chooseFolder(QObject* owner, const QString& title, const QString& start) = 0;
 };

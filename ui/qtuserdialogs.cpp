@@ -61,8 +61,9 @@ QMessageBox::Icon toIcon(MessageBox::Icon icon)
 
 } // namespace
 
-MessageBox::Answer QtUserDialogs::ask(QWidget* parent, const MessageBox& box)
+MessageBox::Answer QtUserDialogs::ask(QObject* owner, const MessageBox& box)
 {
+    auto* parent = qobject_cast<QWidget*>(owner);
     QMessageBox dialog(toIcon(box.icon), box.title, box.text, toButtons(box.buttons), parent);
     dialog.setDefaultButton(toButton(box.defaultAnswer));
     const int pressed = dialog.exec();
@@ -81,7 +82,7 @@ MessageBox::Answer QtUserDialogs::ask(QWidget* parent, const MessageBox& box)
     }
 }
 
-QString QtUserDialogs::chooseFolder(QWidget* parent, const QString& title, const QString& start)
+QString QtUserDialogs::chooseFolder(QObject* owner, const QString& title, const QString& start)
 {
-    return QFileDialog::getExistingDirectory(parent, title, start);
+    return QFileDialog::getExistingDirectory(qobject_cast<QWidget*>(owner), title, start);
 }

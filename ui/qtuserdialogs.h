@@ -6,6 +6,6 @@
 class QtUserDialogs final : public UserDialogs
 {
 public:
-    MessageBox::Answer ask(QWidget* parent, const MessageBox& box) override;
-    QString chooseFolder(QWidget* parent, const QString& title, const QString& start) override;
+    MessageBox::Answer ask(QObject* owner, const MessageBox& box) override;
+    QString chooseFolder(QObject* owner, const QString& title, const QString& start) override;
 };

@@ -18,13 +18,13 @@ public:
     QString folderTitle;
     QString folderStart;
 
-    MessageBox::Answer ask(QWidget*, const MessageBox& box) override
+    MessageBox::Answer ask(QObject*, const MessageBox& box) override
     {
         asked << box;
         return answers.isEmpty() ? box.defaultAnswer : answers.takeFirst();
     }
 
-    QString chooseFolder(QWidget*, const QString& title, const QString& start) override
+    QString chooseFolder(QObject*, const QString& title, const QString& start) override
     {
         ++folderRequests;
         folderTitle = title;
