@@ -372,12 +372,20 @@ void FormMain::AudioCDGrabber2_MediaChange()
 
 void FormMain::closeEvent(QCloseEvent* event)
 {
-    if (!Form_QueryUnload()) {
+    if (!m_unloaded && !Form_QueryUnload()) {
         event->ignore();
         return;
     }
     Form_Unload();
     event->accept();
+}
+
+void FormMain::closeWithoutAsking()
+{
+    Form_Unload();
+    // A question still open (an overwrite, say) gets its gentlest answer, so the batch under it
+    // can wind down.
+    QApplication::closeAllWindows();
 }
 
 bool FormMain::Form_QueryUnload()

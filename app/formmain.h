@@ -48,6 +48,10 @@ public:
     // happened and is reported to the user.
     void ReadDisc();
 
+    // Closes the window at once, without asking (the session is ending): a running grab is
+    // stopped and its temporary file removed, the settings are saved, the grabber is closed.
+    void closeWithoutAsking();
+
     CdGrabber* grabber() const { return AudioCDGrabber2.get(); }
     const MainSettings& mainSettings() const { return m_mainSettings; }
     int outputFormat() const override { return OutputFormat; }

@@ -1,10 +1,13 @@
 #include "app/formmain.h"
 #include "app/singleinstance.h"
+#include "app/terminationsignals.h"
 #include "components/cdio/cdiograbber.h"
 #include "ui/qtuserdialogs.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+
+#include <csignal>
 
 int main(int argc, char* argv[])
 {
@@ -32,6 +35,13 @@ int main(int argc, char* argv[])
     QtUserDialogs dialogs;
     FormMain window(std::make_unique<CdioGrabber>(parser.positionalArguments()), dialogs);
     window.Form_Load();
+    // Logging out (SIGHUP, SIGTERM) or Ctrl-C in a terminal stops a running grab cleanly. Before
+    // this point no grab can run, and the signals end the program as usual.
+    TerminationSignals termination({SIGINT, SIGTERM, SIGHUP});
+    QObject::connect(&termination, &TerminationSignals::received, &window,
+                     &FormMain::closeWithoutAsking);
     window.show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    TerminationSignals::endBy(termination.caught());
+    return status;
 }

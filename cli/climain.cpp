@@ -1,42 +1,21 @@
 // tambrel-cli: lists drives and tracks and grabs tracks into files, without a window.
+#include "app/terminationsignals.h"
 #include "cli/clioptions.h"
 #include "cli/cliripper.h"
 #include "components/cdio/cdiograbber.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QSocketNotifier>
 #include <QTextStream>
 
 #include <csignal>
 
-#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace
 {
-
-// SIGINT and SIGTERM are written to a pipe and handled on the event loop, where stopping the
-// grab is safe.
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int signal)
-{
-    const char byte = char(signal);
-    (void)!::write(signalPipe[1], &byte, 1);
-}
-
-// The last signal written to the pipe since the last call; 0 for none.
-int takeCaughtSignal()
-{
-    int caught = 0;
-    char byte = 0;
-    while (::read(signalPipe[0], &byte, 1) == 1)
-        caught = byte;
-    return caught;
-}
 
 bool isBlockDevice(const QString& path)
 {
@@ -88,35 +67,19 @@ int main(int argc, char* argv[])
     }
     CliRipper ripper(grabber, out, err, columns);
 
-    int caught = 0;
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    TerminationSignals termination({SIGINT, SIGTERM});
+    if (!termination.ok()) {
         err << "tambrel-cli: cannot set up signal handling." << Qt::endl;
         return CliRipper::ExitFailed;
     }
-    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &ripper, [&] {
-        caught = takeCaughtSignal();
-        ripper.interrupt();
-    });
-    struct sigaction action {
-    };
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    QObject::connect(&termination, &TerminationSignals::received, &ripper, &CliRipper::interrupt);
 
     const int status = options.command == CliOptions::Command::List ? ripper.list(options.source)
                                                                     : ripper.convert(options);
-    // Waits for the grab threads, so that a stopped grab's temporary file is gone.
+    // A stopped grab's temporary file is gone once the grabber is closed.
     grabber.Close();
-    // A signal that came while no event loop ran (reading a slow drive, say) is still pending.
-    if (const int pending = takeCaughtSignal(); pending != 0)
-        caught = pending;
-
-    if (caught != 0) {
-        // Ends as the signal would have, so that a calling shell stops too.
-        ::signal(caught, SIG_DFL);
-        ::raise(caught);
-    }
+    // Also a signal that came while no event loop ran (reading a slow drive, say) ends the
+    // program as the signal would have, so that a calling shell stops too.
+    TerminationSignals::endBy(termination.caught());
     return status;
 }

@@ -6,7 +6,6 @@
 #include "grab/trackoutput.h"
 
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QTextStream>
 
@@ -35,7 +34,8 @@ constexpr qsizetype MinBarWidth = 5;
 
 CliRipper::CliRipper(CdGrabber& grabber, QTextStream& out, QTextStream& err,
                      TerminalColumns terminalColumns)
-    : m_grabber(grabber), m_out(out), m_err(err), m_terminalColumns(std::move(terminalColumns))
+    : m_grabber(grabber), m_track(grabber), m_out(out), m_err(err),
+      m_terminalColumns(std::move(terminalColumns))
 {
 }
 
@@ -212,47 +212,37 @@ int CliRipper::convert(const CliOptions& options)
 CliRipper::GrabOutcome CliRipper::grab(const TrackEntry& entry, const QString& path, int position,
                                        int count, QString& error)
 {
-    Status selected = m_grabber.SetCurrentSession(entry.session);
-    if (selected.ok())
-        selected = m_grabber.SetCurrentTrack(entry.track);
-    if (!selected.ok()) {
+    if (const Status selected = m_track.select(entry.session, entry.track); !selected.ok()) {
         error = selected.error();
         return GrabOutcome::Failed;
     }
 
-    QEventLoop wait;
-    m_wait = &wait;
     bool written = false;
-    const auto progress =
-        connect(&m_grabber, &CdGrabber::OperationProgress, &wait, [&](double percent) {
-            if (m_terminalColumns)
-                showProgress(entry, position, count, percent);
-            if (percent == 100.0) {
-                written = true;
-                wait.quit();
-            }
-        });
-    const auto failed =
-        connect(&m_grabber, &CdGrabber::GrabFailed, &wait, [&](const QString& description) {
-            error = description;
-            wait.quit();
-        });
-    m_retries = 0;
-    const auto retried = connect(&m_grabber, &CdGrabber::GrabRetry, &wait, [&](int retry, qint64) {
-        m_retries = std::max(m_retries, retry);
+    QObject events;
+    connect(&m_grabber, &CdGrabber::OperationProgress, &events, [&](double percent) {
+        if (m_terminalColumns)
+            showProgress(entry, position, count, percent);
+        if (percent == 100.0) {
+            written = true;
+            m_track.end();
+        }
     });
+    connect(&m_grabber, &CdGrabber::GrabFailed, &events, [&](const QString& description) {
+        error = description;
+        m_track.end();
+    });
+    m_retries = 0;
+    connect(&m_grabber, &CdGrabber::GrabRetry, &events,
+            [&](int retry, qint64) { m_retries = std::max(m_retries, retry); });
 
     m_trackTimer.start();
-    if (const Status started = m_grabber.GrabTrack(path); !started.ok()) {
+    if (const Status started = m_track.start(path); !started.ok()) {
         error = started.error();
     } else {
         if (m_terminalColumns)
             showProgress(entry, position, count, 0.0);
-        wait.exec();
+        m_track.wait();
     }
-    disconnect(progress);
-    disconnect(failed);
-    disconnect(retried);
     clearProgressLine();
 
     if (written)
@@ -264,9 +254,7 @@ CliRipper::GrabOutcome CliRipper::grab(const TrackEntry& entry, const QString& p
 void CliRipper::interrupt()
 {
     m_interrupted = true;
-    m_grabber.StopGrab();
-    if (m_wait)
-        m_wait->quit();
+    m_track.stop();
 }
 
 double CliRipper::speed(const TrackEntry& entry, double percent) const

@@ -1,15 +1,14 @@
 #pragma once
 
 #include "cli/clioptions.h"
+#include "grab/trackgrab.h"
 
 #include <QElapsedTimer>
 #include <QObject>
-#include <QPointer>
 
 #include <functional>
 
 class CdGrabber;
-class QEventLoop;
 class QTextStream;
 
 // The commands of tambrel-cli on a grabber: listing drives and tracks, and grabbing tracks into
@@ -63,6 +62,7 @@ private:
     double speed(const TrackEntry& entry, double percent) const;
 
     CdGrabber& m_grabber;
+    TrackGrab m_track;
     QTextStream& m_out;
     QTextStream& m_err;
     const TerminalColumns m_terminalColumns;
@@ -70,6 +70,5 @@ private:
     bool m_progressShown = false;
     // Reads of the running track that had to be retried.
     int m_retries = 0;
-    QPointer<QEventLoop> m_wait;
     QElapsedTimer m_trackTimer;
 };
