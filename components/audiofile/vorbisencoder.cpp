@@ -1,17 +1,14 @@
 #include "components/audiofile/vorbisencoder.h"
 
+#include "components/audiofile/resampler.h"
+
 #include <QIODevice>
 #include <QRandomGenerator>
 
-extern "C" {
-#include <libavutil/channel_layout.h>
-#include <libavutil/error.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
-}
 #include <vorbis/vorbisenc.h>
 
 #include <algorithm>
+#include <optional>
 
 namespace
 {
@@ -42,11 +39,6 @@ private:
     bool m_live = false;
 };
 
-struct SwrFree {
-    void operator()(SwrContext* context) const { swr_free(&context); }
-};
-using Resampler = std::unique_ptr<SwrContext, SwrFree>;
-
 int setUpInfo(vorbis_info* info, const OggFormat& format)
 {
     if (format.quality >= 0)
@@ -63,32 +55,20 @@ bool channelsSupported(int channels)
     return channels == 1 || channels == 2;
 }
 
-// From the CD's interleaved 16-bit stereo to planar float at the file's rate and channels.
-Result<Resampler> makeResampler(int rate, int channels)
+// Copies the resampler's output into libvorbis's analysis buffer.
+Status analyse(vorbis_dsp_state* dsp, const Result<Resampler::Audio>& converted)
 {
-    AVChannelLayout in;
-    AVChannelLayout out;
-    av_channel_layout_default(&in, AudioEncoder::InputChannels);
-    av_channel_layout_default(&out, channels);
-    SwrContext* context = nullptr;
-    int error = swr_alloc_set_opts2(&context, &out, AV_SAMPLE_FMT_FLTP, rate, &in,
-                                    AV_SAMPLE_FMT_S16, AudioEncoder::InputRate, 0, nullptr);
-    Resampler resampler(context);
-    // Float output is not normalised by default, so a mono downmix would add 0.7 L + 0.7 R
-    // and could clip; a limit of 1 makes it (L + R) / 2, as LAME does.
-    if (error >= 0)
-        error = av_opt_set_double(context, "rematrix_maxval", 1.0, 0);
-    if (error >= 0)
-        error = swr_init(context);
-    if (error < 0) {
-        char text[AV_ERROR_MAX_STRING_SIZE] = {};
-        av_strerror(error, text, sizeof text);
-        return Failure{QStringLiteral("Could not convert the audio to %1 Hz, %2 channel(s): %3")
-                           .arg(rate)
-                           .arg(channels)
-                           .arg(QString::fromUtf8(text))};
-    }
-    return resampler;
+    if (!converted)
+        return Failure{converted.error()};
+    const Resampler::Audio& audio = converted.value();
+    // Zero samples would tell libvorbis that the stream has ended.
+    if (audio.frames == 0)
+        return {};
+    float** planes = vorbis_analysis_buffer(dsp, audio.frames);
+    for (int c = 0; c < audio.channels; ++c)
+        std::copy_n(audio.planes[c], audio.frames, planes[c]);
+    vorbis_analysis_wrote(dsp, audio.frames);
+    return {};
 }
 
 } // namespace
@@ -101,7 +81,7 @@ struct VorbisEncoder::State {
     Cleared<vorbis_dsp_state, vorbis_dsp_clear> dsp;
     Cleared<vorbis_block, vorbis_block_clear> block;
     Cleared<ogg_stream_state, ogg_stream_clear> stream;
-    Resampler resampler; // none for 44.1 kHz stereo
+    std::optional<Resampler> resampler; // none for 44.1 kHz stereo
 };
 
 VorbisEncoder::VorbisEncoder(const OggFormat& format) : m_format(format) {}
@@ -148,10 +128,10 @@ Status VorbisEncoder::begin(QIODevice& out, qint64 /*totalFrames*/)
     state->stream.setLive();
 
     if (m_format.sampleRate != InputRate || m_format.channels != InputChannels) {
-        auto resampler = makeResampler(m_format.sampleRate, m_format.channels);
+        auto resampler = Resampler::make(m_format.sampleRate, m_format.channels);
         if (!resampler)
             return Failure{resampler.error()};
-        state->resampler = resampler.take();
+        state->resampler.emplace(resampler.take());
     }
 
     // The three header packets, flushed so that the audio starts on a page of its own.
@@ -188,54 +168,20 @@ Status VorbisEncoder::writePages(bool flush)
     return {};
 }
 
-Status VorbisEncoder::feed(const qint16* interleaved, int frames)
+Status VorbisEncoder::feed(std::span<const qint16> interleaved)
 {
     vorbis_dsp_state* dsp = m_state->dsp.get();
-    if (!m_state->resampler) {
-        float** planes = vorbis_analysis_buffer(dsp, frames);
-        constexpr float Scale = 1.0f / 32768.0f;
-        for (int i = 0; i < frames; ++i) {
-            planes[0][i] = float(interleaved[2 * i]) * Scale;
-            planes[1][i] = float(interleaved[2 * i + 1]) * Scale;
-        }
-        vorbis_analysis_wrote(dsp, frames);
-        return {};
+    if (m_state->resampler)
+        return analyse(dsp, m_state->resampler->convert(interleaved));
+    const int frames = int(interleaved.size() / InputChannels);
+    float** planes = vorbis_analysis_buffer(dsp, frames);
+    constexpr float Scale = 1.0f / 32768.0f;
+    for (int i = 0; i < frames; ++i) {
+        planes[0][i] = float(interleaved[2 * i]) * Scale;
+        planes[1][i] = float(interleaved[2 * i + 1]) * Scale;
     }
-    // The resampler writes straight into libvorbis's planar buffer.
-    SwrContext* resampler = m_state->resampler.get();
-    const int room = swr_get_out_samples(resampler, frames);
-    if (room < 0)
-        return Failure{QStringLiteral("Could not resample the audio for Ogg Vorbis.")};
-    float** planes = vorbis_analysis_buffer(dsp, std::max(room, 1));
-    const auto* input = reinterpret_cast<const uint8_t*>(interleaved);
-    const int made =
-        swr_convert(resampler, reinterpret_cast<uint8_t**>(planes), room, &input, frames);
-    if (made < 0)
-        return Failure{QStringLiteral("Could not resample the audio for Ogg Vorbis.")};
-    // Zero samples would tell libvorbis that the stream has ended.
-    if (made > 0)
-        vorbis_analysis_wrote(dsp, made);
+    vorbis_analysis_wrote(dsp, frames);
     return {};
-}
-
-Status VorbisEncoder::flushResampler()
-{
-    SwrContext* resampler = m_state->resampler.get();
-    if (!resampler)
-        return {};
-    for (;;) {
-        const int room = swr_get_out_samples(resampler, 0);
-        if (room <= 0)
-            return {};
-        float** planes = vorbis_analysis_buffer(m_state->dsp.get(), room);
-        const int made =
-            swr_convert(resampler, reinterpret_cast<uint8_t**>(planes), room, nullptr, 0);
-        if (made < 0)
-            return Failure{QStringLiteral("Could not resample the audio for Ogg Vorbis.")};
-        if (made == 0)
-            return {};
-        vorbis_analysis_wrote(m_state->dsp.get(), made);
-    }
 }
 
 // Turns whatever libvorbis can analyse into packets and every full page into file data.
@@ -262,12 +208,13 @@ Status VorbisEncoder::encode(std::span<const qint16> interleaved)
     if (!m_out)
         return notStarted();
     while (interleaved.size() >= size_t(InputChannels)) {
-        const int frames = int(std::min<size_t>(interleaved.size() / InputChannels, ChunkFrames));
-        if (Status fed = feed(interleaved.data(), frames); !fed)
+        const auto chunk = interleaved.first(
+            std::min<size_t>(interleaved.size() / InputChannels, ChunkFrames) * InputChannels);
+        if (Status fed = feed(chunk); !fed)
             return fed;
         if (Status drained = drain(); !drained)
             return drained;
-        interleaved = interleaved.subspan(size_t(frames) * InputChannels);
+        interleaved = interleaved.subspan(chunk.size());
     }
     return {};
 }
@@ -276,7 +223,8 @@ Status VorbisEncoder::finish()
 {
     if (!m_out)
         return notStarted();
-    Status done = flushResampler();
+    Status done =
+        m_state->resampler ? analyse(m_state->dsp.get(), m_state->resampler->flush()) : Status();
     if (done) {
         // No more samples: libvorbis ends the stream and the last page carries its end mark.
         vorbis_analysis_wrote(m_state->dsp.get(), 0);

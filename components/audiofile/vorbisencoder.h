@@ -24,8 +24,7 @@ public:
 private:
     struct State;
 
-    Status feed(const qint16* interleaved, int frames);
-    Status flushResampler();
+    Status feed(std::span<const qint16> interleaved);
     Status drain();
     // Writes the pages that are full, or with flush every page that holds data.
     Status writePages(bool flush);

@@ -1,5 +1,7 @@
 #include "components/audiofile/wmaencoder.h"
 
+#include "components/audiofile/resampler.h"
+
 #include <QIODevice>
 
 extern "C" {
@@ -9,11 +11,10 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/error.h>
 #include <libavutil/opt.h>
-#include <libswresample/swresample.h>
 }
 
 #include <algorithm>
-#include <vector>
+#include <optional>
 
 namespace
 {
@@ -55,6 +56,18 @@ QString avError(int error)
     return QString::fromUtf8(text);
 }
 
+// Queues converted audio for the encoder.
+Status queue(AVAudioFifo* fifo, const Result<Resampler::Audio>& converted)
+{
+    if (!converted)
+        return Failure{converted.error()};
+    const Resampler::Audio& audio = converted.value();
+    if (audio.frames > 0 && av_audio_fifo_write(fifo, reinterpret_cast<void**>(audio.planes),
+                                                audio.frames) != audio.frames)
+        return Failure{QStringLiteral("The WMA encoder ran out of memory.")};
+    return {};
+}
+
 } // namespace
 
 struct WmaEncoder::State {
@@ -66,14 +79,12 @@ struct WmaEncoder::State {
     std::unique_ptr<AVIOContext, AvioFree> io;
     std::unique_ptr<AVFormatContext, FreeByValue<avformat_free_context>> format;
     std::unique_ptr<AVCodecContext, FreeByAddress<avcodec_free_context>> codec;
-    std::unique_ptr<SwrContext, FreeByAddress<swr_free>> resampler;
     std::unique_ptr<AVAudioFifo, FreeByValue<av_audio_fifo_free>> fifo;
     std::unique_ptr<AVFrame, FreeByAddress<av_frame_free>> frame;
     std::unique_ptr<AVPacket, FreeByAddress<av_packet_free>> packet;
     AVStream* stream = nullptr;
+    std::optional<Resampler> resampler;
     int64_t nextPts = 0;
-    std::vector<float> converted; // planar output of the resampler
-    std::vector<uint8_t*> planes; // one pointer per channel into converted
 
     // A write error of the device explains an FFmpeg failure best, when there was one.
     Failure failure(const QString& what, int error) const
@@ -202,21 +213,11 @@ Status WmaEncoder::begin(QIODevice& out, qint64 /*totalFrames*/)
     format->pb = state->io.get();
     format->flags |= AVFMT_FLAG_CUSTOM_IO;
 
-    // From the CD's interleaved 16-bit stereo to the encoder's planar float. Float output is
-    // not normalised by default, so a mono downmix would be 0.7 L + 0.7 R and could clip; a
-    // limit of 1 makes it (L + R) / 2.
-    AVChannelLayout input;
-    av_channel_layout_default(&input, InputChannels);
-    SwrContext* resampler = nullptr;
-    error = swr_alloc_set_opts2(&resampler, &context->ch_layout, AV_SAMPLE_FMT_FLTP, rate, &input,
-                                AV_SAMPLE_FMT_S16, InputRate, 0, nullptr);
-    state->resampler.reset(resampler);
-    if (error >= 0)
-        error = av_opt_set_double(resampler, "rematrix_maxval", 1.0, 0);
-    if (error >= 0)
-        error = swr_init(resampler);
-    if (error < 0)
-        return state->failure(QStringLiteral("Could not convert the audio for WMA"), error);
+    // wmav2 takes planar float, so even 44.1 kHz stereo goes through the resampler.
+    auto resampler = Resampler::make(rate, channels);
+    if (!resampler)
+        return Failure{resampler.error()};
+    state->resampler.emplace(resampler.take());
 
     state->fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, channels, 2 * ChunkFrames));
     state->frame.reset(av_frame_alloc());
@@ -297,46 +298,19 @@ Status WmaEncoder::sendFrames(bool last)
     return {};
 }
 
-// Converts CD audio into the FIFO; without input, it drains the resampler's delay instead.
-Status WmaEncoder::convert(const qint16* interleaved, int frames)
-{
-    State& s = *m_state;
-    const int channels = m_profile.channels;
-    for (;;) {
-        const int room = swr_get_out_samples(s.resampler.get(), frames);
-        if (room < 0)
-            return s.failure(QStringLiteral("Could not convert the audio for WMA"), room);
-        if (room == 0)
-            return {};
-        if (s.converted.size() < size_t(room) * channels)
-            s.converted.resize(size_t(room) * channels);
-        s.planes.resize(channels);
-        for (int c = 0; c < channels; ++c)
-            s.planes[c] = reinterpret_cast<uint8_t*>(s.converted.data() + size_t(c) * room);
-        const auto* input = reinterpret_cast<const uint8_t*>(interleaved);
-        const int made = swr_convert(s.resampler.get(), s.planes.data(), room,
-                                     interleaved ? &input : nullptr, frames);
-        if (made < 0)
-            return s.failure(QStringLiteral("Could not convert the audio for WMA"), made);
-        if (made > 0 && av_audio_fifo_write(s.fifo.get(), reinterpret_cast<void**>(s.planes.data()),
-                                            made) != made)
-            return Failure{QStringLiteral("The WMA encoder ran out of memory.")};
-        if (interleaved || made == 0)
-            return {};
-    }
-}
-
 Status WmaEncoder::encode(std::span<const qint16> interleaved)
 {
     if (!m_state)
         return notStarted();
+    State& s = *m_state;
     while (interleaved.size() >= size_t(InputChannels)) {
-        const int frames = int(std::min<size_t>(interleaved.size() / InputChannels, ChunkFrames));
-        if (Status converted = convert(interleaved.data(), frames); !converted)
-            return converted;
+        const auto chunk = interleaved.first(
+            std::min<size_t>(interleaved.size() / InputChannels, ChunkFrames) * InputChannels);
+        if (Status queued = queue(s.fifo.get(), s.resampler->convert(chunk)); !queued)
+            return queued;
         if (Status sent = sendFrames(false); !sent)
             return sent;
-        interleaved = interleaved.subspan(size_t(frames) * InputChannels);
+        interleaved = interleaved.subspan(chunk.size());
     }
     return {};
 }
@@ -344,8 +318,8 @@ Status WmaEncoder::encode(std::span<const qint16> interleaved)
 Status WmaEncoder::complete()
 {
     State& s = *m_state;
-    if (Status converted = convert(nullptr, 0); !converted)
-        return converted;
+    if (Status queued = queue(s.fifo.get(), s.resampler->flush()); !queued)
+        return queued;
     if (Status sent = sendFrames(true); !sent)
         return sent;
     // The trailer writes the index and seeks back to complete the header.

@@ -19,7 +19,6 @@ public:
 private:
     struct State;
 
-    Status convert(const qint16* interleaved, int frames);
     Status sendFrames(bool last);
     Status complete();
     Status writePackets();
