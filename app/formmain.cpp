@@ -202,6 +202,8 @@ void FormMain::Form_Load()
 
 void FormMain::showStartupProblems()
 {
+    if (m_unloaded)
+        return;
     const QStringList problems = std::exchange(m_startupProblems, {});
     for (const QString& problem : problems)
         m_dialogs.ask(this, {problem, apptext::title(), MessageBox::Buttons::Ok,

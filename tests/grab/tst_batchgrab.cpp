@@ -219,14 +219,16 @@ private slots:
 
     void discChangeWaitsForTheBatch_data()
     {
-        QTest::addColumn<bool>("cancel");
-        QTest::newRow("batch ends") << false;
-        QTest::newRow("batch cancelled") << true;
+        QTest::addColumn<QString>("end");
+        QTest::newRow("batch ends") << "";
+        QTest::newRow("batch cancelled") << "cmdCancel";
+        // The grabber is closed with the window: nothing is read from it or told afterwards.
+        QTest::newRow("window closed") << "close";
     }
 
     void discChangeWaitsForTheBatch()
     {
-        QFETCH(bool, cancel);
+        QFETCH(QString, end);
         openWindow({3});
         check({0, 1});
         m_grabber->grabScripts = {{{50, 100}, {}}, {{50, 100}, {}}};
@@ -237,14 +239,60 @@ private slots:
             m_grabber->drives[0].sessions[0] << ScriptedGrabber::Track{};
             m_grabber->raiseMediaChange();
             QCOMPARE(tracks()->topLevelItemCount(), 3);
-            if (cancel)
+            if (end == u"cmdCancel")
                 click(QStringLiteral("cmdCancel"));
+            else if (end == u"close")
+                m_window->close();
         });
         convert();
-        QCOMPARE(m_grabber->grabs.size(), cancel ? 1 : 2);
-        QCOMPARE(tracks()->topLevelItemCount(), 4);
+        QCOMPARE(m_grabber->grabs.size(), end.isEmpty() ? 2 : 1);
         QVERIFY(m_dialogs.asked.isEmpty());
         verifyIdleAfterBatch();
+        if (end == u"close") {
+            QVERIFY(m_grabber->calls.lastIndexOf(QStringLiteral("Refresh")) <
+                    m_grabber->calls.indexOf(QStringLiteral("Close")));
+            QCOMPARE(tracks()->topLevelItemCount(), 3);
+        } else {
+            QCOMPARE(tracks()->topLevelItemCount(), 4);
+        }
+    }
+
+    // A slow window lets later progress events run inside an earlier one's handler; the track
+    // still ends showing its end, not the oldest value.
+    void burstOfProgressEndsAtTheEnd()
+    {
+        openWindow({2});
+        check({0, 1});
+        ScriptedGrabber::GrabScript burst{{3.33, 50, 99.5, 100}, {}, true};
+        m_grabber->grabScripts = {burst, burst};
+        convert();
+        QCOMPARE(row(0)->text(FormMain::ColumnPercent), QStringLiteral("100.00%"));
+        QCOMPARE(row(1)->text(FormMain::ColumnPercent), QStringLiteral("100.00%"));
+        QCOMPARE(m_grabber->grabs.size(), 2);
+        QCOMPARE(status(), QStringLiteral("It is successful conversion"));
+    }
+
+    // A drive stuck on a bad stretch retries again and again; one box, the rest counted.
+    void retryStormShowsOneBox()
+    {
+        openWindow({1});
+        check({0});
+        m_grabber->grabScripts = {{{10, 100}, {}}};
+        QString statusWhileOpen;
+        m_dialogs.whileOpen = [&] {
+            for (int retry = 2; retry <= 20; ++retry)
+                m_grabber->raiseGrabRetry(retry, 4500);
+            statusWhileOpen = status();
+        };
+        connect(m_grabber, &CdGrabber::OperationProgress, m_window.get(), [&](double percent) {
+            if (percent == 10)
+                m_grabber->raiseGrabRetry(1, 4500);
+        });
+        convert();
+        QCOMPARE(m_dialogs.asked.size(), 1);
+        verifyBox(0, QString(), tambrel, MessageBox::Buttons::Ok, MessageBox::Icon::None);
+        QCOMPARE(statusWhileOpen, QStringLiteral("Read retries: 20"));
+        QCOMPARE(row(0)->text(FormMain::ColumnPercent), QStringLiteral("100.00%"));
     }
 
     void grabsCheckedRowsInListOrder()

@@ -5,6 +5,8 @@
 #include <QList>
 #include <QStringList>
 
+#include <functional>
+
 // Answers message boxes and folder choices from a script and keeps what was asked. A box the
 // script has no answer for gets its default answer and is still recorded.
 class ScriptedDialogs final : public UserDialogs
@@ -18,9 +20,14 @@ public:
     QString folderTitle;
     QString folderStart;
 
+    // Runs while a box is open, as events do under a real modal box.
+    std::function<void()> whileOpen;
+
     MessageBox::Answer ask(QObject*, const MessageBox& box) override
     {
         asked << box;
+        if (whileOpen)
+            whileOpen();
         return answers.isEmpty() ? box.defaultAnswer : answers.takeFirst();
     }
 

@@ -110,9 +110,15 @@ Status ScriptedGrabber::GrabTrack(const QString& path)
     grabs << GrabCall{path, m_session, m_track};
     if (Status s = check(QStringLiteral("GrabTrack")); !s.ok())
         return s;
-    if (!grabScripts.isEmpty())
-        QTimer::singleShot(0, this,
-                           [this, script = grabScripts.takeFirst()] { playGrabScript(script); });
+    if (grabScripts.isEmpty())
+        return {};
+    GrabScript script = grabScripts.takeFirst();
+    if (script.burst) {
+        for (const double percent : std::as_const(script.progress))
+            QTimer::singleShot(0, this, [this, percent] { emit OperationProgress(percent); });
+        script.progress.clear();
+    }
+    QTimer::singleShot(0, this, [this, script] { playGrabScript(script); });
     return {};
 }
 

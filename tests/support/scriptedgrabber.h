@@ -26,10 +26,12 @@ public:
     };
 
     // What one GrabTrack() call does once it has returned: the progress events it raises, one per
-    // turn of the event loop, and then, when failure is set, a GrabFailed() with that text.
+    // turn of the event loop, and then, when failure is set, a GrabFailed() with that text. In a
+    // burst every event is queued at once, as a worker thread does when the window is slow.
     struct GrabScript {
         QList<double> progress;
         QString failure;
+        bool burst = false;
     };
     // One GrabTrack() call as the grabber saw it.
     struct GrabCall {
