@@ -1,16 +1,23 @@
 #include "app/disctext.h"
 #include "app/formmain.h"
 #include "app/singleinstance.h"
+#include "app/terminationsignals.h"
 #include "components/cdio/cdiograbber.h"
+#include "scripteddialogs.h"
 #include "support/discimage.h"
 #include "ui/qtuserdialogs.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
+
+#include <csignal>
 
 // The program as a whole: one instance per user, and the window on a real disc image read by
 // the real grabber.
@@ -66,6 +73,54 @@ private slots:
         QVERIFY(!writeImage(cue, {{{TrackKind::Audio, 750, Content::Tone, 440}}}));
         QTRY_COMPARE_WITH_TIMEOUT(tracks->topLevelItemCount(), 1, 5000);
         QVERIFY(window.close());
+    }
+
+    // Logging out sends SIGHUP or SIGTERM: the running grab stops, the window closes without a
+    // question, and the output folder keeps neither the file nor its temporary one.
+    void endOfSessionDuringAGrab_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+
+    void endOfSessionDuringAGrab()
+    {
+        QFETCH(int, signalNumber);
+        QTemporaryDir dir;
+        const QString cue = dir.filePath(QStringLiteral("disc.cue"));
+        using namespace discimage;
+        QVERIFY(!writeImage(cue, {{{TrackKind::Audio, 75 * 180, Content::Noise, 0}}}));
+        const QString out = dir.filePath(QStringLiteral("out"));
+        QVERIFY(QDir().mkpath(out));
+
+        ScriptedDialogs dialogs;
+        FormMain window(std::make_unique<CdioGrabber>(QStringList{cue}), dialogs);
+        window.Form_Load();
+        // Wired as the program wires it.
+        TerminationSignals termination({SIGTERM, SIGHUP});
+        connect(&termination, &TerminationSignals::received, &window,
+                &FormMain::closeWithoutAsking);
+        window.show();
+        window.findChild<QLineEdit*>(QStringLiteral("txtFolder"))->setText(out);
+        window.findChild<QComboBox*>(QStringLiteral("Combo2"))
+            ->setCurrentText(QStringLiteral("OGG"));
+        window.findChild<QTreeWidget*>(QStringLiteral("TrackListView"))
+            ->topLevelItem(0)
+            ->setCheckState(FormMain::ColumnCheck, Qt::Checked);
+        bool signalled = false;
+        connect(window.grabber(), &CdGrabber::OperationProgress, &window, [&](double percent) {
+            if (percent < 100 && !std::exchange(signalled, true))
+                ::raise(signalNumber);
+        });
+        window.findChild<QPushButton*>(QStringLiteral("Cmdgrab"))->click();
+
+        QVERIFY(signalled);
+        QCOMPARE(termination.caught(), signalNumber);
+        QVERIFY(!window.isVisible());
+        QVERIFY(dialogs.asked.isEmpty());
+        QVERIFY(!window.grabber()->Busy());
+        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList());
     }
 };
 
