@@ -102,6 +102,7 @@ void CdioGrabber::readDisc(Drive& drive)
     drive.handle.reset(
         cdio_open(source.constData(), drive.isImage ? DRIVER_UNKNOWN : DRIVER_DEVICE));
     drive.tracks.clear();
+    drive.leadOut = 0;
     drive.discError.clear();
     drive.imageFiles.clear();
     if (drive.isImage)
@@ -150,6 +151,7 @@ void CdioGrabber::readDisc(Drive& drive)
         track.sectors = cdio_get_track_sec_count(drive.handle.get(), number);
         drive.tracks << track;
     }
+    drive.leadOut = cdio_get_track_lsn(drive.handle.get(), CDIO_CDROM_LEADOUT_TRACK);
     // An image whose .bin is missing or shorter than its sheet says can't be grabbed from.
     if (drive.isImage && drive.imageFiles.size() > 1) {
         const qint64 needed = (drive.tracks.last().firstSector + drive.tracks.last().sectors) *
@@ -345,8 +347,15 @@ Status CdioGrabber::GrabTrack(const QString& path)
         });
     };
 
-    GrabJob::Source source{drive->letter, drive->isImage, !drive->isImage || m_paranoiaOnImages,
-                           track->firstSector, track->sectors};
+    GrabJob::Source source;
+    source.device = drive->letter;
+    source.isImage = drive->isImage;
+    source.paranoia = !drive->isImage || m_paranoiaOnImages;
+    source.firstSector = track->firstSector;
+    source.sectors = track->sectors;
+    for (const Track& t : drive->tracks)
+        source.toc.push_back({t.firstSector, t.type == TrackTypeAudio});
+    source.leadOut = drive->leadOut;
     auto job = std::make_unique<GrabJob>(source, path, encoder.take(), std::move(events));
     if (Status s = job->start(); !s.ok())
         return s;

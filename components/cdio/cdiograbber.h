@@ -97,6 +97,7 @@ private:
         bool isImage = false;
         CdioHandle handle;      // open while the disc is readable
         QList<Track> tracks;    // empty: no disc
+        qint64 leadOut = 0;     // the sector after the last track
         QString discError;      // why the disc can't be read; empty when it can
         QStringList imageFiles; // the image's files, watched for changes
         QList<FileStamp> stamps;

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <cdio/cdio.h>
@@ -14,6 +15,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN,
               "Disc audio is little-endian; reading it as host samples needs a little-endian host");
@@ -62,6 +64,11 @@ void paranoiaCallback(long position, paranoia_cb_mode_t mode)
 // Reads on a physical drive give up on a sector after this many tries.
 constexpr int ParanoiaMaxRetries = 20;
 
+QString discChanged()
+{
+    return tr("The disc has changed since its tracks were read: read it again and retry.");
+}
+
 } // namespace
 
 GrabJob::GrabJob(Source source, QString targetPath, std::unique_ptr<AudioEncoder> encoder,
@@ -102,6 +109,53 @@ void GrabJob::stop()
     m_changed.notify_all();
 }
 
+bool GrabJob::sameDisc(CdIo_t* cdio)
+{
+    const track_t first = cdio_get_first_track_num(cdio);
+    const track_t count = cdio_get_num_tracks(cdio);
+    if (first == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK || count == 0)
+        return false;
+    std::vector<TocEntry> toc;
+    bool trackThere = false;
+    for (track_t number = first; number < first + count; ++number) {
+        const TocEntry entry{cdio_get_track_lsn(cdio, number),
+                             cdio_get_track_format(cdio, number) == TRACK_FORMAT_AUDIO};
+        toc.push_back(entry);
+        // libcdio takes an image's last track to run to the end of its data file: a file cut
+        // before the track's end shortens it (or wraps its length round when cut before its
+        // start), where the tracks before it keep the lengths the sheet gives them.
+        if (entry.firstSector == m_source.firstSector && entry.audio &&
+            qint64(cdio_get_track_sec_count(cdio, number)) == m_source.sectors)
+            trackThere = true;
+    }
+    if (!trackThere)
+        return false;
+    if (!m_source.toc.empty() &&
+        (toc != m_source.toc ||
+         cdio_get_track_lsn(cdio, CDIO_CDROM_LEADOUT_TRACK) != m_source.leadOut))
+        return false;
+
+    if (m_source.isImage) {
+        // A cue sheet names the .bin it reads from; other images (.nrg) are their own data.
+        const char* source = cdio_get_arg(cdio, "source");
+        const QString file =
+            source ? QFileInfo(QFile::decodeName(source)).absoluteFilePath() : QString();
+        if (!file.isEmpty() && file != QFileInfo(m_source.device).absoluteFilePath())
+            m_dataFile = file;
+    }
+    return dataFileHoldsTrack();
+}
+
+bool GrabJob::dataFileHoldsTrack() const
+{
+    if (m_dataFile.isEmpty())
+        return true;
+    const qint64 needed = (m_source.firstSector + m_source.sectors) * SectorBytes;
+    struct stat st {
+    };
+    return ::stat(QFile::encodeName(m_dataFile).constData(), &st) == 0 && st.st_size >= needed;
+}
+
 bool GrabJob::waitFinished(int milliseconds)
 {
     std::unique_lock lock(m_mutex);
@@ -120,7 +174,11 @@ void GrabJob::readLoop()
 
     cdio.reset(cdio_open(QFile::encodeName(m_source.device).constData(),
                          m_source.isImage ? DRIVER_UNKNOWN : DRIVER_DEVICE));
-    if (!m_source.paranoia) {
+    // Past a disc's end (or an image's) paranoia hands out silence, so a disc swapped or an
+    // image cut since the tracks were read has to be caught before anything is read.
+    if (cdio && !sameDisc(cdio.get())) {
+        error = discChanged();
+    } else if (!m_source.paranoia) {
         if (!cdio)
             error = tr("The disc image %1 cannot be opened.").arg(m_source.device);
     } else {
@@ -155,18 +213,21 @@ void GrabJob::readLoop()
             const qint64 sector = m_source.firstSector + done;
             if (cdio_read_audio_sectors(cdio.get(), chunk.samples.data(), lsn_t(sector),
                                         uint32_t(count)) != DRIVER_OP_SUCCESS)
-                error = tr("The disc image %1 cannot be read at sector %2.")
-                            .arg(m_source.device)
-                            .arg(sector);
+                error = dataFileHoldsTrack() ? tr("The disc image %1 cannot be read at sector %2.")
+                                                   .arg(m_source.device)
+                                                   .arg(sector)
+                                             : discChanged();
         } else {
             for (int s = 0; s < count && !m_stop; ++s) {
                 const int16_t* sector = cdio_paranoia_read_limited(paranoia.get(), paranoiaCallback,
                                                                    ParanoiaMaxRetries);
                 if (!sector || watch.skipped) {
-                    error = tr("The disc cannot be read at sector %1: the read failed after %2 "
-                               "tries.")
-                                .arg(m_source.firstSector + done + s)
-                                .arg(ParanoiaMaxRetries);
+                    error = dataFileHoldsTrack()
+                                ? tr("The disc cannot be read at sector %1: the read failed "
+                                     "after %2 tries.")
+                                      .arg(m_source.firstSector + done + s)
+                                      .arg(ParanoiaMaxRetries)
+                                : discChanged();
                     break;
                 }
                 std::memcpy(chunk.samples.data() + size_t(s) * FramesPerSector * 2, sector,
@@ -183,6 +244,10 @@ void GrabJob::readLoop()
         m_changed.notify_all();
     }
     paranoiaWatch = nullptr;
+    // An image cut while it was read yields silence through paranoia, and a last sector cut
+    // in two reads as complete: the file must still hold the whole track now that it was read.
+    if (error.isEmpty() && !m_stop && !dataFileHoldsTrack())
+        error = discChanged();
 
     const std::lock_guard lock(m_mutex);
     m_readerDone = true;

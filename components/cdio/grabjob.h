@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+typedef struct _CdIo CdIo_t;
+
 // One track grabbed into one file, on two threads of its own: the reader takes the sectors off
 // the disc (paranoia on a drive, straight reads on an image) while the encoder thread encodes
 // and writes the previous ones, so neither waits for the other. The file is written under a
@@ -21,6 +23,13 @@
 class GrabJob
 {
 public:
+    // One track of a disc's table of contents.
+    struct TocEntry {
+        qint64 firstSector = 0;
+        bool audio = true;
+        bool operator==(const TocEntry&) const = default;
+    };
+
     struct Source {
         QString device; // device path or image file
         bool isImage = false;
@@ -28,6 +37,11 @@ public:
         bool paranoia = true;
         qint64 firstSector = 0;
         qint64 sectors = 0;
+        // The disc as the grabber read it: its tracks and the lead-out's first sector. The reader
+        // refuses a disc whose table differs (another disc, or an image cut or rewritten since).
+        // An empty table checks only that the track is still there.
+        std::vector<TocEntry> toc;
+        qint64 leadOut = 0;
     };
 
     // Called on the encoder or the reader thread.
@@ -64,10 +78,17 @@ private:
     };
 
     void readLoop();
+    // Whether the disc just opened is still the one the grabber read: the same table of
+    // contents, and the track at the same place with the same length. For an image whose audio
+    // lives in a data file of its own, also remembers that file for dataFileHoldsTrack().
+    bool sameDisc(CdIo_t* cdio);
+    // Whether the image's data file (if it has one) still holds every sector of the track.
+    bool dataFileHoldsTrack() const;
     void encodeLoop();
     void startWriteback();
 
     Source m_source;
+    QString m_dataFile;
     QString m_targetPath;
     std::unique_ptr<AudioEncoder> m_encoder;
     Events m_events;
