@@ -8,6 +8,9 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
+#include <memory>
+
 namespace
 {
 
@@ -328,8 +331,29 @@ Status CdioGrabber::GrabTrack(const QString& path)
             Qt::QueuedConnection);
     };
     GrabJob::Events events;
-    events.progress = [this, post](double percent) {
-        post([this, percent] { emit OperationProgress(percent); });
+    // Progress is queued one event at a time: while an event waits for a busy window, newer
+    // values only replace the one it will show, so a slow window never works through a backlog.
+    // The end and a failure are queued behind a waiting progress event, never dropped.
+    struct LatestProgress {
+        std::atomic<double> value{0.0};
+        std::atomic<bool> queued{false};
+        double shown = -1.0; // on this object's thread
+    };
+    auto progress = std::make_shared<LatestProgress>();
+    events.progress = [this, post, progress](double percent) {
+        progress->value.store(percent);
+        if (progress->queued.exchange(true))
+            return;
+        post([this, progress] {
+            progress->queued.store(false);
+            // A value stored just before the flag was cleared is shown now and again by the
+            // event it queued; the second showing is dropped.
+            const double percent = progress->value.load();
+            if (percent > progress->shown) {
+                progress->shown = percent;
+                emit OperationProgress(percent);
+            }
+        });
     };
     events.retry = [this, post](int retry, qint64 sector) {
         post([this, retry, sector] { emit GrabRetry(retry, sector); });
