@@ -41,21 +41,28 @@ struct ParanoiaFreer {
 // Paranoia's callback carries no context of its own; each reader thread says where its events go.
 struct ParanoiaWatch {
     const GrabJob::Events* events = nullptr;
-    int retries = 0;
+    qint64 reading = -1;   // the sector the grab waits for
+    int retries = 0;       // sectors retried so far
+    qint64 lastRetry = -1; // the sector reported last
     bool skipped = false;
 };
 thread_local ParanoiaWatch* paranoiaWatch = nullptr;
 
-void paranoiaCallback(long position, paranoia_cb_mode_t mode)
+void paranoiaCallback(long, paranoia_cb_mode_t mode)
 {
     ParanoiaWatch* watch = paranoiaWatch;
     if (!watch)
         return;
-    const qint64 sector = position / (GrabJob::SectorBytes / 2);
     if (mode == PARANOIA_CB_READERR || mode == PARANOIA_CB_SCRATCH) {
+        // Paranoia calls back for every failed read, up to 20 for each sector, and each read
+        // spans many sectors ahead of the one it is after. A retry is told once for the sector
+        // the grab is waiting for.
+        if (watch->reading == watch->lastRetry)
+            return;
+        watch->lastRetry = watch->reading;
         ++watch->retries;
         if (watch->events->retry)
-            watch->events->retry(watch->retries, sector);
+            watch->events->retry(watch->retries, watch->reading);
     } else if (mode == PARANOIA_CB_SKIP) {
         watch->skipped = true;
     }
@@ -219,6 +226,7 @@ void GrabJob::readLoop()
                                              : discChanged();
         } else {
             for (int s = 0; s < count && !m_stop; ++s) {
+                watch.reading = m_source.firstSector + done + s;
                 const int16_t* sector = cdio_paranoia_read_limited(paranoia.get(), paranoiaCallback,
                                                                    ParanoiaMaxRetries);
                 if (!sector || watch.skipped) {

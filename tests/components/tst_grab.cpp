@@ -247,13 +247,19 @@ private slots:
         QTest::addColumn<QString>("change");
         QTest::addColumn<int>("track");
         QTest::addColumn<bool>("paranoia");
+        QTest::addColumn<qint64>("keptBytes"); // of the .bin, when it is cut
+        const qint64 discBytes = qint64(2352) * (75 * 7 + 31 + 75 * 5 + 150 + 75 * 240);
         // The image loses its last part after the disc was read; past its end paranoia reads
         // silence.
-        QTest::newRow("cut short") << "cut" << 1 << false;
-        QTest::newRow("cut short, verified") << "cut" << 1 << true;
-        QTest::newRow("another disc of the same name") << "replaced" << 1 << false;
-        // A last sector cut in two still reads, as zeros.
-        QTest::newRow("cut while read, verified") << "cut while read" << 3 << true;
+        QTest::newRow("cut short") << "cut" << 1 << false << qint64(2352) * 75 * 9;
+        QTest::newRow("cut short, verified") << "cut" << 1 << true << qint64(2352) * 75 * 9;
+        QTest::newRow("another disc of the same name") << "replaced" << 1 << false << qint64(0);
+        // A last sector cut in two still reads, as zeros; a cut ahead of the read makes paranoia
+        // retry.
+        QTest::newRow("last sector cut while read, verified")
+            << "cut while read" << 3 << true << discBytes - 100;
+        QTest::newRow("cut ahead of the read, verified")
+            << "cut while read" << 3 << true << discBytes - qint64(2352) * 75 * 200;
     }
 
     void changedDiscFailsTheGrab()
@@ -261,6 +267,7 @@ private slots:
         QFETCH(QString, change);
         QFETCH(int, track);
         QFETCH(bool, paranoia);
+        QFETCH(qint64, keptBytes);
         const QString cue = m_dir.filePath(QStringLiteral("changed.cue"));
         const QString bin = m_dir.filePath(QStringLiteral("changed.bin"));
         QVERIFY(!writeImage(cue, disc));
@@ -268,15 +275,13 @@ private slots:
         QVERIFY(grabber.Refresh().ok());
         grabber.setParanoiaOnImages(paranoia);
         if (change == QLatin1String("cut"))
-            QVERIFY(QFile::resize(bin, qint64(2352) * 75 * 9));
+            QVERIFY(QFile::resize(bin, keptBytes));
         else if (change == QLatin1String("replaced")) // the same first tracks, then others
             QVERIFY(!writeImage(cue, {{disc.tracks[0], disc.tracks[1], disc.tracks[0]}}));
         else
-            connect(&grabber, &CdGrabber::OperationProgress, this, [bin] {
-                QFileInfo file(bin);
-                if (file.size() % 2352 == 0)
-                    QVERIFY(QFile::resize(bin, file.size() - 100));
-            });
+            connect(&grabber, &CdGrabber::OperationProgress, this,
+                    [bin, keptBytes] { QFile::resize(bin, keptBytes); });
+        QSignalSpy retries(&grabber, &CdGrabber::GrabRetry);
 
         const QString path = output(QStringLiteral("changed.wav"));
         const GrabOutcome outcome = grab(grabber, track, path);
@@ -285,6 +290,12 @@ private slots:
                                                "read it again and retry."));
         QVERIFY(!outcome.progress.contains(100.0));
         QVERIFY(leftovers(m_dir.filePath(QStringLiteral("out"))).isEmpty());
+        // Each sector retried is told once, counted from 1, in the order of the read.
+        for (int i = 0; i < retries.size(); ++i) {
+            QCOMPARE(retries[i].at(0).toInt(), i + 1);
+            if (i > 0)
+                QVERIFY(retries[i].at(1).toLongLong() > retries[i - 1].at(1).toLongLong());
+        }
     }
 
     void fullDiskLeavesNothing_data()
