@@ -219,11 +219,12 @@ void GrabJob::readLoop()
         if (!m_source.paranoia) {
             const qint64 sector = m_source.firstSector + done;
             if (cdio_read_audio_sectors(cdio.get(), chunk.samples.data(), lsn_t(sector),
-                                        uint32_t(count)) != DRIVER_OP_SUCCESS)
+                                        uint32_t(count)) != DRIVER_OP_SUCCESS) {
+                // One arg() for both: a path holding "%2" must not take the sector's place.
                 error = dataFileHoldsTrack() ? tr("The disc image %1 cannot be read at sector %2.")
-                                                   .arg(m_source.device)
-                                                   .arg(sector)
+                                                   .arg(m_source.device, QString::number(sector))
                                              : discChanged();
+            }
         } else {
             for (int s = 0; s < count && !m_stop; ++s) {
                 watch.reading = m_source.firstSector + done + s;
@@ -233,8 +234,8 @@ void GrabJob::readLoop()
                     error = dataFileHoldsTrack()
                                 ? tr("The disc cannot be read at sector %1: the read failed "
                                      "after %2 tries.")
-                                      .arg(m_source.firstSector + done + s)
-                                      .arg(ParanoiaMaxRetries)
+                                      .arg(QString::number(m_source.firstSector + done + s),
+                                           QString::number(ParanoiaMaxRetries))
                                 : discChanged();
                     break;
                 }
