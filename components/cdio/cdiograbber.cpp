@@ -54,9 +54,6 @@ CdioGrabber::CdioGrabber(QStringList imagePaths, QObject* parent)
 
     m_reapTimer.setInterval(500);
     connect(&m_reapTimer, &QTimer::timeout, this, &CdioGrabber::reapStoppedJobs);
-
-    m_pollTimer.setInterval(MediaPollMs);
-    connect(&m_pollTimer, &QTimer::timeout, this, &CdioGrabber::pollDrives);
 }
 
 CdioGrabber::~CdioGrabber()
@@ -91,10 +88,25 @@ Status CdioGrabber::Refresh()
     m_currentSession = 0;
     m_currentTrack = 0;
     watchImages();
-    if (std::any_of(m_drives.begin(), m_drives.end(), [](const Drive& d) { return !d.isImage; }))
-        m_pollTimer.start();
-    else
-        m_pollTimer.stop();
+
+    QList<DrivePoller::Drive> polled;
+    for (const Drive& drive : m_drives) {
+        if (!drive.isImage)
+            polled.append({drive.letter, drive.handle != nullptr});
+    }
+    if (!polled.isEmpty() && !m_poller) {
+        m_poller = std::make_unique<DrivePoller>(MediaPollMs);
+        connect(
+            m_poller.get(), &DrivePoller::mediaChanged, this,
+            [this] {
+                if (!m_closed)
+                    emit MediaChange();
+            },
+            Qt::QueuedConnection);
+        pausePollWhileBusy();
+    }
+    if (m_poller)
+        m_poller->setDrives(polled);
     return {};
 }
 
@@ -279,7 +291,8 @@ void CdioGrabber::Close()
     // Waits for every grab thread: nothing may run on after the grabber is gone.
     m_stoppedJobs.clear();
     m_reapTimer.stop();
-    m_pollTimer.stop();
+    if (m_poller)
+        m_poller->stop();
     m_settleTimer.stop();
     if (!m_watcher.files().isEmpty())
         m_watcher.removePaths(m_watcher.files());
@@ -384,6 +397,7 @@ Status CdioGrabber::GrabTrack(const QString& path)
     if (Status s = job->start(); !s.ok())
         return s;
     m_job = std::move(job);
+    pausePollWhileBusy();
     return {};
 }
 
@@ -393,6 +407,7 @@ void CdioGrabber::retireJob()
     m_job->waitFinished(StopWaitMs);
     m_stoppedJobs.push_back(std::move(m_job));
     m_reapTimer.start();
+    pausePollWhileBusy();
 }
 
 void CdioGrabber::StopGrab()
@@ -410,6 +425,14 @@ void CdioGrabber::reapStoppedJobs()
     std::erase_if(m_stoppedJobs, [](const auto& job) { return job->isFinished(); });
     if (m_stoppedJobs.empty())
         m_reapTimer.stop();
+    pausePollWhileBusy();
+}
+
+// A grab reads a drive through handles of its own; the poller leaves the drives alone meanwhile.
+void CdioGrabber::pausePollWhileBusy()
+{
+    if (m_poller)
+        m_poller->setPaused(Busy());
 }
 
 Status CdioGrabber::OpenArrayRead()
@@ -490,27 +513,4 @@ void CdioGrabber::checkImages()
     }
     if (changed)
         emit MediaChange();
-}
-
-void CdioGrabber::pollDrives()
-{
-    if (m_closed || Busy())
-        return;
-    for (Drive& drive : m_drives) {
-        if (drive.isImage)
-            continue;
-        if (!drive.handle) {
-            // An empty drive: libcdio can open it once a disc is in.
-            CdioHandle probe(cdio_open(QFile::encodeName(drive.letter).constData(), DRIVER_DEVICE));
-            if (probe && cdio_get_num_tracks(probe.get()) != CDIO_INVALID_TRACK) {
-                emit MediaChange();
-                return;
-            }
-            continue;
-        }
-        if (cdio_get_media_changed(drive.handle.get()) == 1) {
-            emit MediaChange();
-            return;
-        }
-    }
 }

@@ -2,6 +2,7 @@
 
 #include "components/audiofile/audiooutputfile.h"
 #include "components/cdgrabber.h"
+#include "components/cdio/drivepoller.h"
 #include "components/cdio/grabjob.h"
 
 #include <QDateTime>
@@ -62,7 +63,7 @@ public:
     // ten times the read there. With this on they are read like a drive.
     void setParanoiaOnImages(bool on) { m_paranoiaOnImages = on; }
 
-    // How often a physical drive is asked whether its medium changed.
+    // How often a physical drive is asked whether its medium changed (on a thread of its own).
     static constexpr int MediaPollMs = 1500;
     // How long StopGrab waits for the grab's threads; a drive stuck in a read finishes later.
     static constexpr int StopWaitMs = 150;
@@ -108,7 +109,7 @@ private:
     const Track* currentTrack() const;
     void watchImages();
     void checkImages();
-    void pollDrives();
+    void pausePollWhileBusy();
     void reapStoppedJobs();
     void retireJob();
     static FileStamp stampOf(const QString& path);
@@ -121,7 +122,8 @@ private:
     AudioOutputFile m_audioFile;
     QFileSystemWatcher m_watcher;
     QTimer m_settleTimer;
-    QTimer m_pollTimer;
+    // Made at the first read that finds a CD drive.
+    std::unique_ptr<DrivePoller> m_poller;
     bool m_closed = false;
     bool m_paranoiaOnImages = false;
 

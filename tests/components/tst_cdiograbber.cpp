@@ -2,6 +2,7 @@
 #include "support/discimage.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -20,6 +21,13 @@ TrackSpec audio(qint64 sectors, double frequency = 440.0)
 TrackSpec data(qint64 sectors)
 {
     return {TrackKind::Data, sectors, Content::Silence, 0};
+}
+
+int threadCount()
+{
+    return QDir(QStringLiteral("/proc/self/task"))
+        .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+        .size();
 }
 
 // The drives libcdio finds on this machine come first; images follow in the order given.
@@ -195,10 +203,17 @@ private slots:
     void closedGrabberIsQuiet()
     {
         const QString cue = image(QStringLiteral("closing"), {{audio(750)}});
+        const int threads = threadCount();
         CdioGrabber grabber({cue});
         QVERIFY(grabber.Refresh().ok());
+        // Drives are polled on a thread of their own; images alone start none.
+        if (grabber.DriveCount() == 1)
+            QCOMPARE(threadCount(), threads);
         QSignalSpy changes(&grabber, &CdGrabber::MediaChange);
+        QElapsedTimer closing;
+        closing.start();
         grabber.Close();
+        QVERIFY2(closing.elapsed() < 100, qPrintable(QString::number(closing.elapsed())));
         QVERIFY(!writeImage(cue, {{audio(300)}}));
         QVERIFY(!changes.wait(1000));
         QVERIFY(!grabber.Refresh().ok());
