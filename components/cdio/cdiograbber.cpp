@@ -1,5 +1,6 @@
 #include "components/cdio/cdiograbber.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 
@@ -9,7 +10,9 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <mutex>
 
 namespace
 {
@@ -38,8 +41,41 @@ void CdioGrabber::CdioDeleter::operator()(CdIo_t* cdio) const
     cdio_destroy(cdio);
 }
 
+// Where the grab's threads hand their events: to the grabber's thread, until Close() cuts the
+// grabber off. The lock makes the cut final: once detach() has returned, nothing more is queued
+// for the grabber, which may then go away while an abandoned grab's threads still post.
+struct CdioGrabber::EventSink {
+    explicit EventSink(CdioGrabber* grabber) : m_grabber(grabber) {}
+
+    void post(quint64 id, std::function<void(CdioGrabber&)> handler)
+    {
+        const std::lock_guard lock(m_mutex);
+        CdioGrabber* grabber = m_grabber;
+        if (!grabber)
+            return;
+        QMetaObject::invokeMethod(
+            grabber,
+            [grabber, id, handler = std::move(handler)] {
+                if (id == grabber->m_jobId && grabber->m_job)
+                    handler(*grabber);
+            },
+            Qt::QueuedConnection);
+    }
+
+    void detach()
+    {
+        const std::lock_guard lock(m_mutex);
+        m_grabber = nullptr;
+    }
+
+private:
+    std::mutex m_mutex;
+    CdioGrabber* m_grabber;
+};
+
 CdioGrabber::CdioGrabber(QStringList imagePaths, QObject* parent)
-    : CdGrabber(parent), m_imagePaths(std::move(imagePaths))
+    : CdGrabber(parent), m_imagePaths(std::move(imagePaths)),
+      m_sink(std::make_shared<EventSink>(this))
 {
     cdio_log_set_handler(keepCdioMessage);
 
@@ -286,9 +322,21 @@ void CdioGrabber::Close()
 {
     if (m_closed)
         return;
-    Abort();
     m_closed = true;
-    // Waits for every grab thread: nothing may run on after the grabber is gone.
+    m_sink->detach();
+    ++m_jobId;
+    if (m_job)
+        m_stoppedJobs.push_back(std::move(m_job));
+    // Quitting must not hang on a drive stuck in a read: the grabs get a short while to end, and
+    // those still running then are abandoned. Their temporary files go at once, they can no
+    // longer take their file's name, and their threads end by themselves later.
+    for (const std::unique_ptr<GrabJob>& job : m_stoppedJobs)
+        job->stop();
+    const QDeadlineTimer deadline(StopWaitMs);
+    for (std::unique_ptr<GrabJob>& job : m_stoppedJobs) {
+        if (!job->waitFinished(int(deadline.remainingTime())))
+            GrabJob::abandon(std::move(job));
+    }
     m_stoppedJobs.clear();
     m_reapTimer.stop();
     if (m_poller)
@@ -331,17 +379,13 @@ Status CdioGrabber::GrabTrack(const QString& path)
     if (!encoder.ok())
         return Failure{encoder.error()};
 
-    // Events come from the grab's threads; they are handed to this object's thread, and those
-    // of a grab that has been stopped or replaced meanwhile are dropped there.
+    // Events come from the grab's threads; they are handed to this object's thread through the
+    // sink, and those of a grab that has been stopped or replaced meanwhile are dropped there.
+    // They hold the sink, never this object: the threads of an abandoned grab outlive it.
     const quint64 id = ++m_jobId;
-    auto post = [this, id](auto handler) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, id, handler] {
-                if (id == m_jobId && m_job)
-                    handler();
-            },
-            Qt::QueuedConnection);
+    const std::shared_ptr<EventSink> sink = m_sink;
+    auto post = [sink, id](std::function<void(CdioGrabber&)> handler) {
+        sink->post(id, std::move(handler));
     };
     GrabJob::Events events;
     // Progress is queued one event at a time: while an event waits for a busy window, newer
@@ -353,34 +397,34 @@ Status CdioGrabber::GrabTrack(const QString& path)
         double shown = -1.0; // on this object's thread
     };
     auto progress = std::make_shared<LatestProgress>();
-    events.progress = [this, post, progress](double percent) {
+    events.progress = [post, progress](double percent) {
         progress->value.store(percent);
         if (progress->queued.exchange(true))
             return;
-        post([this, progress] {
+        post([progress](CdioGrabber& grabber) {
             progress->queued.store(false);
             // A value stored just before the flag was cleared is shown now and again by the
             // event it queued; the second showing is dropped.
             const double percent = progress->value.load();
             if (percent > progress->shown) {
                 progress->shown = percent;
-                emit OperationProgress(percent);
+                emit grabber.OperationProgress(percent);
             }
         });
     };
-    events.retry = [this, post](int retry, qint64 sector) {
-        post([this, retry, sector] { emit GrabRetry(retry, sector); });
+    events.retry = [post](int retry, qint64 sector) {
+        post([retry, sector](CdioGrabber& grabber) { emit grabber.GrabRetry(retry, sector); });
     };
-    events.finished = [this, post] {
-        post([this] {
-            retireJob();
-            emit OperationProgress(100.0);
+    events.finished = [post] {
+        post([](CdioGrabber& grabber) {
+            grabber.retireJob();
+            emit grabber.OperationProgress(100.0);
         });
     };
-    events.failed = [this, post](const QString& description) {
-        post([this, description] {
-            retireJob();
-            emit GrabFailed(description);
+    events.failed = [post](const QString& description) {
+        post([description](CdioGrabber& grabber) {
+            grabber.retireJob();
+            emit grabber.GrabFailed(description);
         });
     };
 

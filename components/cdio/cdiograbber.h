@@ -65,7 +65,8 @@ public:
 
     // How often a physical drive is asked whether its medium changed (on a thread of its own).
     static constexpr int MediaPollMs = 1500;
-    // How long StopGrab waits for the grab's threads; a drive stuck in a read finishes later.
+    // How long StopGrab, and Close once more, wait for the grab's threads; a drive stuck in a
+    // read finishes later.
     static constexpr int StopWaitMs = 150;
 
 private:
@@ -126,6 +127,9 @@ private:
     std::unique_ptr<DrivePoller> m_poller;
     bool m_closed = false;
     bool m_paranoiaOnImages = false;
+
+    struct EventSink;
+    std::shared_ptr<EventSink> m_sink;
 
     // The running grab, and grabs that were stopped but whose threads have not ended yet.
     std::unique_ptr<GrabJob> m_job;

@@ -6,7 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRandomGenerator>
 
 #include <cdio/cdio.h>
 #include <cdio/paranoia/cdda.h>
@@ -16,6 +16,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN,
               "Disc audio is little-endian; reading it as host samples needs a little-endian host");
@@ -92,16 +93,62 @@ GrabJob::~GrabJob()
         m_reader.join();
     if (m_writer.joinable())
         m_writer.join();
+    closeFile(); // when the threads never ran
 }
 
 Status GrabJob::start()
 {
-    m_file = std::make_unique<QSaveFile>(m_targetPath);
+    const auto cannotWrite = [this](const QString& reason) {
+        return Failure{tr("Cannot write the file %1: %2").arg(m_targetPath, reason)};
+    };
+    // As QSaveFile did: a link is followed, so the file it points at is replaced and the link
+    // stays.
+    QFileInfo target(m_targetPath);
+    for (int depth = 0; depth < 32 && target.isSymLink(); ++depth)
+        target.setFile(target.symLinkTarget());
+    if (target.isDir())
+        return cannotWrite(tr("it is a folder."));
+    m_finalPath = QFile::encodeName(target.absoluteFilePath());
+    struct stat existing {
+    };
+    const bool replacing = ::stat(m_finalPath.constData(), &existing) == 0;
+    if (replacing && ::access(m_finalPath.constData(), W_OK) != 0)
+        return cannotWrite(qt_error_string(errno));
+
+    // A hidden name beside the target, so that the rename is atomic and a file manager doesn't
+    // show the half-written file. A new file gets the permissions any new file gets (0666 less
+    // the umask); one that replaces a file is readable by no one else until it has that file's
+    // permissions.
+    const QString prefix =
+        target.absolutePath() + QStringLiteral("/.") + target.fileName() + QLatin1Char('.');
+    static constexpr char Letters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; m_fd < 0; ++attempt) {
+        QString name = prefix;
+        for (int i = 0; i < 6; ++i)
+            name += QLatin1Char(Letters[QRandomGenerator::global()->bounded(62)]);
+        m_tempPath = QFile::encodeName(name);
+        m_fd = ::open(m_tempPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                      replacing ? 0600 : 0666);
+        if (m_fd < 0 && (errno != EEXIST || attempt == 100))
+            return cannotWrite(qt_error_string(errno));
+    }
+    m_tempOnDisk = true;
+    if (replacing && ::fchmod(m_fd, existing.st_mode & 0777) != 0) {
+        const int error = errno;
+        closeFile();
+        return cannotWrite(qt_error_string(error));
+    }
+    m_file = std::make_unique<QFile>();
     // Unbuffered: the encoders write in large blocks anyway, and a failed write then says why
     // (a full disk, say) instead of failing later without a reason.
-    if (!m_file->open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return Failure{tr("Cannot write the file %1: %2").arg(m_targetPath, m_file->errorString())};
-    // From here on the file belongs to the encoder thread, which also destroys it.
+    if (!m_file->open(m_fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                      QFileDevice::DontCloseHandle)) {
+        const QString reason = m_file->errorString();
+        closeFile();
+        return cannotWrite(reason);
+    }
+    // From here on the file belongs to the encoder thread, which also closes it.
     m_file->moveToThread(nullptr);
     m_threadsRunning = 2;
     m_reader = std::thread([this] { readLoop(); });
@@ -111,9 +158,30 @@ Status GrabJob::start()
 
 void GrabJob::stop()
 {
-    m_stop = true;
     const std::lock_guard lock(m_mutex);
+    m_stop = true;
     m_changed.notify_all();
+}
+
+void GrabJob::abandon(std::unique_ptr<GrabJob> job)
+{
+    {
+        const std::lock_guard lock(job->m_mutex);
+        job->m_stop = true;
+        if (job->m_tempOnDisk)
+            ::unlink(job->m_tempPath.constData());
+        job->m_tempOnDisk = false;
+        job->m_changed.notify_all();
+    }
+    if (job->m_reader.joinable())
+        job->m_reader.detach();
+    if (job->m_writer.joinable())
+        job->m_writer.detach();
+    // Kept where leak checkers see them: they are let go on purpose, not lost.
+    static std::mutex mutex;
+    static auto* abandoned = new std::vector<GrabJob*>;
+    const std::lock_guard lock(mutex);
+    abandoned->push_back(job.release());
 }
 
 bool GrabJob::sameDisc(CdIo_t* cdio)
@@ -274,8 +342,42 @@ void GrabJob::startWriteback()
     const qint64 end = m_file->pos();
     if (end - m_writtenBack < Step)
         return;
-    ::sync_file_range(m_file->handle(), m_writtenBack, end - m_writtenBack, SYNC_FILE_RANGE_WRITE);
+    ::sync_file_range(m_fd, m_writtenBack, end - m_writtenBack, SYNC_FILE_RANGE_WRITE);
     m_writtenBack = end;
+}
+
+Status GrabJob::commitFile()
+{
+    // A disk that fills up while the written data is finally allocated fails here.
+    if (::fsync(m_fd) != 0)
+        return Failure{
+            tr("Cannot write the file %1: %2").arg(m_targetPath, qt_error_string(errno))};
+    // Under the lock stop() and abandon() take: once they have returned, no rename comes.
+    const std::lock_guard lock(m_mutex);
+    if (m_stop)
+        return Failure{};
+    if (::rename(m_tempPath.constData(), m_finalPath.constData()) != 0)
+        return Failure{
+            tr("Cannot write the file %1: %2").arg(m_targetPath, qt_error_string(errno))};
+    m_tempOnDisk = false;
+    return {};
+}
+
+void GrabJob::removeTempFile()
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_tempOnDisk)
+        ::unlink(m_tempPath.constData());
+    m_tempOnDisk = false;
+}
+
+void GrabJob::closeFile()
+{
+    removeTempFile();
+    m_file.reset();
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
 }
 
 void GrabJob::encodeLoop()
@@ -334,13 +436,13 @@ void GrabJob::encodeLoop()
     if (error.isEmpty() && !m_stop) {
         if (Status s = m_encoder->finish(); !s.ok())
             error = s.error();
-        else if (!m_file->commit())
-            error = tr("Cannot write the file %1: %2").arg(m_targetPath, m_file->errorString());
+        else if (Status c = commitFile(); !c.ok())
+            error = c.error();
         else
             done = true;
     }
     // Without a commit the temporary file goes away here, and an existing target stays.
-    m_file.reset();
+    closeFile();
 
     if (done && m_events.finished)
         m_events.finished();

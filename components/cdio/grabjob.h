@@ -3,12 +3,14 @@
 #include "components/audiofile/audioencoder.h"
 #include "components/encodersettings.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -18,8 +20,9 @@ typedef struct _CdIo CdIo_t;
 // One track grabbed into one file, on two threads of its own: the reader takes the sectors off
 // the disc (paranoia on a drive, straight reads on an image) while the encoder thread encodes
 // and writes the previous ones, so neither waits for the other. The file is written under a
-// temporary name in the target's folder and takes the target's name only once it is complete;
-// a stopped or failed grab leaves no file behind and keeps an existing one.
+// hidden temporary name in the target's folder and takes the target's name only once it is
+// complete and synced; a stopped, failed or abandoned grab leaves no file behind and keeps an
+// existing one.
 class GrabJob
 {
 public:
@@ -66,11 +69,18 @@ public:
     // Starts the threads; the file is created before this returns, so that a folder that can't
     // be written fails at once.
     Status start();
-    // Asks both threads to stop; returns at once.
+    // Asks both threads to stop; returns at once. Once it has returned the file either has
+    // taken the target's name already or never will.
     void stop();
     // Waits up to the given time for both threads to end; true when they have.
     bool waitFinished(int milliseconds);
     bool isFinished() const { return m_finished.load(); }
+
+    // Lets go of a job whose threads may be stuck (in a drive's read, say) without waiting for
+    // them: stops it, removes its temporary file at once, and leaves its threads to end by
+    // themselves. The job is never freed, so they never touch freed memory; its events must not
+    // lead anywhere that goes away. Returns at once.
+    static void abandon(std::unique_ptr<GrabJob> job);
 
 private:
     struct Chunk {
@@ -86,13 +96,23 @@ private:
     bool dataFileHoldsTrack() const;
     void encodeLoop();
     void startWriteback();
+    // fsync(), then the target's name, unless the job was stopped meanwhile (a failure without
+    // a description then).
+    Status commitFile();
+    // Removes the temporary file unless it took the target's name or is gone already.
+    void removeTempFile();
+    void closeFile();
 
     Source m_source;
     QString m_dataFile;
     QString m_targetPath;
     std::unique_ptr<AudioEncoder> m_encoder;
     Events m_events;
-    std::unique_ptr<class QSaveFile> m_file;
+    QByteArray m_finalPath; // the file replaced: the target, or what its link points at
+    QByteArray m_tempPath;  // the file written, beside it
+    int m_fd = -1;
+    std::unique_ptr<class QFile> m_file; // m_fd for the encoders
+    bool m_tempOnDisk = false;           // guarded by m_mutex
     qint64 m_writtenBack = 0;
 
     std::mutex m_mutex;

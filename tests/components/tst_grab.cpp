@@ -1,4 +1,5 @@
 #include "components/cdio/cdiograbber.h"
+#include "components/cdio/grabjob.h"
 #include "support/decoders.h"
 #include "support/discimage.h"
 
@@ -12,8 +13,11 @@
 #include <QTest>
 #include <QThread>
 
+#include <condition_variable>
 #include <csignal>
+#include <mutex>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace discimage;
 
@@ -66,10 +70,46 @@ GrabOutcome grab(CdioGrabber& grabber, int track, const QString& path, bool wind
     return outcome;
 }
 
+// Every file in the folder, the hidden ones (a grab's temporary file) too.
 QStringList leftovers(const QString& folder)
 {
-    return QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot);
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
 }
+
+// An encoder that writes a header, then holds the grab in its first encode() until it is let
+// go, as a drive stuck in a read or a hung disk would.
+class HeldEncoder : public AudioEncoder
+{
+public:
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool held = false;     // encode() is waiting
+        bool released = false; // it may return
+        bool finished = false; // finish() was called
+    };
+
+    explicit HeldEncoder(std::shared_ptr<Gate> gate) : m_gate(std::move(gate)) {}
+
+    Status begin(QIODevice& out, qint64) override { return writeAll(out, "header", 6); }
+    Status encode(std::span<const qint16>) override
+    {
+        std::unique_lock lock(m_gate->mutex);
+        m_gate->held = true;
+        m_gate->changed.notify_all();
+        m_gate->changed.wait(lock, [this] { return m_gate->released; });
+        return {};
+    }
+    Status finish() override
+    {
+        const std::lock_guard lock(m_gate->mutex);
+        m_gate->finished = true;
+        return {};
+    }
+
+private:
+    std::shared_ptr<Gate> m_gate;
+};
 
 // The child process of fullDiskLeavesNothing: grabs track 1 into argv[3] and says how it went.
 int grabChild(const QString& cue, const QString& path)
@@ -119,14 +159,16 @@ private slots:
         QTest::addColumn<int>("track");
         QTest::addColumn<bool>("paranoia");
         QTest::addColumn<bool>("windowBusy");
-        QTest::newRow("tone") << 0 << false << false;
-        QTest::newRow("noise") << 1 << false << false;
+        QTest::addColumn<int>("oldMode"); // of a file the grab replaces; 0: none
+        QTest::newRow("tone") << 0 << false << false << 0;
+        // A file replaced keeps its permissions.
+        QTest::newRow("noise, replacing a file") << 1 << false << false << 0640;
         // The way a drive is read: through paranoia's verification.
-        QTest::newRow("tone, verified") << 0 << true << false;
-        QTest::newRow("noise, verified") << 1 << true << false;
+        QTest::newRow("tone, verified") << 0 << true << false << 0;
+        QTest::newRow("noise, verified") << 1 << true << false << 0;
         // A window that takes no events for the whole grab gets one progress event, not one for
         // every step.
-        QTest::newRow("long, window busy") << 3 << false << true;
+        QTest::newRow("long, window busy") << 3 << false << true << 0;
     }
 
     void wavIsTheDiscsAudio()
@@ -134,12 +176,26 @@ private slots:
         QFETCH(int, track);
         QFETCH(bool, paranoia);
         QFETCH(bool, windowBusy);
+        QFETCH(int, oldMode);
         m_grabber->setParanoiaOnImages(paranoia);
         const QString path = output(QStringLiteral("track.wav"));
+        const QByteArray name = QFile::encodeName(path);
+        if (oldMode) {
+            QFile old(path);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            QVERIFY(::fchmod(old.handle(), mode_t(oldMode)) == 0);
+        }
         const GrabOutcome outcome = grab(*m_grabber, track, path, windowBusy);
         if (windowBusy)
             QCOMPARE(outcome.progress.size(), 2);
         QVERIFY2(outcome.error.isEmpty(), qPrintable(outcome.error));
+        // A new file gets what any new file gets: 0666 less the umask.
+        const mode_t umask = ::umask(0);
+        ::umask(umask);
+        struct stat st {
+        };
+        QVERIFY(::stat(name.constData(), &st) == 0);
+        QCOMPARE(int(st.st_mode & 07777), oldMode ? oldMode : int(0666 & ~umask));
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray wav = file.readAll();
@@ -296,6 +352,57 @@ private slots:
             if (i > 0)
                 QVERIFY(retries[i].at(1).toLongLong() > retries[i - 1].at(1).toLongLong());
         }
+    }
+
+    void abandonedGrabLeavesNothing()
+    {
+        const QString path = output(QStringLiteral("held.wav"));
+        {
+            QFile old(path);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("the file from before");
+        }
+        auto gate = std::make_shared<HeldEncoder::Gate>();
+        auto events = std::make_shared<std::atomic<int>>(0);
+        GrabJob::Events ends;
+        ends.finished = [events] { ++*events; };
+        ends.failed = [events](const QString&) { ++*events; };
+        GrabJob::Source source;
+        source.device = m_cue;
+        source.isImage = true;
+        source.paranoia = false;
+        source.sectors = disc.tracks[0].sectors;
+        auto job =
+            std::make_unique<GrabJob>(source, path, std::make_unique<HeldEncoder>(gate), ends);
+        QVERIFY(job->start().ok());
+        {
+            std::unique_lock lock(gate->mutex);
+            QVERIFY(
+                gate->changed.wait_for(lock, std::chrono::seconds(10), [&] { return gate->held; }));
+        }
+        QCOMPARE(leftovers(m_dir.filePath(QStringLiteral("out"))).size(), 2);
+
+        QElapsedTimer timer;
+        timer.start();
+        GrabJob::abandon(std::move(job));
+        QVERIFY2(timer.elapsed() < 200, qPrintable(QString::number(timer.elapsed())));
+        const QStringList kept{QStringLiteral("held.wav")};
+        QCOMPARE(leftovers(m_dir.filePath(QStringLiteral("out"))), kept);
+
+        // Let go, the grab ends without completing or replacing the file, and tells nobody.
+        {
+            const std::lock_guard lock(gate->mutex);
+            gate->released = true;
+            gate->changed.notify_all();
+        }
+        QTest::qWait(300);
+        QCOMPARE(leftovers(m_dir.filePath(QStringLiteral("out"))), kept);
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("the file from before"));
+        const std::lock_guard lock(gate->mutex);
+        QVERIFY(!gate->finished);
+        QCOMPARE(events->load(), 0);
     }
 
     void fullDiskLeavesNothing_data()
