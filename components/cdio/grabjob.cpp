@@ -12,6 +12,7 @@
 #include <cdio/paranoia/cdda.h>
 #include <cdio/paranoia/paranoia.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include <fcntl.h>
@@ -348,8 +349,9 @@ void GrabJob::startWriteback()
 
 Status GrabJob::commitFile()
 {
-    // A disk that fills up while the written data is finally allocated fails here.
-    if (::fsync(m_fd) != 0)
+    // A disk that fills up while the written data is finally allocated fails here; a file
+    // system that can't sync (EINVAL) is no failure.
+    if (::fsync(m_fd) != 0 && errno != EINVAL)
         return Failure{
             tr("Cannot write the file %1: %2").arg(m_targetPath, qt_error_string(errno))};
     // Under the lock stop() and abandon() take: once they have returned, no rename comes.
