@@ -8,7 +8,8 @@
 
 // Writes CD disc images (a .cue sheet and one .bin file of raw 2352-byte sectors) from a short
 // description, so that tests and the demo never need binary data in the repository.
-namespace discimage {
+namespace discimage
+{
 
 inline constexpr int SectorBytes = 2352;
 inline constexpr int SectorsPerSecond = 75;
@@ -16,16 +17,14 @@ inline constexpr int SectorsPerSecond = 75;
 enum class TrackKind { Audio, Data };
 enum class Content { Tone, Noise, Silence };
 
-struct TrackSpec
-{
+struct TrackSpec {
     TrackKind kind = TrackKind::Audio;
     qint64 sectors = 0;
     Content content = Content::Tone;
     double frequency = 440.0; // Hz, for Content::Tone
 };
 
-struct DiscSpec
-{
+struct DiscSpec {
     QList<TrackSpec> tracks;
     quint32 seed = 1; // for Content::Noise; the same seed gives the same samples
 };
