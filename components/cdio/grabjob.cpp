@@ -1,7 +1,5 @@
 #include "components/cdio/grabjob.h"
 
-#include "components/cdio/vectorstate.h"
-
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -241,7 +239,6 @@ bool GrabJob::waitFinished(int milliseconds)
 
 void GrabJob::readLoop()
 {
-    clearUpperVectorState();
     std::unique_ptr<CdIo_t, CdioCloser> cdio;
     std::unique_ptr<cdrom_drive_t, DriveCloser> drive;
     std::unique_ptr<cdrom_paranoia_t, ParanoiaFreer> paranoia;
@@ -391,7 +388,6 @@ void GrabJob::encodeLoop()
     sinceReport.start();
     QString error;
 
-    clearUpperVectorState();
     if (Status s = m_encoder->begin(*m_file, totalFrames); !s.ok())
         error = s.error();
 
@@ -410,9 +406,6 @@ void GrabJob::encodeLoop()
             m_queue.pop_front();
             m_changed.notify_all();
         }
-        // The progress callback below runs code of the caller's; it may leave the vector
-        // registers dirty again.
-        clearUpperVectorState();
         if (Status s = m_encoder->encode(chunk.samples); !s.ok()) {
             error = s.error();
             break;
