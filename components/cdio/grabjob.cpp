@@ -76,6 +76,23 @@ QString discChanged()
     return tr("The disc has changed since its tracks were read: read it again and retry.");
 }
 
+// The prefix and six random letters: a hidden name for the file beside the target.
+QByteArray withRandomSuffix(const QByteArray& prefix)
+{
+    static constexpr char Letters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QByteArray name = prefix;
+    for (int i = 0; i < 6; ++i)
+        name += Letters[QRandomGenerator::global()->bounded(62)];
+    return name;
+}
+
+// An open file by its descriptor, through which an unnamed file is given a name.
+QByteArray descriptorPath(int fd)
+{
+    return QByteArrayLiteral("/proc/self/fd/") + QByteArray::number(fd);
+}
+
 } // namespace
 
 GrabJob::GrabJob(Source source, QString targetPath, std::unique_ptr<AudioEncoder> encoder,
@@ -114,25 +131,33 @@ Status GrabJob::start()
     if (replacing && ::access(m_finalPath.constData(), W_OK) != 0)
         return cannotWrite(qt_error_string(errno));
 
-    // A hidden name beside the target, so that the rename is atomic and a file manager doesn't
-    // show the half-written file. A new file gets the permissions any new file gets (0666 less
+    // The file is written beside the target, so that the rename is atomic. It has no name
+    // (O_TMPFILE) until it is complete: a grab killed hard, or a machine that loses power,
+    // leaves nothing behind. Where the file system has no unnamed files (or the kernel doesn't
+    // know them: EOPNOTSUPP, EISDIR, EINVAL...), or there is no /proc to name one through later,
+    // it is written under a hidden name (a dot, the target's name and a random suffix) that a
+    // file manager doesn't show. A new file gets the permissions any new file gets (0666 less
     // the umask); one that replaces a file is readable by no one else until it has that file's
     // permissions.
-    const QString prefix =
-        target.absolutePath() + QStringLiteral("/.") + target.fileName() + QLatin1Char('.');
-    static constexpr char Letters[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    const QString folder = target.absolutePath();
+    m_tempPrefix =
+        QFile::encodeName(folder + QStringLiteral("/.") + target.fileName() + QLatin1Char('.'));
+    const mode_t mode = replacing ? 0600 : 0666;
+    m_fd = ::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    if (m_fd >= 0 && ::access(descriptorPath(m_fd).constData(), F_OK) != 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    m_unnamed = m_fd >= 0;
+    // Whatever kept the unnamed file from opening, the named one is tried: a folder that is
+    // missing or can't be written fails that too, and it gives the reason.
     for (int attempt = 0; m_fd < 0; ++attempt) {
-        QString name = prefix;
-        for (int i = 0; i < 6; ++i)
-            name += QLatin1Char(Letters[QRandomGenerator::global()->bounded(62)]);
-        m_tempPath = QFile::encodeName(name);
-        m_fd = ::open(m_tempPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                      replacing ? 0600 : 0666);
+        m_tempPath = withRandomSuffix(m_tempPrefix);
+        m_fd = ::open(m_tempPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (m_fd < 0 && (errno != EEXIST || attempt == 100))
             return cannotWrite(qt_error_string(errno));
     }
-    m_tempOnDisk = true;
+    m_tempOnDisk = !m_unnamed;
     if (replacing && ::fchmod(m_fd, existing.st_mode & 0777) != 0) {
         const int error = errno;
         closeFile();
@@ -167,6 +192,8 @@ void GrabJob::abandon(std::unique_ptr<GrabJob> job)
     {
         const std::lock_guard lock(job->m_mutex);
         job->m_stop = true;
+        // An unnamed file has no name to remove: it goes when its threads close it, at the
+        // latest when the process ends.
         if (job->m_tempOnDisk)
             ::unlink(job->m_tempPath.constData());
         job->m_tempOnDisk = false;
@@ -351,10 +378,24 @@ Status GrabJob::commitFile()
     if (::fsync(m_fd) != 0 && errno != EINVAL)
         return Failure{
             tr("Cannot write the file %1: %2").arg(m_targetPath, qt_error_string(errno))};
-    // Under the lock stop() and abandon() take: once they have returned, no rename comes.
+    // Under the lock stop() and abandon() take: once they have returned, no name comes.
     const std::lock_guard lock(m_mutex);
     if (m_stop)
         return Failure{};
+    // linkat() can't replace a file: the unnamed file takes a fresh hidden name, and the rename
+    // moves that over the target at once.
+    if (m_unnamed) {
+        const QByteArray self = descriptorPath(m_fd);
+        for (int attempt = 0; !m_tempOnDisk; ++attempt) {
+            m_tempPath = withRandomSuffix(m_tempPrefix);
+            if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, m_tempPath.constData(),
+                         AT_SYMLINK_FOLLOW) == 0)
+                m_tempOnDisk = true;
+            else if (errno != EEXIST || attempt == 100)
+                return Failure{
+                    tr("Cannot write the file %1: %2").arg(m_targetPath, qt_error_string(errno))};
+        }
+    }
     if (::rename(m_tempPath.constData(), m_finalPath.constData()) != 0)
         return Failure{
             tr("Cannot write the file %1: %2").arg(m_targetPath, qt_error_string(errno))};
@@ -436,7 +477,8 @@ void GrabJob::encodeLoop()
         else
             done = true;
     }
-    // Without a commit the temporary file goes away here, and an existing target stays.
+    // Without a commit the temporary file goes away here (an unnamed one as it is closed), and
+    // an existing target stays.
     closeFile();
 
     if (done && m_events.finished)

@@ -19,10 +19,11 @@ typedef struct _CdIo CdIo_t;
 
 // One track grabbed into one file, on two threads of its own: the reader takes the sectors off
 // the disc (paranoia on a drive, straight reads on an image) while the encoder thread encodes
-// and writes the previous ones, so neither waits for the other. The file is written under a
-// hidden temporary name in the target's folder and takes the target's name only once it is
-// complete and synced; a stopped, failed or abandoned grab leaves no file behind and keeps an
-// existing one.
+// and writes the previous ones, so neither waits for the other. The file is written unnamed in
+// the target's folder (O_TMPFILE; a hidden temporary name where the file system has no unnamed
+// files) and takes the target's name only once it is complete and synced; a stopped, failed or
+// abandoned grab leaves no file behind and keeps an existing one, and an unnamed file is gone
+// even when the process is killed.
 class GrabJob
 {
 public:
@@ -96,10 +97,11 @@ private:
     bool dataFileHoldsTrack() const;
     void encodeLoop();
     void startWriteback();
-    // fsync(), then the target's name, unless the job was stopped meanwhile (a failure without
-    // a description then).
+    // fsync(), then the target's name (an unnamed file is linked in under a hidden name first),
+    // unless the job was stopped meanwhile (a failure without a description then).
     Status commitFile();
-    // Removes the temporary file unless it took the target's name or is gone already.
+    // Removes the temporary file's hidden name unless it took the target's name, is gone
+    // already or never had one.
     void removeTempFile();
     void closeFile();
 
@@ -108,11 +110,13 @@ private:
     QString m_targetPath;
     std::unique_ptr<AudioEncoder> m_encoder;
     Events m_events;
-    QByteArray m_finalPath; // the file replaced: the target, or what its link points at
-    QByteArray m_tempPath;  // the file written, beside it
+    QByteArray m_finalPath;  // the file replaced: the target, or what its link points at
+    QByteArray m_tempPrefix; // a dot and the target's name, beside it: the hidden names' start
+    QByteArray m_tempPath;   // the file written under a hidden name, once it has one
     int m_fd = -1;
     std::unique_ptr<class QFile> m_file; // m_fd for the encoders
-    bool m_tempOnDisk = false;           // guarded by m_mutex
+    bool m_unnamed = false;              // m_fd has no name until the commit links it in
+    bool m_tempOnDisk = false;           // m_tempPath names it; guarded by m_mutex
     qint64 m_writtenBack = 0;
 
     std::mutex m_mutex;
