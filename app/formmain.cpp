@@ -4,6 +4,7 @@
 #include "app/disctext.h"
 #include "app/livewait.h"
 #include "app/userdialogs.h"
+#include "encoders/storedencodersettings.h"
 #include "grab/batchgrab.h"
 #include "grab/trackoutput.h"
 #include "settings/cregister.h"
@@ -178,6 +179,11 @@ void FormMain::Form_Load()
     pbProgressBar->hide();
     Combo2->setCurrentText(m_mainSettings.LastOutputFormat);
     txtFolder->setText(m_mainSettings.OutputFolder);
+
+    // The encoder settings saved in earlier runs are in force from the start, not only once their
+    // dialog has been confirmed again.
+    if (OutputFile* file = AudioCDGrabber2->AudioFile())
+        applyAllStoredEncoderSettings(*file, CRegister());
 
     // The first disc read goes on past failures; any failure leaves an empty track list and
     // a disabled Refresh button.

@@ -2,8 +2,9 @@
 
 #include "app/disctext.h"
 #include "components/cdgrabber.h"
-#include "grab/encodersettingsstore.h"
+#include "encoders/storedencodersettings.h"
 #include "grab/trackoutput.h"
+#include "settings/cregister.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -161,7 +162,7 @@ int CliRipper::convert(const CliOptions& options)
     }
 
     if (OutputFile* file = m_grabber.AudioFile())
-        applyStoredEncoderSettings(*file, options.formatCode);
+        applyStoredEncoderSettings(*file, CRegister(), options.formatCode);
 
     int failures = 0;
     for (qsizetype k = 0; k < chosen.size() && !m_interrupted; ++k) {
