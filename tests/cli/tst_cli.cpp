@@ -1,5 +1,9 @@
 // tambrel-cli: its argument rules, and the real program on generated disc images.
 #include "cli/clioptions.h"
+#include "encoders/mp3settings.h"
+#include "encoders/oggsettings.h"
+#include "encoders/wmasettings.h"
+#include "settings/cregister.h"
 #include "support/decoders.h"
 #include "support/discimage.h"
 
@@ -235,6 +239,61 @@ private slots:
         const QString problem = decoders::encodedFileProblem(folder + u'/' + expected.first(),
                                                              codec, (75 * 3 + 20) / 75.0);
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    }
+
+    // What the settings dialogs saved is what a later run encodes with.
+    void storedEncoderSettings_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("probed"); // sample_rate, channels, bit_rate
+        QTest::newRow("mp3 160 kbit/s constant") << "mp3" << QStringLiteral("44100 2 160000");
+        QTest::newRow("mp3 mono 112 kbit/s at 22 050 Hz")
+            << "mp3" << QStringLiteral("22050 1 112000");
+        QTest::newRow("ogg quality 7") << "ogg" << QStringLiteral("44100 2 224000");
+        QTest::newRow("ogg quality 1") << "ogg" << QStringLiteral("44100 2 80000");
+        QTest::newRow("wma profile 0") << "wma" << QStringLiteral("22050 1 32000");
+        QTest::newRow("wma profile 10") << "wma" << QStringLiteral("44100 2 192000");
+    }
+
+    void storedEncoderSettings()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, probed);
+        QFile::remove(CRegister::databasePath());
+        const CRegister store;
+        const QString row = QString::fromUtf8(QTest::currentDataTag());
+        if (format == u"mp3") {
+            Mp3Settings mp3;
+            mp3.VbrCoding = QStringLiteral("None");
+            mp3.Frequency = QStringLiteral("44 100 Hz");
+            mp3.BitratePos = 10;
+            if (row.contains(u"mono")) {
+                mp3.ChannelMode = QStringLiteral("Mono");
+                mp3.Frequency = QStringLiteral("22 050 Hz");
+                mp3.BitratePos = 8;
+            }
+            mp3.save(store);
+        } else if (format == u"ogg") {
+            OggSettings ogg;
+            ogg.FrequencyText = QStringLiteral("44 100 Hz");
+            ogg.QualityPos = row.endsWith(u'7') ? 700 : 100;
+            ogg.save(store);
+        } else {
+            WmaSettings wma;
+            wma.StoredProfileIndex = row.endsWith(u'0') && !row.endsWith(u"10") ? 0 : 10;
+            wma.save(store);
+        }
+        const QString folder = outputFolder();
+        const Run run = convert(folder, format, {QStringLiteral("--tracks"), QStringLiteral("2")});
+        QFile::remove(CRegister::databasePath());
+        QCOMPARE(run.status, 0);
+        SKIP_WITHOUT_TOOL("ffprobe");
+        const auto info = decoders::probe(folder + QStringLiteral("/Session1_Track2.") + format);
+        QCOMPARE((QStringList{info.value(QStringLiteral("sample_rate")),
+                              info.value(QStringLiteral("channels")),
+                              info.value(QStringLiteral("bit_rate"))})
+                     .join(u' '),
+                 probed);
     }
 
     void wavIsTheDiscsAudio()

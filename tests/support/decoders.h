@@ -31,12 +31,12 @@ inline QByteArray run(const QString& program, const QString& arguments, const QS
     return process.readAllStandardOutput();
 }
 
-// codec_name, sample_rate, channels and duration as ffprobe reads them.
+// codec_name, sample_rate, channels, the stream's bit_rate and duration as ffprobe reads them.
 inline QMap<QString, QString> probe(const QString& path)
 {
     const QByteArray text = run(QStringLiteral("ffprobe"),
                                 QStringLiteral("-v error -show_entries stream=codec_name,"
-                                               "sample_rate,channels:format=duration -of "
+                                               "sample_rate,channels,bit_rate:format=duration -of "
                                                "default=nw=1 FILE"),
                                 path);
     QMap<QString, QString> values;
