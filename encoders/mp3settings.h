@@ -55,6 +55,8 @@ struct Mp3Settings {
     // the channels, the filters and the VBR quality written over them. Only those values of the
     // dialog reach the encoder; the others are kept in the store only.
     Mp3EncoderSettings encoderSettings() const;
+
+    bool operator==(const Mp3Settings&) const = default;
 };
 
 // Hands the settings to the output-file object; later MP3 grabs use them.

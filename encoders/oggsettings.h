@@ -31,6 +31,8 @@ struct OggSettings {
     // quality box is checked, else the nominal bitrate with, when VBR is checked, the minimum and
     // maximum. A list text or position outside its list falls back to the default entry.
     OggFormat format() const;
+
+    bool operator==(const OggSettings&) const = default;
 };
 
 // Hands the settings' format to the output-file object, after asking it whether it can encode a

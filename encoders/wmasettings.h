@@ -20,6 +20,8 @@ struct WmaSettings {
 
     // The stored index, or 5 when it is outside 0..10 (edited by hand).
     int profile() const;
+
+    bool operator==(const WmaSettings&) const = default;
 };
 
 // Hands the stored profile to the output-file object.
