@@ -6,7 +6,6 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QIntValidator>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -40,7 +39,6 @@ void frmwma::buildControls()
     txtWMAProfile = new QLineEdit(QStringLiteral("10"), frmWMAFormat);
     txtWMAProfile->setObjectName(QStringLiteral("txtWMAProfile"));
     txtWMAProfile->setAccessibleName(QStringLiteral("Profile"));
-    txtWMAProfile->setValidator(new QIntValidator(0, WmaSettings::MaxProfile, txtWMAProfile));
     udWMAProfile = new QSpinBox(frmWMAFormat);
     udWMAProfile->setObjectName(QStringLiteral("udWMAProfile"));
     udWMAProfile->setAccessibleName(QStringLiteral("Profile"));
@@ -110,8 +108,8 @@ void frmwma::udWMAProfile_Change()
 
 void frmwma::txtWMAProfile_Edited()
 {
-    // A number typed into the profile box moves the up-down; the box then shows the up-down's
-    // value, whatever was typed.
+    // A number typed into the profile box moves the up-down, kept to 0..10; the box then shows
+    // the up-down's value, whatever was typed.
     bool ok = false;
     const int typed = txtWMAProfile->text().trimmed().toInt(&ok);
     if (ok)

@@ -6,6 +6,7 @@
 #include "settings/mainsettings.h"
 #include "support/scripteddialogs.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
@@ -480,6 +481,60 @@ private slots:
                  saved ? u"12 000 Hz "_s : u"11 025 Hz"_s);
     }
 
+    // Tab walks each dialog from top to bottom, and every stop has a name a screen reader says.
+    void keyboardOrder_data()
+    {
+        QTest::addColumn<bool>("ogg");
+        QTest::addColumn<QStringList>("stops"); // object name = spoken name
+        QTest::newRow("frmogg") << true
+                                << QStringList{u"cmbFrequency=Sampling Frequency"_s,
+                                               u"cmbChMode=Channels Mode"_s,
+                                               u"chVbr=VBR Enabled"_s,
+                                               u"chQuality=Quality Enabled"_s,
+                                               u"sldrBitrate=Nominal bitrate"_s,
+                                               u"sldrMinBitrate=Minimum bitrate"_s,
+                                               u"sldrMaxBitrate=Maximum bitrate"_s,
+                                               u"sldrQuality=Quality (Compression)"_s,
+                                               u"cmdOk=Ok"_s,
+                                               u"cmdCancel=Cancel"_s,
+                                               u"cmdApply=Apply"_s};
+        QTest::newRow("frmwma") << false
+                                << QStringList{
+                                       u"txtWMAProfile=Profile"_s,     u"udWMAProfile=Profile"_s,
+                                       u"txtWMAFormatString=Format"_s, u"cmdApply=Apply"_s,
+                                       u"cmdCancel=Cancel"_s,          u"cmdOk=Ok"_s};
+    }
+
+    void keyboardOrder()
+    {
+        QFETCH(bool, ogg);
+        QFETCH(QStringList, stops);
+        // With nothing stored every frmogg control but the VBR ones is enabled; enable all so
+        // that the whole chain is walked.
+        store({{u"chvbr settings"_s, u"1"_s}, {u"chquality settings"_s, u"0"_s}});
+        std::optional<int> applied;
+        std::unique_ptr<QDialog> dialog;
+        if (ogg)
+            dialog = std::make_unique<frmogg>(*m_output, m_dialogs);
+        else
+            dialog = std::make_unique<frmwma>(*m_output, applied);
+        dialog->show();
+
+        QStringList walked;
+        for (QWidget* w = dialog->nextInFocusChain(); w != dialog.get();
+             w = w->nextInFocusChain()) {
+            if (!(w->focusPolicy() & Qt::TabFocus) || w->objectName().isEmpty() ||
+                w->objectName().startsWith(u"qt_"_s))
+                continue;
+            // A button says its caption; any other stop needs its own accessible name.
+            QString spoken = w->accessibleName();
+            if (const auto* button = qobject_cast<QAbstractButton*>(w); button && spoken.isEmpty())
+                spoken = button->text();
+            walked << w->objectName() + u'=' + spoken;
+        }
+        QCOMPARE(walked, stops);
+    }
+
     // Opening hands the stored profile over unless it is the up-down's starting 0; the up-down
     // keeps to 0..10 and the boxes follow it.
     void wmaOpening_data()
@@ -489,23 +544,33 @@ private slots:
         QTest::addColumn<QString>("formatBox");
         QTest::addColumn<QStringList>("handOver");
         QTest::addColumn<int>("steps");
+        QTest::addColumn<QString>("typed"); // into the profile box, instead of the steps
         QTest::addColumn<int>("stepped");
 
         QTest::newRow("empty store") << Settings{} << u"5"_s << u"WMA profile 5"_s
-                                     << QStringList{u"SetWMAProfile(5)"_s} << 20 << 10;
+                                     << QStringList{u"SetWMAProfile(5)"_s} << 20 << QString() << 10;
         QTest::newRow("stored 3") << Settings{{u"udwma settings"_s, u"3"_s},
                                               {u"txtwma settings2"_s, u"3"_s},
                                               {u"txtwmaformat settings2"_s, u"old description"_s}}
                                   << u"3"_s << u"WMA profile 3"_s
-                                  << QStringList{u"SetWMAProfile(3)"_s} << -20 << 0;
+                                  << QStringList{u"SetWMAProfile(3)"_s} << -20 << QString() << 0;
         QTest::newRow("stored 0: nothing handed over, stored texts shown")
             << Settings{{u"udwma settings"_s, u"0"_s},
                         {u"txtwma settings2"_s, u"0"_s},
                         {u"txtwmaformat settings2"_s, u"stored description"_s}}
-            << u"0"_s << u"stored description"_s << QStringList{} << 1 << 1;
+            << u"0"_s << u"stored description"_s << QStringList{} << 1 << QString() << 1;
         QTest::newRow("edited by hand: out of range")
             << Settings{{u"udwma settings"_s, u"42"_s}} << u"5"_s << u"WMA profile 5"_s
-            << QStringList{u"SetWMAProfile(5)"_s} << -1 << 4;
+            << QStringList{u"SetWMAProfile(5)"_s} << -1 << QString() << 4;
+        QTest::newRow("typed 8") << Settings{{u"udwma settings"_s, u"3"_s}} << u"3"_s
+                                 << u"WMA profile 3"_s << QStringList{u"SetWMAProfile(3)"_s} << 0
+                                 << u"8"_s << 8;
+        QTest::newRow("typed beyond the range")
+            << Settings{} << u"5"_s << u"WMA profile 5"_s << QStringList{u"SetWMAProfile(5)"_s} << 0
+            << u"42"_s << 10;
+        QTest::newRow("typed nonsense: back to the up-down's value")
+            << Settings{{u"udwma settings"_s, u"3"_s}} << u"3"_s << u"WMA profile 3"_s
+            << QStringList{u"SetWMAProfile(3)"_s} << 0 << u"x"_s << 3;
     }
 
     void wmaOpening()
@@ -515,6 +580,7 @@ private slots:
         QFETCH(QString, formatBox);
         QFETCH(QStringList, handOver);
         QFETCH(int, steps);
+        QFETCH(QString, typed);
         QFETCH(int, stepped);
         store(stored);
 
@@ -533,7 +599,13 @@ private slots:
         QCOMPARE(format->text(), formatBox);
         QCOMPARE(m_output->calls, handOver);
 
-        control<QSpinBox>(&dialog, u"udWMAProfile"_s)->stepBy(steps);
+        if (typed.isEmpty()) {
+            control<QSpinBox>(&dialog, u"udWMAProfile"_s)->stepBy(steps);
+        } else {
+            profile->clear();
+            QTest::keyClicks(profile, typed);
+            emit profile->editingFinished();
+        }
         QCOMPARE(control<QSpinBox>(&dialog, u"udWMAProfile"_s)->value(), stepped);
         QCOMPARE(profile->text(), QString::number(stepped));
         QCOMPARE(m_output->calls.last(), QStringLiteral("SetWMAProfile(%1)").arg(stepped));
