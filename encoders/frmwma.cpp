@@ -11,7 +11,41 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStyle>
+#include <QStyleOptionSpinBox>
 #include <QVBoxLayout>
+
+namespace
+{
+
+// An up-down: a spin box's arrows without its own text field, since its value shows in the
+// profile box beside it. It takes the keyboard focus itself, so the arrow keys and Page Up and
+// Down step it.
+class UpDown final : public QSpinBox
+{
+public:
+    explicit UpDown(QWidget* parent) : QSpinBox(parent)
+    {
+        lineEdit()->hide();
+        setFocusProxy(nullptr);
+        setFocusPolicy(Qt::StrongFocus);
+    }
+
+    QSize sizeHint() const override
+    {
+        // As wide as the arrows, whatever the style draws them as.
+        QStyleOptionSpinBox option;
+        initStyleOption(&option);
+        const QSize full = QSpinBox::sizeHint();
+        option.rect = QRect(QPoint(0, 0), full);
+        const QRect up =
+            style()->subControlRect(QStyle::CC_SpinBox, &option, QStyle::SC_SpinBoxUp, this);
+        return {full.width() - up.left() + up.width() / 4, full.height()};
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+};
+
+} // namespace
 
 frmwma::frmwma(OutputFile& audioFile, std::optional<int>& appliedProfileIndex, QWidget* parent)
     : QDialog(parent), m_audioFile(audioFile), m_appliedProfileIndex(appliedProfileIndex),
@@ -39,15 +73,12 @@ void frmwma::buildControls()
     txtWMAProfile = new QLineEdit(QStringLiteral("10"), frmWMAFormat);
     txtWMAProfile->setObjectName(QStringLiteral("txtWMAProfile"));
     txtWMAProfile->setAccessibleName(QStringLiteral("Profile"));
-    udWMAProfile = new QSpinBox(frmWMAFormat);
+    udWMAProfile = new UpDown(frmWMAFormat);
     udWMAProfile->setObjectName(QStringLiteral("udWMAProfile"));
     udWMAProfile->setAccessibleName(QStringLiteral("Profile"));
     udWMAProfile->setRange(0, WmaSettings::MaxProfile);
     udWMAProfile->setSingleStep(1);
     udWMAProfile->setValue(0);
-    // Only the arrows: the value itself shows in the profile box.
-    udWMAProfile->setButtonSymbols(QAbstractSpinBox::UpDownArrows);
-    udWMAProfile->setFixedWidth(udWMAProfile->sizeHint().height());
     txtWMAFormatString = new QLineEdit(frmWMAFormat);
     txtWMAFormatString->setObjectName(QStringLiteral("txtWMAFormatString"));
     txtWMAFormatString->setAccessibleName(QStringLiteral("Format"));

@@ -600,7 +600,10 @@ private slots:
         QCOMPARE(m_output->calls, handOver);
 
         if (typed.isEmpty()) {
-            control<QSpinBox>(&dialog, u"udWMAProfile"_s)->stepBy(steps);
+            // The arrow keys, as the up-down's own arrows step it.
+            for (int i = 0; i < qAbs(steps); ++i)
+                QTest::keyClick(control<QSpinBox>(&dialog, u"udWMAProfile"_s),
+                                steps > 0 ? Qt::Key_Up : Qt::Key_Down);
         } else {
             profile->clear();
             QTest::keyClicks(profile, typed);
