@@ -164,7 +164,7 @@ void frmwma::cmdOk_Click()
 void frmwma::cmdCancel_Click()
 {
     // Back to the profile in force when the dialog opened: the one applied last in this run, or
-    // the stored one this opening handed over.
+    // the stored one this opening showed.
     const int profile = m_appliedProfileIndex.value_or(m_openingProfileIndex);
     udWMAProfile->setValue(profile);
     m_settings.StoredProfileIndex = qint16(profile);
