@@ -133,6 +133,8 @@ frmmp3::frmmp3(OutputFile& audioFile, UserDialogs& dialogs, QWidget* parent)
     setModal(true);
 
     m_tabs = named(new QTabWidget, "Taboptions");
+    // All seven tabs in sight: the dialog widens to hold them rather than scrolling.
+    m_tabs->setUsesScrollButtons(false);
     const std::array<std::pair<QWidget*, const char*>, 7> pages = {{
         {makeGeneralPage(), "General"},
         {makeFilteringPage(), "Filtering"},

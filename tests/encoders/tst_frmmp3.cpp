@@ -4,16 +4,21 @@
 #include "settings/cregister.h"
 #include "settings/mainsettings.h"
 
+#include <QAbstractButton>
 #include <QAbstractSlider>
+#include <QAbstractSpinBox>
+#include <QAccessible>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStandardPaths>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 
@@ -341,6 +346,33 @@ private slots:
             shown = value.toString();
         }
         QCOMPARE(shown, expected);
+    }
+
+    // Every control can be reached with the keyboard and tells a screen reader what it is.
+    void reachableAndNamed()
+    {
+        open();
+        int controls = 0;
+        for (QWidget* widget : m_dialog->findChildren<QWidget*>()) {
+            const bool input =
+                qobject_cast<QComboBox*>(widget) || qobject_cast<QAbstractSlider*>(widget) ||
+                qobject_cast<QAbstractSpinBox*>(widget) || qobject_cast<QAbstractButton*>(widget) ||
+                (qobject_cast<QLineEdit*>(widget) &&
+                 !qobject_cast<QAbstractSpinBox*>(widget->parentWidget()));
+            // The tab bar's own scroll arrows are Qt's, not the dialog's.
+            if (!input || qobject_cast<QTabBar*>(widget->parentWidget()))
+                continue;
+            ++controls;
+            const QByteArray name = widget->objectName().toLatin1();
+            QVERIFY2(widget->focusPolicy() & Qt::TabFocus, name.constData());
+            QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+            QVERIFY2(accessible, name.constData());
+            QVERIFY2(!accessible->text(QAccessible::Name).trimmed().isEmpty(), name.constData());
+        }
+        // 5 lists, 3 sliders, 6 number fields, 9 check boxes, 16 options, 3 buttons, 1 text.
+        QCOMPARE(controls, 43);
+        QCOMPARE(control<QLabel>(QStringLiteral("SkinLabel1"))->buddy(),
+                 control(QStringLiteral("chHFilt")));
     }
 
     // Every stored value comes back from the controls, and the encoder gets its numbers.
