@@ -438,8 +438,8 @@ QWidget* frmmp3::makeCommandLinePage()
 
 void frmmp3::fillControls()
 {
-    // The controls' handlers copy each value back into the record as it arrives; a copy keeps
-    // the loaded values from being overwritten by a handler before their own control is filled.
+    // Filled from a copy of the loaded record, since each control's handler writes into the
+    // record as its value arrives.
     const Mp3Settings stored = m_settings;
 
     // A number field shows the stored text as its number, and the record then holds what the

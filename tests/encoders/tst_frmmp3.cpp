@@ -206,6 +206,9 @@ private slots:
         row("frequency", none, "cmbFrequency", "currentText", "11 025 Hz");
         row("frequency stored", {"sampling frequency=  8 000 Hz"}, "cmbFrequency", "currentText",
             "  8 000 Hz");
+        // A text the list doesn't hold shows no entry rather than one that isn't stored.
+        row("frequency unknown", {"sampling frequency=44100"}, "cmbFrequency", "currentIndex",
+            "-1");
         row("frequency frame", none, "frmFrequency", "title", "Sampling Frequency");
         row("channel modes", none, "cmbChMode", "items",
             "Mono|Stereo|Joint Stereo|Forced Joint Stereo|Dual Channels");
@@ -215,6 +218,7 @@ private slots:
         row("channel frame", none, "frmChMode", "title", "Channels Mode");
         row("bitrate", none, "sldrBitrate", "value", "10");
         row("bitrate stored", {"bitrate settings=7"}, "sldrBitrate", "value", "7");
+        row("bitrate below its range", {"bitrate settings=3"}, "sldrBitrate", "value", "5");
         row("bitrate lowest", none, "sldrBitrate", "minimum", "5");
         row("bitrate highest", none, "sldrBitrate", "maximum", "10");
         row("bitrate frame", none, "frmBitrate", "title", "Bitrate");
