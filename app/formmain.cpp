@@ -4,6 +4,9 @@
 #include "app/disctext.h"
 #include "app/livewait.h"
 #include "app/userdialogs.h"
+#include "encoders/frmmp3.h"
+#include "encoders/frmogg.h"
+#include "encoders/frmwma.h"
 #include "encoders/storedencodersettings.h"
 #include "grab/batchgrab.h"
 #include "grab/trackoutput.h"
@@ -533,14 +536,29 @@ void FormMain::C1_Click()
                              MessageBox::Answer::Ok});
         break;
     case trackoutput::FormatMp3:
+        if (OutputFile* file = AudioCDGrabber2->AudioFile())
+            showSettingsDialog(new frmmp3(*file, m_dialogs, this), "frmmp3");
+        break;
     case trackoutput::FormatWma:
+        if (OutputFile* file = AudioCDGrabber2->AudioFile())
+            showSettingsDialog(new frmwma(*file, m_appliedWmaProfile, this), "frmwma");
+        break;
     case trackoutput::FormatOgg:
-        // The encoder's settings dialog opens here, modal and owned by this window, once the
-        // dialogs exist.
+        if (OutputFile* file = AudioCDGrabber2->AudioFile())
+            showSettingsDialog(new frmogg(*file, m_dialogs, this), "frmogg");
         break;
     default:
         break;
     }
+}
+
+void FormMain::showSettingsDialog(QDialog* dialog, const char* name)
+{
+    // Built afresh at every opening and gone once closed; modal to this window without blocking
+    // the event loop, so the window's own events (a disc change, say) still run meanwhile.
+    dialog->setObjectName(QLatin1String(name));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
 }
 
 void FormMain::C2_Click()

@@ -8,10 +8,12 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 class QCheckBox;
 class QCloseEvent;
 class QComboBox;
+class QDialog;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -104,6 +106,7 @@ private:
     void Combo2_Click(const QString& text);
     void C1_Click();
     void C2_Click();
+    void showSettingsDialog(QDialog* dialog, const char* name);
 
     std::unique_ptr<CdGrabber> AudioCDGrabber2;
     UserDialogs& m_dialogs;
@@ -111,6 +114,8 @@ private:
     MainSettings m_mainSettings;
     quint8 OutputFormat = 0;
     bool IgnoreFreeDBClick = true;
+    // The WMA profile last confirmed in its dialog during this run; Cancel there goes back to it.
+    std::optional<int> m_appliedWmaProfile;
     // Created with the controls; a child of this window.
     BatchGrab* m_batch = nullptr;
     // A disc change arrived while a batch ran; the disc is read when it ends.

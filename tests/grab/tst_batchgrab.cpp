@@ -2,6 +2,7 @@
 #include "mainwindowtest.h"
 
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -606,23 +607,35 @@ private slots:
     {
         QTest::addColumn<QString>("format");
         QTest::addColumn<int>("messages");
-        QTest::newRow("WAV") << "WAV" << 1;
-        QTest::newRow("MP3") << "MP3" << 0;
-        QTest::newRow("WMA") << "WMA" << 0;
-        QTest::newRow("OGG") << "OGG" << 0;
+        QTest::addColumn<QString>("dialog");
+        QTest::newRow("WAV") << "WAV" << 1 << "";
+        QTest::newRow("MP3") << "MP3" << 0 << "frmmp3";
+        QTest::newRow("WMA") << "WMA" << 0 << "frmwma";
+        QTest::newRow("OGG") << "OGG" << 0 << "frmogg";
     }
 
     void settingsButton()
     {
         QFETCH(QString, format);
         QFETCH(int, messages);
+        QFETCH(QString, dialog);
         openWindow({});
+        m_window->show();
         formats()->setCurrentText(format);
         click(QStringLiteral("C1"));
         QCOMPARE(m_dialogs.asked.size(), messages);
         if (messages)
             verifyBox(0, QStringLiteral("Options for WAV format are not available!"), tambrel,
                       MessageBox::Buttons::Ok, MessageBox::Icon::None);
+        // The format's own dialog, modal to the window; closing it ends it.
+        const QList<QDialog*> open = m_window->findChildren<QDialog*>();
+        QCOMPARE(open.size(), dialog.isEmpty() ? 0 : 1);
+        if (dialog.isEmpty())
+            return;
+        QCOMPARE(open[0]->objectName(), dialog);
+        QVERIFY(open[0]->isVisible() && open[0]->isModal());
+        open[0]->reject();
+        QTRY_VERIFY(m_window->findChildren<QDialog*>().isEmpty());
     }
 
     void browse()
