@@ -113,8 +113,16 @@ void frmwma::buildControls()
 
     connect(txtWMAProfile, &QLineEdit::textChanged, this,
             [this](const QString& text) { m_settings.ProfileText = text; });
-    connect(txtWMAFormatString, &QLineEdit::textChanged, this,
-            [this](const QString& text) { m_settings.FormatText = text; });
+    // The description is read whole: the box is wide enough for the longest one, and shows its
+    // beginning.
+    txtWMAFormatString->setMinimumWidth(
+        txtWMAFormatString->fontMetrics().horizontalAdvance(
+            QStringLiteral("Windows Media Audio 2, 192 kbit/s, 44 100 Hz, stereo")) +
+        16);
+    connect(txtWMAFormatString, &QLineEdit::textChanged, this, [this](const QString& text) {
+        m_settings.FormatText = text;
+        txtWMAFormatString->setCursorPosition(0);
+    });
     connect(txtWMAProfile, &QLineEdit::editingFinished, this, &frmwma::txtWMAProfile_Edited);
     connect(udWMAProfile, &QSpinBox::valueChanged, this, &frmwma::udWMAProfile_Change);
     connect(cmdApply, &QPushButton::clicked, this, &frmwma::cmdApply_Click);
