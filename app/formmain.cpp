@@ -26,6 +26,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeWidget>
@@ -169,6 +170,15 @@ void FormMain::buildControls()
     connect(Combo2, &QComboBox::currentTextChanged, this, &FormMain::Combo2_Click);
     connect(C1, &QPushButton::clicked, this, &FormMain::C1_Click);
     connect(C2, &QPushButton::clicked, this, &FormMain::C2_Click);
+    connect(Command1, &QPushButton::clicked, this, &FormMain::Command1_Click);
+    // Every change of the box's state, also one the program makes.
+    connect(chkFreedbInfo, &QCheckBox::stateChanged, this, &FormMain::chkFreedbInfo_Click);
+    connect(TrackListView, &QTreeWidget::itemChanged, this, &FormMain::trackListItemChanged);
+    connect(TrackListView, &QTreeWidget::itemClicked, this, &FormMain::TrackListView_ItemClick);
+    connect(TrackListView, &QWidget::customContextMenuRequested, this,
+            &FormMain::TrackListView_MouseUp);
+    connect(menucheck, &QAction::triggered, this, [this] { setEveryRowChecked(Qt::Checked); });
+    connect(menuuncheck, &QAction::triggered, this, [this] { setEveryRowChecked(Qt::Unchecked); });
 
     resize(640, 480);
 }
@@ -341,7 +351,7 @@ void FormMain::InsertTrackInfoToTrackListView(int IndSession, int IndTrack)
 {
     auto* row = new QTreeWidgetItem(TrackListView);
     row->setData(ColumnCheck, TagRole, disctext::trackTag(IndSession, IndTrack));
-    row->setCheckState(ColumnCheck, Qt::Unchecked);
+    setRowChecked(row, Qt::Unchecked);
     row->setText(ColumnName, disctext::trackName(IndSession, IndTrack));
     row->setText(ColumnType, disctext::trackTypeText(AudioCDGrabber2->TrackType()));
     row->setText(ColumnDuration, disctext::durationText(AudioCDGrabber2->TrackMinutes(),
@@ -349,6 +359,92 @@ void FormMain::InsertTrackInfoToTrackListView(int IndSession, int IndTrack)
                                                         AudioCDGrabber2->TrackFraction()));
     row->setText(ColumnPercent, QStringLiteral("0%"));
     TrackListView->scrollToItem(row);
+}
+
+void FormMain::Command1_Click()
+{
+    if (askRefresh())
+        ReadDisc();
+}
+
+bool FormMain::askRefresh()
+{
+    return m_dialogs.ask(this, {QStringLiteral("Refresh the CD Album Information ?"),
+                                QStringLiteral("FreeDB options changed"),
+                                MessageBox::Buttons::YesNo, MessageBox::Icon::None,
+                                MessageBox::Answer::Yes}) == MessageBox::Answer::Yes;
+}
+
+void FormMain::chkFreedbInfo_Click()
+{
+    // A change the program made itself is let through once.
+    if (std::exchange(IgnoreFreeDBClick, false))
+        return;
+    const bool refresh = askRefresh();
+    if (refresh)
+        ReadDisc();
+    // The box shows the last answer; setting it raises no second question.
+    if (chkFreedbInfo->isChecked() != refresh) {
+        IgnoreFreeDBClick = true;
+        chkFreedbInfo->setChecked(refresh);
+    }
+}
+
+void FormMain::setRowChecked(QTreeWidgetItem* row, Qt::CheckState state)
+{
+    // The state the user last saw is kept beside the check box, so that a change of another
+    // column (the percent, say) is not taken for a click on the box.
+    const QScopedValueRollback quiet(m_settingChecks, true);
+    row->setCheckState(ColumnCheck, state);
+    row->setData(ColumnCheck, ShownCheckRole, int(state));
+}
+
+void FormMain::trackListItemChanged(QTreeWidgetItem* row, int column)
+{
+    if (m_settingChecks || column != ColumnCheck ||
+        row->data(ColumnCheck, ShownCheckRole).toInt() == int(row->checkState(ColumnCheck)))
+        return;
+    TrackListView_ItemCheck(row);
+}
+
+void FormMain::TrackListView_ItemCheck(QTreeWidgetItem* row)
+{
+    // Checks are locked while a track is grabbed: the change is undone at once.
+    if (m_batch->trackGrabbing()) {
+        setRowChecked(row,
+                      row->checkState(ColumnCheck) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+        return;
+    }
+    row->setData(ColumnCheck, ShownCheckRole, int(row->checkState(ColumnCheck)));
+    TrackListView->setCurrentItem(row);
+}
+
+void FormMain::TrackListView_ItemClick(QTreeWidgetItem* row)
+{
+    if (m_batch->trackGrabbing() || !row)
+        return;
+    // The clicked row's track becomes the grabber's current one (for the preview); a failure
+    // ends this here and the row stays selected.
+    const int tag = row->data(ColumnCheck, TagRole).toInt();
+    if (AudioCDGrabber2->SetCurrentSession(disctext::tagSession(tag)).ok())
+        (void)AudioCDGrabber2->SetCurrentTrack(disctext::tagTrack(tag));
+}
+
+void FormMain::TrackListView_MouseUp(const QPoint& position)
+{
+    // Also over an empty part of the list.
+    menucheck->setEnabled(true);
+    menuuncheck->setEnabled(true);
+    mnuPopup->popup(TrackListView->viewport()->mapToGlobal(position));
+}
+
+void FormMain::setEveryRowChecked(Qt::CheckState state)
+{
+    for (int k = 0; k < TrackListView->topLevelItemCount(); ++k) {
+        CurrentItem = TrackListView->topLevelItem(k);
+        setRowChecked(CurrentItem, state);
+    }
+    CurrentItem = nullptr;
 }
 
 void FormMain::Combo1_Click(int index)

@@ -64,6 +64,8 @@ public:
     enum Column { ColumnCheck, ColumnName, ColumnType, ColumnDuration, ColumnPercent };
     // The item data role that holds a row's tag.
     static constexpr int TagRole = Qt::UserRole;
+    // The check state the row last showed the user.
+    static constexpr int ShownCheckRole = Qt::UserRole + 1;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -82,6 +84,20 @@ private:
     bool Form_QueryUnload();
     void Form_Unload();
     void Combo1_Click(int index);
+
+    // Refresh and the FreeDB box ask before the disc is read again.
+    void Command1_Click();
+    void chkFreedbInfo_Click();
+    bool askRefresh();
+
+    // Track selection: check boxes (locked while a track is grabbed), a click makes the row's
+    // track current, the menu checks or unchecks every row.
+    void setRowChecked(QTreeWidgetItem* row, Qt::CheckState state);
+    void trackListItemChanged(QTreeWidgetItem* row, int column);
+    void TrackListView_ItemCheck(QTreeWidgetItem* row);
+    void TrackListView_ItemClick(QTreeWidgetItem* row);
+    void TrackListView_MouseUp(const QPoint& position);
+    void setEveryRowChecked(Qt::CheckState state);
     void AudioCDGrabber2_MediaChange();
     void readDiscChangedDuringBatch();
 
@@ -125,6 +141,8 @@ private:
     QString m_chosenDrive;
     QStringList m_startupProblems;
     bool m_unloaded = false;
+    // The program is setting check boxes itself: no click handling.
+    bool m_settingChecks = false;
 
     QPushButton* Cmdgrab = nullptr;
     QPushButton* Command3 = nullptr;

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -171,6 +172,94 @@ private slots:
         for (const QString& name : commandControls)
             QVERIFY2(enabled(name), qPrintable(name));
         QVERIFY(!enabled(QStringLiteral("cmdCancel")));
+    }
+
+    // The FreeDB box and Refresh ask once per user action; the box shows the last answer.
+    void refreshQuestions_data()
+    {
+        QTest::addColumn<QString>("action"); // "refresh", or the box clicked from its state
+        QTest::addColumn<bool>("checkedBefore");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("checkedAfter");
+        QTest::addColumn<int>("reads");
+        const int yes = int(MessageBox::Answer::Yes), no = int(MessageBox::Answer::No);
+        QTest::newRow("check, yes") << "box" << false << yes << true << 1;
+        QTest::newRow("check, no") << "box" << false << no << false << 0;
+        QTest::newRow("uncheck, yes") << "box" << true << yes << true << 1;
+        QTest::newRow("uncheck, no") << "box" << true << no << false << 0;
+        QTest::newRow("refresh, yes") << "refresh" << false << yes << false << 1;
+        QTest::newRow("refresh, no") << "refresh" << false << no << false << 0;
+    }
+
+    void refreshQuestions()
+    {
+        QFETCH(QString, action);
+        QFETCH(bool, checkedBefore);
+        QFETCH(int, answer);
+        QFETCH(bool, checkedAfter);
+        QFETCH(int, reads);
+        makeWindow({ScriptedGrabber::drive(QStringLiteral("/dev/sr0"), {3})}).Form_Load();
+        auto* box = control<QCheckBox>(QStringLiteral("chkFreedbInfo"));
+        if (checkedBefore) {
+            m_dialogs.answers << MessageBox::Answer::Yes;
+            box->click();
+        }
+        const int asked = int(m_dialogs.asked.size());
+        const int refreshes = int(m_grabber->calls.count(QStringLiteral("Refresh")));
+        m_dialogs.answers << MessageBox::Answer(answer);
+        control<QAbstractButton>(action == u"refresh" ? QStringLiteral("Command1")
+                                                      : QStringLiteral("chkFreedbInfo"))
+            ->click();
+        QCOMPARE(m_dialogs.asked.size(), asked + 1);
+        const MessageBox& question = m_dialogs.asked.last();
+        QCOMPARE(question.text, QStringLiteral("Refresh the CD Album Information ?"));
+        QCOMPARE(question.title, QStringLiteral("FreeDB options changed"));
+        QCOMPARE(question.buttons, MessageBox::Buttons::YesNo);
+        QCOMPARE(question.defaultAnswer, MessageBox::Answer::Yes);
+        QCOMPARE(box->isChecked(), checkedAfter);
+        QCOMPARE(m_grabber->calls.count(QStringLiteral("Refresh")) - refreshes, reads);
+        QCOMPARE(tracks()->topLevelItemCount(), 3);
+        // The next click of the box asks again: no change of the program's swallowed it.
+        m_dialogs.answers << MessageBox::Answer::No;
+        box->click();
+        QCOMPARE(m_dialogs.asked.size(), asked + 2);
+    }
+
+    // A click makes the row's track current; the menu checks or unchecks every row, data rows
+    // too, and opens over an empty list as well.
+    void trackSelection()
+    {
+        auto drive = ScriptedGrabber::drive(QStringLiteral("/dev/sr0"), {60, 2});
+        drive.sessions[0][1].type = CdGrabber::TrackTypeData;
+        makeWindow({drive}).Form_Load();
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        for (const int tag : {59, 100}) {
+            QTreeWidgetItem* row = tracks()->topLevelItem(tag == 59 ? 59 : 60);
+            tracks()->scrollToItem(row);
+            QTest::mouseClick(tracks()->viewport(), Qt::LeftButton, {},
+                              tracks()->visualItemRect(row).center());
+            QCOMPARE(m_grabber->CurrentSession(), tag / 100);
+            QCOMPARE(m_grabber->CurrentTrack(), tag % 100);
+        }
+        auto* menu = m_window->findChild<QMenu*>(QStringLiteral("mnuPopup"));
+        for (const auto& [name, state] :
+             {std::pair{"menucheck", Qt::Checked}, std::pair{"menuuncheck", Qt::Unchecked}}) {
+            m_window->findChild<QAction*>(QLatin1String(name))->trigger();
+            for (int i = 0; i < tracks()->topLevelItemCount(); ++i)
+                QCOMPARE(tracks()->topLevelItem(i)->checkState(FormMain::ColumnCheck), state);
+            QCOMPARE(m_window->currentItem(), nullptr);
+        }
+        // A user's check selects its row.
+        tracks()->topLevelItem(1)->setCheckState(FormMain::ColumnCheck, Qt::Checked);
+        QCOMPARE(tracks()->currentItem(), tracks()->topLevelItem(1));
+
+        tracks()->clear();
+        emit tracks()->customContextMenuRequested(QPoint(5, 5));
+        QTRY_VERIFY(menu->isVisible());
+        menu->hide();
+        m_window->findChild<QAction*>(QStringLiteral("menucheck"))->trigger();
+        QCOMPARE(tracks()->topLevelItemCount(), 0);
     }
 
     void rowsOfTwoSessions()

@@ -574,6 +574,30 @@ private slots:
         QCOMPARE(status(), QStringLiteral("Ready"));
     }
 
+    // While a track is grabbed its check boxes are locked and a click selects no other track.
+    void rowsAreLockedDuringAGrab()
+    {
+        openWindow({2});
+        check({0});
+        QList<Qt::CheckState> seen;
+        int trackAfterClick = -1;
+        QTimer::singleShot(300, m_window.get(), [&] {
+            row(0)->setCheckState(FormMain::ColumnCheck, Qt::Unchecked);
+            row(1)->setCheckState(FormMain::ColumnCheck, Qt::Checked);
+            seen = {row(0)->checkState(FormMain::ColumnCheck),
+                    row(1)->checkState(FormMain::ColumnCheck)};
+            emit tracks()->itemClicked(row(1), FormMain::ColumnName);
+            trackAfterClick = m_grabber->CurrentTrack();
+            click(QStringLiteral("cmdCancel"));
+        });
+        convert();
+        QCOMPARE(seen, (QList<Qt::CheckState>{Qt::Checked, Qt::Unchecked}));
+        QCOMPARE(trackAfterClick, 0);
+        // Once the batch is over, checks change again.
+        row(1)->setCheckState(FormMain::ColumnCheck, Qt::Checked);
+        QCOMPARE(row(1)->checkState(FormMain::ColumnCheck), Qt::Checked);
+    }
+
     void closingDuringAGrabStopsIt()
     {
         auto& window = openWindow({2});
