@@ -11,6 +11,7 @@ packages=(
   sox ffmpeg lame mpg123 vorbis-tools bc time valgrind
   xvfb xauth xdotool imagemagick
   fonts-dejavu-core
+  fp-utils desktop-file-utils
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,1 @@
+# Installed layout: see docs/architecture.md.
