@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QTimer>
 
 #include <csignal>
 
@@ -25,6 +26,10 @@ int main(int argc, char* argv[])
         QStringLiteral("image"),
         QStringLiteral("Disc images (.cue, .toc, .nrg) to list after the CD drives."),
         QStringLiteral("[IMAGE...]"));
+    const QCommandLineOption quitAfterStart(
+        QStringLiteral("quit-after-start"),
+        QStringLiteral("Quit as soon as the window is up (to measure the start-up)."));
+    parser.addOption(quitAfterStart);
     parser.process(app);
 
     // A second instance ends at once, without a word.
@@ -41,6 +46,8 @@ int main(int argc, char* argv[])
     QObject::connect(&termination, &TerminationSignals::received, &window,
                      &FormMain::closeWithoutAsking);
     window.show();
+    if (parser.isSet(quitAfterStart))
+        QTimer::singleShot(0, &window, &FormMain::closeWithoutAsking);
     const int status = QApplication::exec();
     TerminationSignals::endBy(termination.caught());
     return status;
