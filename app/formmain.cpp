@@ -4,6 +4,8 @@
 #include "app/disctext.h"
 #include "app/livewait.h"
 #include "app/userdialogs.h"
+#include "components/skin/skin.h"
+#include "components/skin/splash.h"
 #include "encoders/frmmp3.h"
 #include "encoders/frmogg.h"
 #include "encoders/frmwma.h"
@@ -11,6 +13,8 @@
 #include "grab/batchgrab.h"
 #include "grab/trackoutput.h"
 #include "settings/cregister.h"
+#include "ui/frmabout.h"
+#include "ui/skinform.h"
 
 #include <QAction>
 #include <QApplication>
@@ -33,9 +37,12 @@
 #include <QVBoxLayout>
 
 FormMain::FormMain(std::unique_ptr<CdGrabber> grabber, UserDialogs& dialogs, QWidget* parent)
-    : QMainWindow(parent), AudioCDGrabber2(std::move(grabber)), m_dialogs(dialogs)
+    : QMainWindow(parent), AudioCDGrabber2(std::move(grabber)), m_dialogs(dialogs),
+      m_programFolder(QCoreApplication::applicationDirPath()), m_skin(new Skin(this)),
+      m_splash(new Splash(this))
 {
     buildControls();
+    connect(m_skin, &Skin::ElementAction, this, &FormMain::Skin_ElementAction);
     m_batch = new BatchGrab(*AudioCDGrabber2, *this, m_dialogs, this);
     connect(m_batch, &BatchGrab::ended, this, &FormMain::readDiscChangedDuringBatch);
     connect(AudioCDGrabber2.get(), &CdGrabber::MediaChange, this,
@@ -166,6 +173,7 @@ void FormMain::buildControls()
     connect(Combo1, &QComboBox::activated, this, &FormMain::Combo1_Click);
     connect(Cmdgrab, &QPushButton::clicked, this, &FormMain::Cmdgrab_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &FormMain::cmdCancel_Click);
+    connect(Command3, &QPushButton::clicked, this, &FormMain::Command3_Click);
     // Any change of the format list counts as a choice, also the saved format put in at start-up.
     connect(Combo2, &QComboBox::currentTextChanged, this, &FormMain::Combo2_Click);
     connect(C1, &QPushButton::clicked, this, &FormMain::C1_Click);
@@ -185,6 +193,15 @@ void FormMain::buildControls()
 
 void FormMain::Form_Load()
 {
+    m_splash->SetFile(m_programFolder + QStringLiteral("/Moravel.spl"));
+    m_splash->Open(0);
+
+    // Without its skin file the program still starts, in the platform style.
+    if (!m_skin->LoadSkinFile(m_programFolder + QStringLiteral("/main.skn")))
+        qWarning("%s; the windows keep the platform style.", qPrintable(m_skin->problem()));
+    m_skin->SkinWindow(this, QStringLiteral("form"));
+    SkinForm(this);
+
     // Settings: the saved format selects its entry of the format list, the folder shows.
     m_mainSettings = MainSettings::load(CRegister());
     if (const auto problem = CRegister::takeProblemReport())
@@ -211,6 +228,7 @@ void FormMain::Form_Load()
     SetControlsEnabled(true);
     repaint();
     QCoreApplication::processEvents();
+    m_splash->SetVisible(false);
     IgnoreFreeDBClick = false;
 
     // Problems are told once the window is up, not before it shows.
@@ -532,6 +550,42 @@ void FormMain::readDiscChangedDuringBatch()
     // Once the window has closed, the grabber is closed too: nothing is read or shown.
     if (std::exchange(m_discChangedDuringBatch, false) && !m_unloaded)
         AudioCDGrabber2_MediaChange();
+}
+
+void FormMain::Command3_Click()
+{
+    // The preview player opens here once it exists; until then Play does nothing.
+}
+
+void FormMain::SkinForm(QWidget* window)
+{
+    ::SkinForm(*m_skin, window);
+}
+
+void FormMain::Skin_ElementAction(const SkinElement& Element)
+{
+    const QString name = Element.ElementName();
+    if (name == QLatin1String("convert")) {
+        // The batch pumps events while it runs; a second Convert then would start it again.
+        if (!m_batch->grabbing())
+            Cmdgrab_Click();
+    } else if (name == QLatin1String("cancel")) {
+        cmdCancel_Click();
+    } else if (name == QLatin1String("play")) {
+        Command3_Click();
+    } else if (name == QLatin1String("help")) {
+        m_dialogs.openDocument(this, m_programFolder + QStringLiteral("/Pellmar.chm"));
+    } else if (name == QLatin1String("about")) {
+        showAbout();
+    }
+}
+
+void FormMain::showAbout()
+{
+    auto* about = new frmabout(m_dialogs, m_programFolder, this);
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    if (about->Form_Load())
+        about->open();
 }
 
 bool FormMain::trackGrabbing() const

@@ -24,6 +24,9 @@ class QStatusBar;
 class QTreeWidget;
 class QTreeWidgetItem;
 class BatchGrab;
+class Skin;
+class SkinElement;
+class Splash;
 class UserDialogs;
 
 // The main window: the drives and the disc's tracks, the command buttons, the format and the
@@ -45,6 +48,15 @@ public:
     // Switches the command controls between idle (true) and grabbing (false); Cancel is the
     // opposite of the others.
     void SetControlsEnabled(bool enabled) override;
+
+    // Draws every control of window (this one or a dialog it owns) with the window's skin.
+    void SkinForm(QWidget* window);
+
+    // The folder that holds the skin, the splash and the help file: the program's own folder,
+    // unless told otherwise before start-up.
+    QString programFolder() const { return m_programFolder; }
+    void setProgramFolder(const QString& folder) { m_programFolder = folder; }
+    Skin* skin() const { return m_skin; }
 
     // Reads drives and disc again and rebuilds both lists. A failure ends the read where it
     // happened and is reported to the user.
@@ -103,6 +115,11 @@ private:
 
     void Cmdgrab_Click();
     void cmdCancel_Click();
+    void Command3_Click();
+
+    // The skin's command elements: convert, cancel, play, help and about.
+    void Skin_ElementAction(const SkinElement& Element);
+    void showAbout();
 
     // BatchView: the batch shows itself in the track list, the controls and the status bar.
     int rowCount() const override;
@@ -126,6 +143,9 @@ private:
 
     std::unique_ptr<CdGrabber> AudioCDGrabber2;
     UserDialogs& m_dialogs;
+    QString m_programFolder;
+    Skin* m_skin = nullptr;
+    Splash* m_splash = nullptr;
     OutputFile* AudioFile = nullptr;
     MainSettings m_mainSettings;
     quint8 OutputFormat = 0;

@@ -17,7 +17,7 @@ struct MessageBox {
     Answer defaultAnswer = Answer::Ok;
 };
 
-// Every message box and folder choice of the windows goes through this interface, so that tests
+// Every message box, folder choice and opened document of the windows goes through this interface, so that tests
 // answer them by script and never block on a modal dialog. The owner is the window the dialog
 // belongs to; the interface needs no widget, so the batch and other widget-free code use it too.
 class UserDialogs
@@ -28,4 +28,7 @@ public:
     virtual MessageBox::Answer ask(QObject* owner, const MessageBox& box) = 0;
     // The chosen folder, or an empty text when the user cancelled.
     virtual QString chooseFolder(QObject* owner, const QString& title, const QString& start) = 0;
+    // Opens a file with the desktop's default program for it. A missing file or program is
+    // not reported.
+    virtual void openDocument(QObject* owner, const QString& path) = 0;
 };

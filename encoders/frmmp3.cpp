@@ -1,5 +1,8 @@
 #include "encoders/frmmp3.h"
 
+#include "components/skin/skinlabel.h"
+#include "ui/skinform.h"
+
 #include "app/apptext.h"
 #include "app/userdialogs.h"
 #include "components/outputfile.h"
@@ -36,7 +39,11 @@ template <typename W> W* named(W* widget, const char* name)
 
 QLabel* label(const char* name, const QString& caption, QWidget* buddy)
 {
-    auto* text = named(new QLabel(caption), name);
+    // The labels named SkinLabel are the skin's own; the others keep the look around them.
+    auto* text =
+        named(QLatin1String(name).startsWith(QLatin1String("SkinLabel")) ? new SkinLabel(caption)
+                                                                         : new QLabel(caption),
+              name);
     if (buddy) {
         text->setBuddy(buddy);
         buddy->setAccessibleName(caption.trimmed());
@@ -171,6 +178,7 @@ frmmp3::frmmp3(OutputFile& audioFile, UserDialogs& dialogs, QWidget* parent)
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
     fillControls();
+    skinDialog(this);
     // Every opening starts on the first page.
     m_tabs->setCurrentIndex(0);
 }

@@ -1,5 +1,7 @@
 #include "encoders/frmogg.h"
 
+#include "ui/skinform.h"
+
 #include "app/apptext.h"
 #include "app/userdialogs.h"
 #include "components/outputfile.h"
@@ -77,6 +79,7 @@ frmogg::frmogg(OutputFile& audioFile, UserDialogs& dialogs, QWidget* parent)
     buildControls();
     connectControls();
     showSettings();
+    skinDialog(this);
 }
 
 void frmogg::buildControls()

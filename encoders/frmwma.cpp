@@ -1,5 +1,7 @@
 #include "encoders/frmwma.h"
 
+#include "ui/skinform.h"
+
 #include "components/outputfile.h"
 #include "settings/cregister.h"
 
@@ -63,6 +65,7 @@ frmwma::frmwma(OutputFile& audioFile, std::optional<int>& appliedProfileIndex, Q
     // outside 0..10 (edited by hand) reads as the default.
     udWMAProfile->setValue(stored.profile());
     m_openingProfileIndex = udWMAProfile->value();
+    skinDialog(this);
 }
 
 void frmwma::buildControls()

@@ -1,7 +1,9 @@
 #include "ui/qtuserdialogs.h"
 
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QUrl>
 
 #include <utility>
 
@@ -85,4 +87,10 @@ MessageBox::Answer QtUserDialogs::ask(QObject* owner, const MessageBox& box)
 QString QtUserDialogs::chooseFolder(QObject* owner, const QString& title, const QString& start)
 {
     return QFileDialog::getExistingDirectory(qobject_cast<QWidget*>(owner), title, start);
+}
+
+void QtUserDialogs::openDocument(QObject*, const QString& path)
+{
+    // The desktop's handler tells the user itself when it can't open the file.
+    (void)QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }

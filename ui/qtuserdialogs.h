@@ -8,4 +8,5 @@ class QtUserDialogs final : public UserDialogs
 public:
     MessageBox::Answer ask(QObject* owner, const MessageBox& box) override;
     QString chooseFolder(QObject* owner, const QString& title, const QString& start) override;
+    void openDocument(QObject* owner, const QString& path) override;
 };

@@ -20,6 +20,9 @@ public:
     QString folderTitle;
     QString folderStart;
 
+    // Documents opened, in order.
+    QStringList documents;
+
     // Runs while a box is open, as events do under a real modal box.
     std::function<void()> whileOpen;
 
@@ -38,4 +41,6 @@ public:
         folderStart = start;
         return folders.isEmpty() ? QString() : folders.takeFirst();
     }
+
+    void openDocument(QObject*, const QString& path) override { documents << path; }
 };
