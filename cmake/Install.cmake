@@ -1,1 +1,38 @@
-# Installed layout: see docs/architecture.md.
+# Where `cmake --install` puts the programs, their files, the menu entry and the icon.
+#
+# The window finds its skin, splash and help file beside its executable, so both programs live in
+# a private folder with those files, and bin/ holds relative symbolic links to them. The links
+# keep the tree movable (a package's root, DESTDIR, `--prefix` at install time); the window,
+# started through its link, still sees the private folder, as it resolves its own path through
+# /proc/self/exe.
+include(GNUInstallDirs)
+
+set(TAMBREL_INSTALL_PRIVATEDIR ${CMAKE_INSTALL_LIBDIR}/tambrel)
+
+install(TARGETS tambrel tambrel-cli RUNTIME DESTINATION ${TAMBREL_INSTALL_PRIVATEDIR})
+# Made by the targets skin_file, splash_file and help_file.
+install(FILES
+    ${TAMBREL_PROGRAM_DIR}/main.skn
+    ${TAMBREL_PROGRAM_DIR}/Moravel.spl
+    ${TAMBREL_PROGRAM_DIR}/Pellmar.chm
+    DESTINATION ${TAMBREL_INSTALL_PRIVATEDIR})
+
+# The links are made in the build tree (dangling there) and installed as links. Their target is
+# relative when both folders are under the prefix, which is what GNUInstallDirs gives by default.
+if(IS_ABSOLUTE "${CMAKE_INSTALL_BINDIR}" OR IS_ABSOLUTE "${TAMBREL_INSTALL_PRIVATEDIR}")
+    set(link_target_dir ${CMAKE_INSTALL_FULL_LIBDIR}/tambrel)
+else()
+    file(RELATIVE_PATH link_target_dir /prefix/${CMAKE_INSTALL_BINDIR}
+         /prefix/${TAMBREL_INSTALL_PRIVATEDIR})
+endif()
+set(link_dir ${CMAKE_BINARY_DIR}/install-links)
+file(MAKE_DIRECTORY ${link_dir})
+foreach(program tambrel tambrel-cli)
+    file(CREATE_LINK ${link_target_dir}/${program} ${link_dir}/${program} SYMBOLIC)
+    install(FILES ${link_dir}/${program} DESTINATION ${CMAKE_INSTALL_BINDIR})
+endforeach()
+
+install(FILES ${PROJECT_SOURCE_DIR}/ui/desktop/tambrel.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${PROJECT_SOURCE_DIR}/ui/desktop/tambrel.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
