@@ -1,8 +1,11 @@
 #include "app/disctext.h"
+#include "components/skin/skin.h"
 #include "mainwindowtest.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,7 +13,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 namespace
@@ -441,6 +446,91 @@ private slots:
         QVERIFY(window.close());
         QCOMPARE(setting(QStringLiteral("Last Output Format2")), QStringLiteral("WAV"));
         QCOMPARE(m_dialogs.asked.size(), 1);
+    }
+
+    // The skin's command elements, by their exact names. Convert is started by "convert" and, while
+    // its batch runs, a second "convert" is refused and "cancel" ends it.
+    void skinCommands_data()
+    {
+        QTest::addColumn<QString>("element");
+        QTest::addColumn<int>("grabs");
+        QTest::addColumn<bool>("stops");
+        QTest::addColumn<bool>("help");
+        QTest::addColumn<bool>("about");
+        QTest::newRow("convert") << "convert" << 1 << true << false << false;
+        QTest::newRow("Convert") << "Convert" << 0 << false << false << false;
+        QTest::newRow("cancel, nothing running") << "cancel" << 0 << true << false << false;
+        QTest::newRow("help") << "help" << 0 << false << true << false;
+        QTest::newRow("Help") << "Help" << 0 << false << false << false;
+        QTest::newRow("about") << "about" << 0 << false << false << true;
+        QTest::newRow("About") << "About" << 0 << false << false << false;
+        QTest::newRow("play") << "play" << 0 << false << false << false;
+    }
+
+    void skinCommands()
+    {
+        QFETCH(QString, element);
+        QFETCH(int, grabs);
+        QFETCH(bool, stops);
+        QFETCH(bool, help);
+        QFETCH(bool, about);
+        const QTemporaryDir program, output;
+        QVERIFY(QFile::copy(QStringLiteral(TAMBREL_SKIN_SOURCE),
+                            program.filePath(QStringLiteral("main.skn"))));
+        auto& window = makeWindow({ScriptedGrabber::drive(QStringLiteral("/dev/sr0"), {2})});
+        window.setProgramFolder(program.path());
+        window.Form_Load();
+        window.show();
+        control<QLineEdit>(QStringLiteral("txtFolder"))->setText(output.path());
+        tracks()->topLevelItem(0)->setCheckState(FormMain::ColumnCheck, Qt::Checked);
+        m_grabber->grabScripts = {{{50}, {}}};
+        // The help file is found beside the program from any working folder.
+        const QString workingFolder = QDir::currentPath();
+        QDir::setCurrent(output.path());
+
+        auto act = [&](const QString& name) {
+            emit window.skin()->ElementAction(SkinElement(name));
+        };
+        QTimer::singleShot(100, &window, [&] {
+            act(QStringLiteral("convert"));
+            act(QStringLiteral("cancel"));
+        });
+        act(element);
+        QDir::setCurrent(workingFolder);
+
+        QCOMPARE(m_grabber->grabs.size(), grabs);
+        QCOMPARE(m_grabber->calls.contains(QStringLiteral("StopGrab")), stops);
+        QCOMPARE(m_dialogs.documents,
+                 help ? QStringList{program.filePath(QStringLiteral("Pellmar.chm"))}
+                      : QStringList());
+        auto* box = window.findChild<QDialog*>(QStringLiteral("frmabout"));
+        QCOMPARE(box && box->isVisible(), about);
+        if (about)
+            QCOMPARE(box->findChild<QLabel*>(QStringLiteral("lblTitle"))->text(),
+                     QStringLiteral("Tambrel"));
+        QVERIFY(m_dialogs.asked.isEmpty());
+    }
+
+    // The About box looks for the skin file at every opening: once it is gone, the user is told
+    // and no box shows.
+    void aboutWithoutTheSkinFile()
+    {
+        const QTemporaryDir program;
+        QVERIFY(QFile::copy(QStringLiteral(TAMBREL_SKIN_SOURCE),
+                            program.filePath(QStringLiteral("main.skn"))));
+        auto& window = makeWindow({});
+        window.setProgramFolder(program.path());
+        window.Form_Load();
+        window.show();
+        QVERIFY(QFile::remove(program.filePath(QStringLiteral("main.skn"))));
+        emit window.skin()->ElementAction(SkinElement(QStringLiteral("about")));
+        QCOMPARE(m_dialogs.asked.size(), 1);
+        QCOMPARE(m_dialogs.asked[0].text, QStringLiteral("Can't load skin file"));
+        QCOMPARE(m_dialogs.asked[0].title, QStringLiteral("Tambrel"));
+        QCOMPARE(m_dialogs.asked[0].buttons, MessageBox::Buttons::Ok);
+        QCOMPARE(m_dialogs.asked[0].icon, MessageBox::Icon::None);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!window.findChild<QDialog*>(QStringLiteral("frmabout")));
     }
 
     void closing_data()
