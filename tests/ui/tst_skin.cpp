@@ -112,6 +112,13 @@ private slots:
         QCOMPARE(elementOf(window.findChild<QWidget*>(control)), element);
     }
 
+    // Each number in plain decimal, the third always 0.
+    void versionLine()
+    {
+        QCOMPARE(aboutVersionLine(3, 10, 12), QStringLiteral("Version 3.10.0.12"));
+        QCOMPARE(aboutVersionLine(3, 4, 1), QStringLiteral("Version 3.4.0.1"));
+    }
+
     // A skin file that can't be used leaves the platform style and says why; ours loads.
     void skinFiles_data()
     {
