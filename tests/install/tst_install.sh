@@ -1,0 +1,51 @@
+#!/bin/sh
+# Installs the build into a fresh prefix and checks the result as a user would meet it: the
+# commands in bin/ are relative links to the programs in their private folder, the skin, splash
+# and help file sit beside the programs, nothing else is installed, the menu entry is valid, and
+# the window program runs when started through its link.
+# Usage: tst_install.sh BUILD_DIR PREFIX BINDIR PRIVATEDIR VERSION
+set -eu
+build=$1 prefix=$2 bindir=$3 private=$4 version=$5
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+rm -rf "$prefix"
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+for program in tambrel tambrel-cli; do
+  link=$prefix/$bindir/$program
+  [ -L "$link" ] || fail "$link is not a symbolic link"
+  case $(readlink "$link") in /*) fail "$link points to an absolute path" ;; esac
+  [ "$(readlink -f "$link")" = "$(readlink -f "$prefix/$private/$program")" ] ||
+    fail "$link does not lead to $private/$program"
+  [ -x "$prefix/$private/$program" ] && [ ! -L "$prefix/$private/$program" ] ||
+    fail "$private/$program is not an executable file"
+done
+for file in main.skn Moravel.spl Pellmar.chm; do
+  [ -s "$prefix/$private/$file" ] || fail "$private/$file is missing or empty"
+done
+[ "$(head -c 4 "$prefix/$private/Moravel.spl" | od -An -tx1 | tr -d ' \n')" = 89504e47 ] ||
+  fail "Moravel.spl is not a PNG image"
+
+# Exactly these, so that no test, tool or disc image is installed by mistake.
+expected="$bindir/tambrel
+$bindir/tambrel-cli
+$private/Moravel.spl
+$private/Pellmar.chm
+$private/main.skn
+$private/tambrel
+$private/tambrel-cli
+share/applications/tambrel.desktop
+share/icons/hicolor/scalable/apps/tambrel.svg"
+actual=$(cd "$prefix" && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort)
+[ "$actual" = "$(printf '%s\n' "$expected" | LC_ALL=C sort)" ] ||
+  fail "installed files differ from the expected ones:
+$actual"
+
+desktop-file-validate "$prefix/share/applications/tambrel.desktop" ||
+  fail "the menu entry is not valid"
+
+out=$("$prefix/$bindir/tambrel" --version) || fail "the installed tambrel --version failed"
+[ "$out" = "Tambrel $version" ] || fail "the installed tambrel --version printed: $out"
+out=$("$prefix/$bindir/tambrel-cli" --version) || fail "the installed tambrel-cli --version failed"
+[ "$out" = "tambrel-cli $version" ] || fail "the installed tambrel-cli --version printed: $out"
+echo "installed tree in $prefix checked"
