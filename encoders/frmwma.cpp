@@ -68,6 +68,13 @@ frmwma::frmwma(OutputFile& audioFile, std::optional<int>& appliedProfileIndex, Q
     skinDialog(this);
 }
 
+frmwma::~frmwma()
+{
+    // Destroyed while open (its owner closing under it), the dialog hides itself only after this
+    // point; the profile box then loses focus and would report an edit to a half-gone dialog.
+    txtWMAProfile->disconnect(this);
+}
+
 void frmwma::buildControls()
 {
     frmWMAFormat = new QGroupBox(QStringLiteral("WMA Format"), this);

@@ -24,6 +24,7 @@ class frmwma final : public QDialog
 public:
     frmwma(OutputFile& audioFile, std::optional<int>& appliedProfileIndex,
            QWidget* parent = nullptr);
+    ~frmwma() override;
 
     const WmaSettings& settings() const { return m_settings; }
 
