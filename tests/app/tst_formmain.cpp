@@ -1,11 +1,13 @@
 #include "app/disctext.h"
 #include "components/skin/skin.h"
+#include "components/skin/splash.h"
 #include "mainwindowtest.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
+#include <QImage>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -509,6 +511,22 @@ private slots:
             QCOMPARE(box->findChild<QLabel*>(QStringLiteral("lblTitle"))->text(),
                      QStringLiteral("Tambrel"));
         QVERIFY(m_dialogs.asked.isEmpty());
+    }
+
+    // The splash shows through start-up and goes once the window is on screen.
+    void splashUntilTheWindowIsUp()
+    {
+        const QTemporaryDir program;
+        QImage image(48, 32, QImage::Format_RGB32);
+        image.fill(Qt::darkCyan);
+        QVERIFY(image.save(program.filePath(QStringLiteral("Moravel.spl")), "PNG"));
+        auto& window = makeWindow({ScriptedGrabber::drive(QStringLiteral("/dev/sr0"), {1})});
+        window.setProgramFolder(program.path());
+        window.Form_Load();
+        auto* splash = window.findChild<Splash*>();
+        QVERIFY(splash->isShown());
+        window.show();
+        QTRY_VERIFY(!splash->isShown());
     }
 
     // The About box looks for the skin file at every opening: once it is gone, the user is told
