@@ -81,9 +81,10 @@ public:
     void SetArrayReadParam2(int value) { m_arrayReadParams[1] = value; }
     void SetArrayReadParam3(int value) { m_arrayReadParams[2] = value; }
     virtual Status OpenArrayRead() = 0;
-    // The next chunk of at most chunkSize bytes of 16-bit stereo audio; empty at the track's end.
+    // The next chunk of 16-bit stereo audio: chunkSize sectors (2352 bytes, 1/75 s each; fewer at
+    // the track's end, at least 1); empty once the whole track has been read.
     virtual Result<QByteArray> ReadArray(int chunkSize) = 0;
-    // Moves the read position to the given sector of the track.
+    // Moves the read position to the given sector of the track (mode 3: from the track's start).
     virtual Status SeekArray(qint64 sector, int mode) = 0;
 
 signals:
