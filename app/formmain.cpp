@@ -12,6 +12,8 @@
 #include "encoders/storedencodersettings.h"
 #include "grab/batchgrab.h"
 #include "grab/trackoutput.h"
+#include "preview/frmplaytrack.h"
+#include "preview/trackpreview.h"
 #include "settings/cregister.h"
 #include "ui/frmabout.h"
 #include "ui/skinform.h"
@@ -36,13 +38,24 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-FormMain::FormMain(std::unique_ptr<CdGrabber> grabber, UserDialogs& dialogs, QWidget* parent)
-    : QMainWindow(parent), AudioCDGrabber2(std::move(grabber)), m_dialogs(dialogs),
-      m_programFolder(QCoreApplication::applicationDirPath()), m_skin(new Skin(this)),
-      m_splash(new Splash(this))
+FormMain::FormMain(std::unique_ptr<CdGrabber> grabber, std::unique_ptr<AudioPlayer> player,
+                   UserDialogs& dialogs, QWidget* parent)
+    : QMainWindow(parent), AudioCDGrabber2(std::move(grabber)), AudioPlayer_(std::move(player)),
+      m_dialogs(dialogs), m_programFolder(QCoreApplication::applicationDirPath()),
+      m_skin(new Skin(this)), m_splash(new Splash(this))
 {
     buildControls();
     connect(m_skin, &Skin::ElementAction, this, &FormMain::Skin_ElementAction);
+    m_preview = new TrackPreview(*AudioCDGrabber2, *AudioPlayer_, m_dialogs, this);
+    // The player's events go to the preview.
+    connect(AudioPlayer_.get(), &AudioPlayer::RequestOnLoadArray, m_preview,
+            &TrackPreview::loadNextChunk);
+    connect(AudioPlayer_.get(), &AudioPlayer::EndArrayPlay, m_preview,
+            &TrackPreview::loadNextChunk);
+    connect(AudioPlayer_.get(), &AudioPlayer::EndPlay, m_preview, &TrackPreview::StopPlay);
+    connect(AudioPlayer_.get(), &AudioPlayer::Timer, m_preview, &TrackPreview::AudioPlayer_Timer);
+    connect(AudioPlayer_.get(), &AudioPlayer::PlaybackFailed, m_preview,
+            &TrackPreview::AudioPlayer_Failed);
     m_batch = new BatchGrab(*AudioCDGrabber2, *this, m_dialogs, this);
     connect(m_batch, &BatchGrab::ended, this, &FormMain::readDiscChangedDuringBatch);
     connect(AudioCDGrabber2.get(), &CdGrabber::MediaChange, this,
@@ -209,6 +222,10 @@ void FormMain::Form_Load()
     pbProgressBar->hide();
     Combo2->setCurrentText(m_mainSettings.LastOutputFormat);
     txtFolder->setText(m_mainSettings.OutputFolder);
+
+    m_preview->flgPlay = false;
+    m_previewDialog = new frmplaytrack(*m_preview, this);
+    connect(m_previewDialog, &QDialog::finished, this, &FormMain::previewClosed);
 
     // The encoder settings saved in earlier runs are in force from the start, not only once their
     // dialog has been confirmed again.
@@ -530,6 +547,8 @@ void FormMain::Form_Unload()
 {
     if (std::exchange(m_unloaded, true))
         return;
+    // The preview closes with the window.
+    m_preview->StopPlay();
     cmdCancel_Click();
     m_mainSettings.save(CRegister());
     AudioCDGrabber2->Close();
@@ -554,7 +573,51 @@ void FormMain::readDiscChangedDuringBatch()
 
 void FormMain::Command3_Click()
 {
-    // The preview player opens here once it exists; until then Play does nothing.
+    if (TrackListView->topLevelItemCount() == 0 || !m_previewDialog)
+        return;
+    Cmdgrab->setEnabled(false);
+    if (!m_batch->trackGrabbing()) {
+        // An index beyond the disc is ignored: the track of the last row clicked stays current.
+        (void)AudioCDGrabber2->SetCurrentSession(4);
+        if (AudioCDGrabber2->TrackType() != CdGrabber::TrackTypeAudio) {
+            m_dialogs.ask(this, {QStringLiteral("Selected track type is not AUDIO!"),
+                                 apptext::title(), MessageBox::Buttons::Ok, MessageBox::Icon::None,
+                                 MessageBox::Answer::Ok});
+        } else if (m_preview->flgPlay) {
+            m_dialogs.ask(this,
+                          {QStringLiteral("You can't play audio,there is conversion process!"),
+                           QStringLiteral("Warning"), MessageBox::Buttons::Ok,
+                           MessageBox::Icon::None, MessageBox::Answer::Ok});
+        } else {
+            m_preview->StartPlay();
+            // Play and Convert come back once the dialog has closed.
+            if (!m_previewDialog->isVisible()) {
+                m_previewDialog->open();
+                return;
+            }
+        }
+    }
+    // Play from the skin during a batch must not enable the batch's controls.
+    if (!m_batch->grabbing()) {
+        Command3->setEnabled(true);
+        Cmdgrab->setEnabled(true);
+    }
+}
+
+void FormMain::previewClosed()
+{
+    // However the dialog closed, the preview stops in full.
+    m_preview->flgPlay = true;
+    m_preview->StopPlay();
+    if (!m_batch->grabbing()) {
+        Command3->setEnabled(true);
+        Cmdgrab->setEnabled(true);
+    }
+}
+
+void FormMain::setPreviewPlayFlag(bool playing)
+{
+    m_preview->flgPlay = playing;
 }
 
 void FormMain::SkinForm(QWidget* window)
@@ -571,8 +634,10 @@ void FormMain::Skin_ElementAction(const SkinElement& Element)
             Cmdgrab_Click();
     } else if (name == QLatin1String("cancel")) {
         cmdCancel_Click();
-    } else if (name == QLatin1String("play")) {
+    } else if (name == QLatin1String("play") || name == QLatin1String("play2")) {
         Command3_Click();
+    } else if (name == QLatin1String("stop")) {
+        m_preview->StopPlay();
     } else if (name == QLatin1String("help")) {
         m_dialogs.openDocument(this, m_programFolder + QStringLiteral("/Pellmar.chm"));
     } else if (name == QLatin1String("about")) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "components/audioplayer.h"
 #include "components/cdgrabber.h"
 #include "grab/batchview.h"
 #include "settings/mainsettings.h"
@@ -27,6 +28,8 @@ class BatchGrab;
 class Skin;
 class SkinElement;
 class Splash;
+class TrackPreview;
+class frmplaytrack;
 class UserDialogs;
 
 // The main window: the drives and the disc's tracks, the command buttons, the format and the
@@ -38,7 +41,8 @@ class FormMain final : public QMainWindow, private BatchView
     Q_OBJECT
 
 public:
-    FormMain(std::unique_ptr<CdGrabber> grabber, UserDialogs& dialogs, QWidget* parent = nullptr);
+    FormMain(std::unique_ptr<CdGrabber> grabber, std::unique_ptr<AudioPlayer> player,
+             UserDialogs& dialogs, QWidget* parent = nullptr);
     ~FormMain() override;
 
     // Start-up: settings, the first disc read, the idle control state. Runs once, before the
@@ -67,6 +71,7 @@ public:
     void closeWithoutAsking();
 
     CdGrabber* grabber() const { return AudioCDGrabber2.get(); }
+    TrackPreview* preview() const { return m_preview; }
     const MainSettings& mainSettings() const { return m_mainSettings; }
     int outputFormat() const override { return OutputFormat; }
     bool trackGrabbing() const;
@@ -115,7 +120,9 @@ private:
 
     void Cmdgrab_Click();
     void cmdCancel_Click();
+    // Play: the preview of the current track, in its dialog.
     void Command3_Click();
+    void previewClosed();
 
     // The skin's command elements: convert, cancel, play, help and about.
     void Skin_ElementAction(const SkinElement& Element);
@@ -134,6 +141,7 @@ private:
     void setProgressVisible(bool visible) override;
     void setProgressValue(int value) override;
     QString outputFolder() const override;
+    void setPreviewPlayFlag(bool playing) override;
 
     // Output format and folder.
     void Combo2_Click(const QString& text);
@@ -142,10 +150,14 @@ private:
     void showSettingsDialog(QDialog* dialog, const char* name);
 
     std::unique_ptr<CdGrabber> AudioCDGrabber2;
+    std::unique_ptr<AudioPlayer> AudioPlayer_;
     UserDialogs& m_dialogs;
     QString m_programFolder;
     Skin* m_skin = nullptr;
     Splash* m_splash = nullptr;
+    TrackPreview* m_preview = nullptr;
+    // Made at start-up, hidden between showings.
+    frmplaytrack* m_previewDialog = nullptr;
     OutputFile* AudioFile = nullptr;
     MainSettings m_mainSettings;
     quint8 OutputFormat = 0;

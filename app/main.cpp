@@ -1,6 +1,7 @@
 #include "app/formmain.h"
 #include "app/singleinstance.h"
 #include "app/terminationsignals.h"
+#include "components/alsa/alsaplayer.h"
 #include "components/cdio/cdiograbber.h"
 #include "ui/qtuserdialogs.h"
 
@@ -38,7 +39,8 @@ int main(int argc, char* argv[])
         return 0;
 
     QtUserDialogs dialogs;
-    FormMain window(std::make_unique<CdioGrabber>(parser.positionalArguments()), dialogs);
+    FormMain window(std::make_unique<CdioGrabber>(parser.positionalArguments()),
+                    std::make_unique<AlsaPlayer>(), dialogs);
     window.Form_Load();
     // Logging out (SIGHUP, SIGTERM) or Ctrl-C in a terminal stops a running grab cleanly. Before
     // this point no grab can run, and the signals end the program as usual.

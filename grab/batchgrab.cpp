@@ -28,6 +28,7 @@ void BatchGrab::Cmdgrab_Click()
     // While a track is still under way no batch starts; only the finishing steps run.
     if (!m_track.running() && !grabCheckedRows())
         return;
+    m_view.setPreviewPlayFlag(false);
     // The completion text stays for the user to read; the next batch replaces it.
     m_view.setStatusText(QStringLiteral("It is successful conversion"));
     m_view.setProgressValue(0);
@@ -56,6 +57,7 @@ bool BatchGrab::grabCheckedRows()
 
     for (int k = 0; k < m_view.rowCount(); ++k) {
         Grabbing = true;
+        m_view.setPreviewPlayFlag(true);
         m_view.makeCurrentRow(k);
         if (m_view.rowChecked(k)) {
             ++TracksStarted;
@@ -96,6 +98,9 @@ void BatchGrab::stopBatch()
     m_view.setStatusText(QStringLiteral("Canceling....."));
     cmdCancel_Click();
     m_view.SetControlsEnabled(true);
+    // A batch cancelled while a track was declined or failed never started its grab; the
+    // preview must not stay refused for good.
+    m_view.setPreviewPlayFlag(false);
     Grabbing = false;
     emit ended();
 }
@@ -117,8 +122,11 @@ void BatchGrab::GrabCurrentTrack(const QString& trackName)
             return;
         }
     }
-    if (const Status started = m_track.start(path); !started.ok())
+    if (const Status started = m_track.start(path); !started.ok()) {
         reportConversionError(started.error());
+        return;
+    }
+    m_view.setPreviewPlayFlag(false);
 }
 
 void BatchGrab::DockProgressBar()

@@ -35,6 +35,10 @@ public:
     virtual void setProgressVisible(bool visible) = 0;
     virtual void setProgressValue(int value) = 0;
 
+    // The preview's playing flag: true while a row is being set up, so that the Play command
+    // refuses; false once its grab has started and when the batch ends.
+    virtual void setPreviewPlayFlag(bool playing) = 0;
+
     virtual QString outputFolder() const = 0;
     // trackoutput::FormatCode, or 0 before a format was chosen.
     virtual int outputFormat() const = 0;

@@ -2,6 +2,7 @@
 
 #include "components/skin/skincommands.h"
 
+#include <QAbstractButton>
 #include <QFile>
 #include <QStyle>
 #include <QWidget>
@@ -59,9 +60,17 @@ void Skin::SkinWindow(QWidget* widget, const QString& elementName)
     if (widget->isWindow()) {
         if (elementName == QLatin1String("form"))
             addSkinCommands(*this, widget, FormCommands);
+        // A player's window (it has the play button) gets the player's commands.
+        else if (elementName == QLatin1String("small form") &&
+                 widget->findChild<QAbstractButton*>(QStringLiteral("cmdPlay")))
+            addSkinCommands(*this, widget, PlayerCommands);
         // An empty sheet gives the window back the platform style.
         widget->setStyleSheet(m_styleSheet);
     }
+    // The player's buttons carry no caption: the skin draws their glyphs.
+    if (auto* button = qobject_cast<QAbstractButton*>(widget);
+        button && (elementName == QLatin1String("play1") || elementName == QLatin1String("stop")))
+        button->setIcon(skinGlyph(elementName, button));
     // A rule that selects by the element name applies only once the widget is polished again.
     widget->style()->unpolish(widget);
     widget->style()->polish(widget);

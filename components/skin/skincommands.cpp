@@ -15,12 +15,21 @@ namespace
 
 const auto StripName = QStringLiteral("skinCommands");
 
+QString glyphOf(const QString& element)
+{
+    if (element.startsWith(QLatin1String("play")))
+        return QStringLiteral("play");
+    if (element == QLatin1String("stop"))
+        return QStringLiteral("cancel");
+    return element;
+}
+
 // Draws a command's glyph in the colour of its button's text, so that it follows the skin (and
 // the platform style without one), sharp at every scale.
 class GlyphEngine final : public QIconEngine
 {
 public:
-    GlyphEngine(QString glyph, QWidget* button) : m_glyph(std::move(glyph)), m_button(button) {}
+    GlyphEngine(QString element, QWidget* button) : m_glyph(glyphOf(element)), m_button(button) {}
 
     QIconEngine* clone() const override { return new GlyphEngine(m_glyph, m_button); }
 
@@ -84,7 +93,7 @@ QToolButton* commandButton(Skin& skin, const SkinCommand& command, QWidget* stri
     button->setText(QLatin1String(command.caption));
     button->setAccessibleName(QLatin1String(command.caption));
     button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    button->setIcon(QIcon(new GlyphEngine(element, button)));
+    button->setIcon(skinGlyph(element, button));
     button->setFocusPolicy(Qt::StrongFocus);
     button->setAutoRaise(true);
     QObject::connect(button, &QToolButton::clicked, &skin,
@@ -93,6 +102,11 @@ QToolButton* commandButton(Skin& skin, const SkinCommand& command, QWidget* stri
 }
 
 } // namespace
+
+QIcon skinGlyph(const QString& element, QWidget* button)
+{
+    return QIcon(new GlyphEngine(element, button));
+}
 
 void addSkinCommands(Skin& skin, QWidget* window, std::span<const SkinCommand> commands)
 {
@@ -106,6 +120,7 @@ void addSkinCommands(Skin& skin, QWidget* window, std::span<const SkinCommand> c
     auto* row = new QHBoxLayout(strip);
     row->setContentsMargins(8, 6, 8, 6);
     row->setSpacing(4);
+    // Of five commands, the last two stand apart; a shorter strip keeps its commands together.
     const auto apart = commands.size() > 2 ? commands.size() - 2 : commands.size();
     for (std::size_t k = 0; k < commands.size(); ++k) {
         if (k == apart)

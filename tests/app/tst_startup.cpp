@@ -2,6 +2,7 @@
 #include "app/formmain.h"
 #include "app/singleinstance.h"
 #include "app/terminationsignals.h"
+#include "components/alsa/alsaplayer.h"
 #include "components/cdio/cdiograbber.h"
 #include "scripteddialogs.h"
 #include "support/discimage.h"
@@ -49,7 +50,8 @@ private slots:
                                    {TrackKind::Data, 600, Content::Silence, 0},
                                    {TrackKind::Audio, 526, Content::Noise, 0}}}));
         QtUserDialogs dialogs;
-        FormMain window(std::make_unique<CdioGrabber>(QStringList{cue}), dialogs);
+        FormMain window(std::make_unique<CdioGrabber>(QStringList{cue}),
+                        std::make_unique<AlsaPlayer>(), dialogs);
         window.Form_Load();
         auto* drives = window.findChild<QComboBox*>(QStringLiteral("Combo1"));
         auto* tracks = window.findChild<QTreeWidget*>(QStringLiteral("TrackListView"));
@@ -95,7 +97,8 @@ private slots:
         QVERIFY(QDir().mkpath(out));
 
         ScriptedDialogs dialogs;
-        FormMain window(std::make_unique<CdioGrabber>(QStringList{cue}), dialogs);
+        FormMain window(std::make_unique<CdioGrabber>(QStringList{cue}),
+                        std::make_unique<AlsaPlayer>(), dialogs);
         window.Form_Load();
         // Wired as the program wires it.
         TerminationSignals termination({SIGTERM, SIGHUP});

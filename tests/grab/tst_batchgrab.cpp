@@ -1,5 +1,6 @@
 #include "grab/trackoutput.h"
 #include "mainwindowtest.h"
+#include "preview/trackpreview.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -123,6 +124,7 @@ class TestBatchGrab : public MainWindowTest
             QVERIFY2(enabled(name), qPrintable(name));
         QVERIFY(!enabled(QStringLiteral("cmdCancel")));
         QVERIFY(!m_window->trackGrabbing());
+        QVERIFY(!m_window->preview()->flgPlay);
     }
 
 private slots:
@@ -504,6 +506,23 @@ private slots:
         verifyIdleAfterBatch();
     }
 
+    // Cancel clicked while the overwrite question is open ends the batch without any grab; the
+    // preview is free again afterwards.
+    void cancelDuringTheOverwriteQuestion()
+    {
+        openWindow({2});
+        check({0, 1});
+        QFile existing(output(QStringLiteral("Session1_Track1.wav")));
+        QVERIFY(existing.open(QIODevice::WriteOnly));
+        existing.close();
+        m_dialogs.answers << MessageBox::Answer::No;
+        m_dialogs.whileOpen = [this] { click(QStringLiteral("cmdCancel")); };
+        convert();
+        QCOMPARE(m_grabber->grabs.size(), 0);
+        QCOMPARE(status(), QStringLiteral("Canceling....."));
+        verifyIdleAfterBatch();
+    }
+
     void failedTrackIsToldAndTheBatchGoesOn_data()
     {
         QTest::addColumn<bool>("failsAtStart");
@@ -652,14 +671,15 @@ private slots:
             verifyBox(0, QStringLiteral("Options for WAV format are not available!"), tambrel,
                       MessageBox::Buttons::Ok, MessageBox::Icon::None);
         // The format's own dialog, modal to the window; closing it ends it.
-        const QList<QDialog*> open = m_window->findChildren<QDialog*>();
+        QList<QDialog*> open = m_window->findChildren<QDialog*>();
+        open.removeIf([](QDialog* d) { return !d->isVisible(); });
         QCOMPARE(open.size(), dialog.isEmpty() ? 0 : 1);
         if (dialog.isEmpty())
             return;
         QCOMPARE(open[0]->objectName(), dialog);
         QVERIFY(open[0]->isVisible() && open[0]->isModal());
         open[0]->reject();
-        QTRY_VERIFY(m_window->findChildren<QDialog*>().isEmpty());
+        QTRY_VERIFY(!m_window->findChild<QDialog*>(dialog));
     }
 
     void browse()

@@ -3,6 +3,7 @@
 #include "app/formmain.h"
 #include "scripteddialogs.h"
 #include "scriptedgrabber.h"
+#include "scriptedplayer.h"
 #include "settings/cregister.h"
 
 #include <QFile>
@@ -26,6 +27,7 @@ public:
 protected:
     // The grabber belongs to the window; the test keeps a pointer to script it.
     ScriptedGrabber* m_grabber = nullptr;
+    ScriptedPlayer* m_player = nullptr;
     ScriptedDialogs m_dialogs;
     std::unique_ptr<FormMain> m_window;
 
@@ -35,7 +37,9 @@ protected:
         grabber->drives = std::move(drives);
         grabber->failing = std::move(failing);
         m_grabber = grabber.get();
-        m_window = std::make_unique<FormMain>(std::move(grabber), m_dialogs);
+        auto player = std::make_unique<ScriptedPlayer>();
+        m_player = player.get();
+        m_window = std::make_unique<FormMain>(std::move(grabber), std::move(player), m_dialogs);
         return *m_window;
     }
 

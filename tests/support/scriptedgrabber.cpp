@@ -135,3 +135,28 @@ void ScriptedGrabber::playGrabScript(GrabScript script)
     }
     QTimer::singleShot(0, this, [this, script] { playGrabScript(script); });
 }
+
+Status ScriptedGrabber::OpenArrayRead()
+{
+    calls << QStringLiteral("OpenArrayRead");
+    m_readSector = 0;
+    return check(QStringLiteral("OpenArrayRead"));
+}
+
+Result<QByteArray> ScriptedGrabber::ReadArray(int sectors)
+{
+    calls << QStringLiteral("ReadArray %1").arg(sectors);
+    if (Status s = check(QStringLiteral("ReadArray")); !s.ok())
+        return Failure{s.error()};
+    QByteArray chunk;
+    for (int k = 0; k < sectors && m_readSector < TrackSectors(); ++k, ++m_readSector)
+        chunk += QByteArray(SectorSize(), char(m_readSector));
+    return chunk;
+}
+
+Status ScriptedGrabber::SeekArray(qint64 sector, int mode)
+{
+    calls << QStringLiteral("SeekArray %1 %2").arg(sector).arg(mode);
+    m_readSector = sector;
+    return check(QStringLiteral("SeekArray"));
+}

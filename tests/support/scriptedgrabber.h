@@ -99,9 +99,10 @@ public:
     void Close() override { calls << QStringLiteral("Close"); }
     Status GrabTrack(const QString& path) override;
     void StopGrab() override { calls << QStringLiteral("StopGrab"); }
-    Status OpenArrayRead() override { return {}; }
-    Result<QByteArray> ReadArray(int) override { return QByteArray(); }
-    Status SeekArray(qint64, int) override { return {}; }
+    // Preview reads give chunks of the current track's length, each sector's bytes its number.
+    Status OpenArrayRead() override;
+    Result<QByteArray> ReadArray(int sectors) override;
+    Status SeekArray(qint64 sector, int mode) override;
 
     void raiseMediaChange() { emit MediaChange(); }
     void raiseProgress(double percent) { emit OperationProgress(percent); }
@@ -118,4 +119,5 @@ private:
     int m_drive = 0;
     int m_session = 0;
     int m_track = 0;
+    qint64 m_readSector = 0;
 };
