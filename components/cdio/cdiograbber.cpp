@@ -90,6 +90,8 @@ CdioGrabber::CdioGrabber(QStringList imagePaths, QObject* parent)
 
     m_reapTimer.setInterval(500);
     connect(&m_reapTimer, &QTimer::timeout, this, &CdioGrabber::reapStoppedJobs);
+
+    m_previewClosed = tr("No track is open for the preview.");
 }
 
 CdioGrabber::~CdioGrabber()
@@ -102,6 +104,7 @@ Status CdioGrabber::Refresh()
     if (m_closed)
         return Failure{tr("The grabber has been closed.")};
 
+    closePreview(tr("The preview's read was closed: the discs were read again."));
     m_drives.clear();
     if (char** devices = cdio_get_devices(DRIVER_DEVICE)) {
         for (char** device = devices; *device; ++device) {
@@ -135,8 +138,12 @@ Status CdioGrabber::Refresh()
         connect(
             m_poller.get(), &DrivePoller::mediaChanged, this,
             [this] {
-                if (!m_closed)
-                    emit MediaChange();
+                if (m_closed)
+                    return;
+                // The poller doesn't say which drive changed.
+                if (m_preview && !m_drives[size_t(m_previewDrive - 1)].isImage)
+                    closePreview(TrackReader::discChanged());
+                emit MediaChange();
             },
             Qt::QueuedConnection);
         pausePollWhileBusy();
@@ -222,6 +229,8 @@ Status CdioGrabber::SetCurrentDrive(int drive)
 {
     if (drive < 1 || drive > DriveCount())
         return {};
+    if (drive != m_currentDrive)
+        closePreview(tr("The preview's read was closed: another drive was chosen."));
     m_currentDrive = drive;
     m_currentSession = 0;
     m_currentTrack = 0;
@@ -316,6 +325,7 @@ qint64 CdioGrabber::TrackSectors() const
 void CdioGrabber::Abort()
 {
     StopGrab();
+    closePreview(tr("The preview's read was stopped."));
 }
 
 void CdioGrabber::Close()
@@ -346,11 +356,17 @@ void CdioGrabber::Close()
         m_watcher.removePaths(m_watcher.files());
     if (!m_watcher.directories().isEmpty())
         m_watcher.removePaths(m_watcher.directories());
+    closePreview(tr("The grabber has been closed."));
     m_drives.clear();
     m_currentDrive = 0;
 }
 
 bool CdioGrabber::Busy() const
+{
+    return grabRunning() || m_preview;
+}
+
+bool CdioGrabber::grabRunning() const
 {
     return (m_job && !m_job->isFinished()) ||
            std::any_of(m_stoppedJobs.begin(), m_stoppedJobs.end(),
@@ -363,16 +379,9 @@ Status CdioGrabber::GrabTrack(const QString& path)
         return Failure{tr("The grabber has been closed.")};
     if (m_job && !m_job->isFinished())
         return Failure{tr("A track is being grabbed already.")};
-    const Drive* drive = current();
-    const Track* track = currentTrack();
-    if (!drive || !track) {
-        if (drive && !drive->discError.isEmpty())
-            return Failure{drive->discError};
-        return Failure{tr("There is no track to grab: the drive holds no disc.")};
-    }
-    if (track->type != TrackTypeAudio)
-        return Failure{tr("Track %1 is a data track; only audio tracks can be grabbed.")
-                           .arg(m_currentTrack + 1)};
+    Result<TrackReader::Source> source = currentSource(false);
+    if (!source.ok())
+        return Failure{source.error()};
 
     Result<std::unique_ptr<AudioEncoder>> encoder =
         makeEncoder(QFileInfo(path).suffix(), m_audioFile.settings());
@@ -428,19 +437,12 @@ Status CdioGrabber::GrabTrack(const QString& path)
         });
     };
 
-    GrabJob::Source source;
-    source.device = drive->letter;
-    source.isImage = drive->isImage;
-    source.paranoia = !drive->isImage || m_paranoiaOnImages;
-    source.firstSector = track->firstSector;
-    source.sectors = track->sectors;
-    for (const Track& t : drive->tracks)
-        source.toc.push_back({t.firstSector, t.type == TrackTypeAudio});
-    source.leadOut = drive->leadOut;
-    auto job = std::make_unique<GrabJob>(source, path, encoder.take(), std::move(events));
+    auto job = std::make_unique<GrabJob>(source.take(), path, encoder.take(), std::move(events));
     if (Status s = job->start(); !s.ok())
         return s;
     m_job = std::move(job);
+    // The grab reads the disc through handles of its own; the preview reads no more.
+    closePreview(tr("The preview's read was closed: a track is being grabbed."));
     pausePollWhileBusy();
     return {};
 }
@@ -476,22 +478,94 @@ void CdioGrabber::reapStoppedJobs()
 void CdioGrabber::pausePollWhileBusy()
 {
     if (m_poller)
-        m_poller->setPaused(Busy());
+        m_poller->setPaused(grabRunning());
+}
+
+Result<TrackReader::Source> CdioGrabber::currentSource(bool preview) const
+{
+    const Drive* drive = current();
+    const Track* track = currentTrack();
+    if (!drive || !track) {
+        if (drive && !drive->discError.isEmpty())
+            return Failure{drive->discError};
+        return Failure{preview ? tr("There is no track to play: the drive holds no disc.")
+                               : tr("There is no track to grab: the drive holds no disc.")};
+    }
+    if (track->type != TrackTypeAudio)
+        return Failure{(preview ? tr("Track %1 is a data track; only audio tracks can be played.")
+                                : tr("Track %1 is a data track; only audio tracks can be grabbed."))
+                           .arg(m_currentTrack + 1)};
+
+    TrackReader::Source source;
+    source.device = drive->letter;
+    source.isImage = drive->isImage;
+    source.paranoia = !drive->isImage || m_paranoiaOnImages;
+    source.firstSector = track->firstSector;
+    source.sectors = track->sectors;
+    for (const Track& t : drive->tracks)
+        source.toc.push_back({t.firstSector, t.type == TrackTypeAudio});
+    source.leadOut = drive->leadOut;
+    return source;
+}
+
+void CdioGrabber::closePreview(const QString& reason)
+{
+    m_preview.reset();
+    m_previewClosed = reason;
 }
 
 Status CdioGrabber::OpenArrayRead()
 {
-    return Failure{tr("Reading a track for the preview is not available yet.")};
+    if (m_closed)
+        return Failure{tr("The grabber has been closed.")};
+    closePreview(tr("No track is open for the preview."));
+    // A grab stopped a moment ago had its time to end (StopGrab waits for it); one whose threads
+    // still run is stuck in a drive's read, which the preview would wait behind.
+    if (grabRunning())
+        return Failure{tr("A track is being grabbed: the preview can read the disc once the grab "
+                          "has ended.")};
+    Result<TrackReader::Source> source = currentSource(true);
+    if (!source.ok())
+        return Failure{source.error()};
+    auto reader = std::make_unique<TrackReader>(source.take());
+    if (Status s = reader->open(); !s.ok())
+        return s;
+    m_preview = std::move(reader);
+    m_previewDrive = m_currentDrive;
+    m_previewStamps = stampsOf(current()->imageFiles);
+    return {};
 }
 
-Result<QByteArray> CdioGrabber::ReadArray(int)
+Result<QByteArray> CdioGrabber::ReadArray(int chunkSize)
 {
-    return Failure{tr("Reading a track for the preview is not available yet.")};
+    if (!m_preview)
+        return Failure{m_previewClosed};
+    // Replacing an image, or cutting its data file, is told by the watch only a moment later.
+    if (stampsOf(m_drives[size_t(m_previewDrive - 1)].imageFiles) != m_previewStamps) {
+        closePreview(TrackReader::discChanged());
+        return Failure{m_previewClosed};
+    }
+    const int count = int(std::min<qint64>(std::max(chunkSize, 1), m_preview->remaining()));
+    if (count == 0)
+        return QByteArray();
+    QByteArray chunk(qsizetype(count) * TrackReader::SectorBytes, Qt::Uninitialized);
+    if (Status s = m_preview->read(reinterpret_cast<qint16*>(chunk.data()), count); !s.ok()) {
+        closePreview(s.error());
+        return Failure{s.error()};
+    }
+    return chunk;
 }
 
-Status CdioGrabber::SeekArray(qint64, int)
+Status CdioGrabber::SeekArray(qint64 sector, int mode)
 {
-    return Failure{tr("Reading a track for the preview is not available yet.")};
+    if (!m_preview)
+        return Failure{m_previewClosed};
+    if (mode != SeekFromTrackStart)
+        return Failure{tr("Seek mode %1 is not known: the preview seeks from the track's start "
+                          "(mode %2).")
+                           .arg(QString::number(mode), QString::number(SeekFromTrackStart))};
+    m_preview->seek(sector);
+    return {};
 }
 
 CdioGrabber::FileStamp CdioGrabber::stampOf(const QString& path)
@@ -508,6 +582,14 @@ CdioGrabber::FileStamp CdioGrabber::stampOf(const QString& path)
     return stamp;
 }
 
+QList<CdioGrabber::FileStamp> CdioGrabber::stampsOf(const QStringList& paths)
+{
+    QList<FileStamp> stamps;
+    for (const QString& path : paths)
+        stamps << stampOf(path);
+    return stamps;
+}
+
 // Watches every image's files and the folders holding them: replacing a file by renaming another
 // over it drops the file from the watch, but its folder reports the change.
 void CdioGrabber::watchImages()
@@ -516,9 +598,8 @@ void CdioGrabber::watchImages()
     for (Drive& drive : m_drives) {
         if (!drive.isImage)
             continue;
-        drive.stamps.clear();
+        drive.stamps = stampsOf(drive.imageFiles);
         for (const QString& file : std::as_const(drive.imageFiles)) {
-            drive.stamps << stampOf(file);
             if (QFileInfo::exists(file))
                 paths << file;
             paths << QFileInfo(file).absolutePath();
@@ -537,15 +618,16 @@ void CdioGrabber::checkImages()
     if (m_closed)
         return;
     bool changed = false;
-    for (Drive& drive : m_drives) {
+    for (size_t d = 0; d < m_drives.size(); ++d) {
+        Drive& drive = m_drives[d];
         if (!drive.isImage)
             continue;
-        QList<FileStamp> now;
-        for (const QString& file : std::as_const(drive.imageFiles))
-            now << stampOf(file);
+        QList<FileStamp> now = stampsOf(drive.imageFiles);
         if (now != drive.stamps) {
-            drive.stamps = now;
+            drive.stamps = std::move(now);
             changed = true;
+            if (m_preview && int(d) == m_previewDrive - 1)
+                closePreview(TrackReader::discChanged());
         }
     }
     // Files dropped from the watch by a rename come back once they exist again.

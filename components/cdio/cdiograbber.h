@@ -4,6 +4,7 @@
 #include "components/cdgrabber.h"
 #include "components/cdio/drivepoller.h"
 #include "components/cdio/grabjob.h"
+#include "components/cdio/trackreader.h"
 
 #include <QDateTime>
 #include <QFileSystemWatcher>
@@ -19,6 +20,11 @@ typedef struct _CdIo CdIo_t;
 // The grabber on libcdio: every CD drive libcdio finds, followed by every disc image named when
 // the grabber was made (.cue, .toc, .nrg), which libcdio opens like a drive. A disc has one
 // session holding all its tracks.
+//
+// The preview reads the current track on the grabber's thread, through a TrackReader of its own
+// that stays open between reads: from OpenArrayRead until the next one, Abort(), Close(), a grab,
+// Refresh(), another drive chosen, or a change of the disc. A grab and a preview never read at
+// once: OpenArrayRead fails while a grab's threads run, and a grab closes the preview's read.
 class CdioGrabber final : public CdGrabber
 {
     Q_OBJECT
@@ -60,8 +66,11 @@ public:
     Status SeekArray(qint64 sector, int mode) override;
 
     // Images are read straight by default: they can't jitter, and paranoia's verification costs
-    // ten times the read there. With this on they are read like a drive.
+    // ten times the read there. With this on they are read like a drive, by grabs and previews.
     void setParanoiaOnImages(bool on) { m_paranoiaOnImages = on; }
+
+    // The one seek mode: a sector counted from the track's start.
+    static constexpr int SeekFromTrackStart = 3;
 
     // How often a physical drive is asked whether its medium changed (on a thread of its own).
     static constexpr int MediaPollMs = 1500;
@@ -108,12 +117,20 @@ private:
     void readDisc(Drive& drive);
     const Drive* current() const;
     const Track* currentTrack() const;
+    // Where the current track lies on the disc as it was read; a failure without an audio track
+    // (its description says what was wanted: a preview or a grab).
+    Result<TrackReader::Source> currentSource(bool preview) const;
+    // Whether a grab's threads, a stopped grab's too, are still running.
+    bool grabRunning() const;
+    // Ends the preview's read; a later ReadArray or SeekArray fails with the reason given.
+    void closePreview(const QString& reason);
     void watchImages();
     void checkImages();
     void pausePollWhileBusy();
     void reapStoppedJobs();
     void retireJob();
     static FileStamp stampOf(const QString& path);
+    static QList<FileStamp> stampsOf(const QStringList& paths);
 
     QStringList m_imagePaths;
     std::vector<Drive> m_drives;
@@ -136,4 +153,11 @@ private:
     quint64 m_jobId = 0;
     std::vector<std::unique_ptr<GrabJob>> m_stoppedJobs;
     QTimer m_reapTimer;
+
+    // The preview's read, its drive, and how an image's files were when it was opened: a file
+    // replaced or cut since fails the next read at once.
+    std::unique_ptr<TrackReader> m_preview;
+    int m_previewDrive = 0;
+    QList<FileStamp> m_previewStamps;
+    QString m_previewClosed; // why there is no preview read
 };

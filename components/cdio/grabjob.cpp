@@ -6,19 +6,11 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
-#include <cdio/cdio.h>
-#include <cdio/paranoia/cdda.h>
-#include <cdio/paranoia/paranoia.h>
-
 #include <cerrno>
-#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN,
-              "Disc audio is little-endian; reading it as host samples needs a little-endian host");
 
 namespace
 {
@@ -26,54 +18,6 @@ namespace
 QString tr(const char* text)
 {
     return QCoreApplication::translate("GrabJob", text);
-}
-
-struct CdioCloser {
-    void operator()(CdIo_t* cdio) const { cdio_destroy(cdio); }
-};
-struct DriveCloser {
-    void operator()(cdrom_drive_t* drive) const { cdio_cddap_close_no_free_cdio(drive); }
-};
-struct ParanoiaFreer {
-    void operator()(cdrom_paranoia_t* paranoia) const { cdio_paranoia_free(paranoia); }
-};
-
-// Paranoia's callback carries no context of its own; each reader thread says where its events go.
-struct ParanoiaWatch {
-    const GrabJob::Events* events = nullptr;
-    qint64 reading = -1;   // the sector the grab waits for
-    int retries = 0;       // sectors retried so far
-    qint64 lastRetry = -1; // the sector reported last
-    bool skipped = false;
-};
-thread_local ParanoiaWatch* paranoiaWatch = nullptr;
-
-void paranoiaCallback(long, paranoia_cb_mode_t mode)
-{
-    ParanoiaWatch* watch = paranoiaWatch;
-    if (!watch)
-        return;
-    if (mode == PARANOIA_CB_READERR || mode == PARANOIA_CB_SCRATCH) {
-        // Paranoia calls back for every failed read, up to 20 for each sector, and each read
-        // spans many sectors ahead of the one it is after. A retry is told once for the sector
-        // the grab is waiting for.
-        if (watch->reading == watch->lastRetry)
-            return;
-        watch->lastRetry = watch->reading;
-        ++watch->retries;
-        if (watch->events->retry)
-            watch->events->retry(watch->retries, watch->reading);
-    } else if (mode == PARANOIA_CB_SKIP) {
-        watch->skipped = true;
-    }
-}
-
-// Reads on a physical drive give up on a sector after this many tries.
-constexpr int ParanoiaMaxRetries = 20;
-
-QString discChanged()
-{
-    return tr("The disc has changed since its tracks were read: read it again and retry.");
 }
 
 // The prefix and six random letters: a hidden name for the file beside the target.
@@ -210,53 +154,6 @@ void GrabJob::abandon(std::unique_ptr<GrabJob> job)
     abandoned->push_back(job.release());
 }
 
-bool GrabJob::sameDisc(CdIo_t* cdio)
-{
-    const track_t first = cdio_get_first_track_num(cdio);
-    const track_t count = cdio_get_num_tracks(cdio);
-    if (first == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK || count == 0)
-        return false;
-    std::vector<TocEntry> toc;
-    bool trackThere = false;
-    for (track_t number = first; number < first + count; ++number) {
-        const TocEntry entry{cdio_get_track_lsn(cdio, number),
-                             cdio_get_track_format(cdio, number) == TRACK_FORMAT_AUDIO};
-        toc.push_back(entry);
-        // libcdio takes an image's last track to run to the end of its data file: a file cut
-        // before the track's end shortens it (or wraps its length round when cut before its
-        // start), where the tracks before it keep the lengths the sheet gives them.
-        if (entry.firstSector == m_source.firstSector && entry.audio &&
-            qint64(cdio_get_track_sec_count(cdio, number)) == m_source.sectors)
-            trackThere = true;
-    }
-    if (!trackThere)
-        return false;
-    if (!m_source.toc.empty() &&
-        (toc != m_source.toc ||
-         cdio_get_track_lsn(cdio, CDIO_CDROM_LEADOUT_TRACK) != m_source.leadOut))
-        return false;
-
-    if (m_source.isImage) {
-        // A cue sheet names the .bin it reads from; other images (.nrg) are their own data.
-        const char* source = cdio_get_arg(cdio, "source");
-        const QString file =
-            source ? QFileInfo(QFile::decodeName(source)).absoluteFilePath() : QString();
-        if (!file.isEmpty() && file != QFileInfo(m_source.device).absoluteFilePath())
-            m_dataFile = file;
-    }
-    return dataFileHoldsTrack();
-}
-
-bool GrabJob::dataFileHoldsTrack() const
-{
-    if (m_dataFile.isEmpty())
-        return true;
-    const qint64 needed = (m_source.firstSector + m_source.sectors) * SectorBytes;
-    struct stat st {
-    };
-    return ::stat(QFile::encodeName(m_dataFile).constData(), &st) == 0 && st.st_size >= needed;
-}
-
 bool GrabJob::waitFinished(int milliseconds)
 {
     std::unique_lock lock(m_mutex);
@@ -266,40 +163,11 @@ bool GrabJob::waitFinished(int milliseconds)
 
 void GrabJob::readLoop()
 {
-    std::unique_ptr<CdIo_t, CdioCloser> cdio;
-    std::unique_ptr<cdrom_drive_t, DriveCloser> drive;
-    std::unique_ptr<cdrom_paranoia_t, ParanoiaFreer> paranoia;
-    ParanoiaWatch watch{&m_events};
-    QString error;
-
-    cdio.reset(cdio_open(QFile::encodeName(m_source.device).constData(),
-                         m_source.isImage ? DRIVER_UNKNOWN : DRIVER_DEVICE));
-    // Past a disc's end (or an image's) paranoia hands out silence, so a disc swapped or an
-    // image cut since the tracks were read has to be caught before anything is read.
-    if (cdio && !sameDisc(cdio.get())) {
-        error = discChanged();
-    } else if (!m_source.paranoia) {
-        if (!cdio)
-            error = tr("The disc image %1 cannot be opened.").arg(m_source.device);
-    } else {
-        if (cdio)
-            drive.reset(cdio_cddap_identify_cdio(cdio.get(), CDDA_MESSAGE_FORGETIT, nullptr));
-        if (drive && cdio_cddap_open(drive.get()) == 0)
-            paranoia.reset(cdio_paranoia_init(drive.get()));
-        if (!paranoia) {
-            error = tr("The drive %1 cannot be opened for reading audio.").arg(m_source.device);
-        } else {
-            // Full verification, but a sector that stays unreadable ends the grab rather than
-            // the read hanging on it forever.
-            cdio_paranoia_modeset(paranoia.get(), PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
-            cdio_paranoia_seek(paranoia.get(), int32_t(m_source.firstSector), SEEK_SET);
-            paranoiaWatch = &watch;
-        }
-    }
-
-    for (qint64 done = 0; error.isEmpty() && done < m_source.sectors && !m_stop;) {
-        const int chunkSectors = m_source.paranoia ? DriveChunkSectors : ImageChunkSectors;
-        const int count = int(std::min<qint64>(chunkSectors, m_source.sectors - done));
+    TrackReader reader(m_source, m_events.retry);
+    Status status = reader.open();
+    const int chunkSectors = m_source.paranoia ? DriveChunkSectors : ImageChunkSectors;
+    while (status.ok() && reader.remaining() > 0 && !m_stop) {
+        const int count = int(std::min<qint64>(chunkSectors, reader.remaining()));
         Chunk chunk;
         {
             const std::lock_guard lock(m_mutex);
@@ -309,51 +177,19 @@ void GrabJob::readLoop()
             }
         }
         chunk.samples.resize(size_t(count) * FramesPerSector * 2);
-        if (!m_source.paranoia) {
-            const qint64 sector = m_source.firstSector + done;
-            if (cdio_read_audio_sectors(cdio.get(), chunk.samples.data(), lsn_t(sector),
-                                        uint32_t(count)) != DRIVER_OP_SUCCESS) {
-                // One arg() for both: a path holding "%2" must not take the sector's place.
-                error = dataFileHoldsTrack() ? tr("The disc image %1 cannot be read at sector %2.")
-                                                   .arg(m_source.device, QString::number(sector))
-                                             : discChanged();
-            }
-        } else {
-            for (int s = 0; s < count && !m_stop; ++s) {
-                watch.reading = m_source.firstSector + done + s;
-                const int16_t* sector = cdio_paranoia_read_limited(paranoia.get(), paranoiaCallback,
-                                                                   ParanoiaMaxRetries);
-                if (!sector || watch.skipped) {
-                    error = dataFileHoldsTrack()
-                                ? tr("The disc cannot be read at sector %1: the read failed "
-                                     "after %2 tries.")
-                                      .arg(QString::number(m_source.firstSector + done + s),
-                                           QString::number(ParanoiaMaxRetries))
-                                : discChanged();
-                    break;
-                }
-                std::memcpy(chunk.samples.data() + size_t(s) * FramesPerSector * 2, sector,
-                            SectorBytes);
-            }
-        }
-        if (!error.isEmpty() || m_stop)
+        status = reader.read(chunk.samples.data(), count, &m_stop);
+        if (!status.ok() || m_stop)
             break;
-        done += count;
 
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [this] { return m_queue.size() < QueueLimit || m_stop; });
         m_queue.push_back(std::move(chunk));
         m_changed.notify_all();
     }
-    paranoiaWatch = nullptr;
-    // An image cut while it was read yields silence through paranoia, and a last sector cut
-    // in two reads as complete: the file must still hold the whole track now that it was read.
-    if (error.isEmpty() && !m_stop && !dataFileHoldsTrack())
-        error = discChanged();
 
     const std::lock_guard lock(m_mutex);
     m_readerDone = true;
-    m_readError = error;
+    m_readError = status.error();
     if (--m_threadsRunning == 0)
         m_finished = true;
     m_changed.notify_all();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "components/audiofile/audioencoder.h"
+#include "components/cdio/trackreader.h"
 #include "components/encodersettings.h"
 
 #include <QByteArray>
@@ -15,49 +16,28 @@
 #include <thread>
 #include <vector>
 
-typedef struct _CdIo CdIo_t;
-
 // One track grabbed into one file, on two threads of its own: the reader takes the sectors off
-// the disc (paranoia on a drive, straight reads on an image) while the encoder thread encodes
-// and writes the previous ones, so neither waits for the other. The file is written unnamed in
-// the target's folder (O_TMPFILE; a hidden temporary name where the file system has no unnamed
-// files) and takes the target's name only once it is complete and synced; a stopped, failed or
-// abandoned grab leaves no file behind and keeps an existing one, and an unnamed file is gone
-// even when the process is killed.
+// the disc (through a TrackReader: paranoia on a drive, straight reads on an image) while the
+// encoder thread encodes and writes the previous ones, so neither waits for the other. The file is
+// written unnamed in the target's folder (O_TMPFILE; a hidden temporary name where the file system
+// has no unnamed files) and takes the target's name only once it is complete and synced; a stopped,
+// failed or abandoned grab leaves no file behind and keeps an existing one, and an unnamed file is
+// gone even when the process is killed.
 class GrabJob
 {
 public:
-    // One track of a disc's table of contents.
-    struct TocEntry {
-        qint64 firstSector = 0;
-        bool audio = true;
-        bool operator==(const TocEntry&) const = default;
-    };
-
-    struct Source {
-        QString device; // device path or image file
-        bool isImage = false;
-        // Read through paranoia's verification (always on a drive; on an image only on request).
-        bool paranoia = true;
-        qint64 firstSector = 0;
-        qint64 sectors = 0;
-        // The disc as the grabber read it: its tracks and the lead-out's first sector. The reader
-        // refuses a disc whose table differs (another disc, or an image cut or rewritten since).
-        // An empty table checks only that the track is still there.
-        std::vector<TocEntry> toc;
-        qint64 leadOut = 0;
-    };
+    using TocEntry = TrackReader::TocEntry;
+    using Source = TrackReader::Source;
 
     // Called on the encoder or the reader thread.
     struct Events {
         std::function<void(double percent)> progress; // below 100, throttled
-        std::function<void(int retry, qint64 sector)> retry;
+        TrackReader::RetryEvent retry;
         std::function<void()> finished; // the file is in place
         std::function<void(const QString& description)> failed;
     };
 
-    static constexpr int SectorBytes = 2352;
-    static constexpr int FramesPerSector = 588;
+    static constexpr int FramesPerSector = TrackReader::FramesPerSector;
     // Sectors per chunk handed from the reader to the encoder: one second of audio from a drive,
     // four from an image, which reads far faster than any encoder.
     static constexpr int DriveChunkSectors = 75;
@@ -89,12 +69,6 @@ private:
     };
 
     void readLoop();
-    // Whether the disc just opened is still the one the grabber read: the same table of
-    // contents, and the track at the same place with the same length. For an image whose audio
-    // lives in a data file of its own, also remembers that file for dataFileHoldsTrack().
-    bool sameDisc(CdIo_t* cdio);
-    // Whether the image's data file (if it has one) still holds every sector of the track.
-    bool dataFileHoldsTrack() const;
     void encodeLoop();
     void startWriteback();
     // fsync(), then the target's name (an unnamed file is linked in under a hidden name first),
@@ -106,7 +80,6 @@ private:
     void closeFile();
 
     Source m_source;
-    QString m_dataFile;
     QString m_targetPath;
     std::unique_ptr<AudioEncoder> m_encoder;
     Events m_events;

@@ -23,6 +23,14 @@ TrackSpec data(qint64 sectors)
     return {TrackKind::Data, sectors, Content::Silence, 0};
 }
 
+// The disc the preview reads: noise, which shows a sector out of place, and a long track to grab.
+const DiscSpec previewDisc{{audio(232),
+                            {TrackKind::Audio, 400, Content::Noise, 0},
+                            data(150),
+                            audio(75, 660),
+                            audio(75 * 30)},
+                           3};
+
 int threadCount()
 {
     return QDir(QStringLiteral("/proc/self/task"))
@@ -198,6 +206,97 @@ private slots:
         QVERIFY(grabber.Refresh().ok());
         QVERIFY(grabber.SetCurrentDrive(imageDrive(grabber, 0)).ok());
         QCOMPARE(grabber.TrackCount().value(), 1);
+    }
+
+    void previewReading_data()
+    {
+        QTest::addColumn<int>("track");
+        QTest::addColumn<int>("chunk");   // sectors a read
+        QTest::addColumn<qint64>("seek"); // -1: from the start
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("error"); // what the failure says; empty: the track is read
+        const QString none;
+        QTest::newRow("sector by sector") << 0 << 0 << -1LL << none << none;
+        QTest::newRow("last chunk short") << 1 << 100 << -1LL << none << none;
+        QTest::newRow("chunk longer than the track") << 3 << 1000 << -1LL << none << none;
+        QTest::newRow("from the middle") << 1 << 37 << 150LL << none << none;
+        QTest::newRow("before the start") << 3 << 40 << -5LL << none << none;
+        QTest::newRow("past the end") << 1 << 10 << 1000000000LL << none << none;
+        QTest::newRow("session 4 keeps the track")
+            << 1 << 75 << -1LL << QStringLiteral("session 4") << none;
+        QTest::newRow("verified, from the middle")
+            << 1 << 50 << 123LL << QStringLiteral("verified") << none;
+        QTest::newRow("data track") << 2 << 10 << -1LL << none << QStringLiteral("data track");
+        QTest::newRow("image cut after opening")
+            << 1 << 10 << -1LL << QStringLiteral("cut") << QStringLiteral("has changed");
+        QTest::newRow("grab") << 1 << 10 << -1LL << QStringLiteral("grab")
+                              << QStringLiteral("being grabbed");
+    }
+
+    void previewReading()
+    {
+        QFETCH(int, track);
+        QFETCH(int, chunk);
+        QFETCH(qint64, seek);
+        QFETCH(QString, action);
+        QFETCH(QString, error);
+        const QString name = action == QLatin1String("cut") ? action : QStringLiteral("preview");
+        const QString cue = QFile::exists(m_dir.filePath(name + QStringLiteral(".cue")))
+                                ? m_dir.filePath(name + QStringLiteral(".cue"))
+                                : image(name, previewDisc);
+        CdioGrabber grabber({cue});
+        QVERIFY(grabber.Refresh().ok());
+        QVERIFY(grabber.SetCurrentDrive(imageDrive(grabber, 0)).ok());
+        QVERIFY(grabber.SetCurrentTrack(track).ok());
+        grabber.setParanoiaOnImages(action == QLatin1String("verified") ||
+                                    action == QLatin1String("grab"));
+        if (action == QLatin1String("session 4")) {
+            QVERIFY(grabber.SetCurrentSession(4).ok());
+            QCOMPARE(grabber.CurrentSession(), 0);
+            QCOMPARE(grabber.CurrentTrack(), track);
+        }
+
+        const Status opened = grabber.OpenArrayRead();
+        QString failure = opened.error();
+        if (opened.ok() && action == QLatin1String("grab")) {
+            // A grab closes the preview's read, and none opens while the grab runs.
+            QVERIFY(grabber.SetCurrentTrack(4).ok());
+            QVERIFY(grabber.GrabTrack(m_dir.filePath(QStringLiteral("preview.wav"))).ok());
+            QVERIFY(grabber.ReadArray(chunk).error().contains(error));
+            failure = grabber.OpenArrayRead().error();
+            grabber.Abort();
+        }
+        if (opened.ok() && action == QLatin1String("cut"))
+            QVERIFY(QFile::resize(m_dir.filePath(QStringLiteral("cut.bin")), 2352 * 500));
+        if (opened.ok() && seek >= 0)
+            QVERIFY(grabber.SeekArray(seek, 3).ok());
+
+        // The bytes a rip of the track holds, from the sector sought on.
+        const QByteArray pcm = trackPcm(previewDisc, track);
+        const QByteArray expected = pcm.mid(std::clamp<qint64>(seek, 0, pcm.size() / 2352) * 2352);
+        QByteArray read;
+        while (failure.isEmpty()) {
+            const Result<QByteArray> next = grabber.ReadArray(chunk);
+            failure = next.error();
+            if (!next.ok() || next.value().isEmpty())
+                break;
+            QCOMPARE(next.value().size(),
+                     std::min<qsizetype>(std::max(chunk, 1) * 2352, expected.size() - read.size()));
+            read += next.value();
+        }
+        if (!error.isEmpty()) {
+            QVERIFY2(failure.contains(error), qPrintable(failure));
+            return;
+        }
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        QCOMPARE(read.size(), expected.size());
+        QVERIFY(read == expected);
+
+        // The preview's stop ends the read.
+        QVERIFY(grabber.Busy());
+        grabber.Abort();
+        QVERIFY(!grabber.Busy());
+        QVERIFY(!grabber.ReadArray(chunk).ok());
     }
 
     void closedGrabberIsQuiet()

@@ -1,0 +1,233 @@
+#include "components/cdio/trackreader.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cdio/cdio.h>
+#include <cdio/paranoia/cdda.h>
+#include <cdio/paranoia/paranoia.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include <sys/stat.h>
+
+static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN,
+              "Disc audio is little-endian; reading it as host samples needs a little-endian host");
+
+namespace
+{
+
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("TrackReader", text);
+}
+
+struct CdioCloser {
+    void operator()(CdIo_t* cdio) const { cdio_destroy(cdio); }
+};
+struct DriveCloser {
+    void operator()(cdrom_drive_t* drive) const { cdio_cddap_close_no_free_cdio(drive); }
+};
+struct ParanoiaFreer {
+    void operator()(cdrom_paranoia_t* paranoia) const { cdio_paranoia_free(paranoia); }
+};
+
+// What paranoia's callback reports to: it carries no context of its own, so the reader points
+// the thread at its watch for the length of a read.
+struct ParanoiaWatch {
+    const TrackReader::RetryEvent* retry = nullptr;
+    qint64 reading = -1;   // the sector the read waits for
+    int retries = 0;       // sectors retried so far
+    qint64 lastRetry = -1; // the sector reported last
+    bool skipped = false;
+};
+thread_local ParanoiaWatch* paranoiaWatch = nullptr;
+
+// Points the thread at a watch for as long as it lives.
+struct WatchScope {
+    explicit WatchScope(ParanoiaWatch* watch) { paranoiaWatch = watch; }
+    ~WatchScope() { paranoiaWatch = nullptr; }
+    WatchScope(const WatchScope&) = delete;
+    WatchScope& operator=(const WatchScope&) = delete;
+};
+
+void paranoiaCallback(long, paranoia_cb_mode_t mode)
+{
+    ParanoiaWatch* watch = paranoiaWatch;
+    if (!watch)
+        return;
+    if (mode == PARANOIA_CB_READERR || mode == PARANOIA_CB_SCRATCH) {
+        // Paranoia calls back for every failed read, up to 20 for each sector, and each read
+        // spans many sectors ahead of the one it is after. A retry is told once for the sector
+        // the read is waiting for.
+        if (watch->reading == watch->lastRetry)
+            return;
+        watch->lastRetry = watch->reading;
+        ++watch->retries;
+        if (*watch->retry)
+            (*watch->retry)(watch->retries, watch->reading);
+    } else if (mode == PARANOIA_CB_SKIP) {
+        watch->skipped = true;
+    }
+}
+
+} // namespace
+
+// Closed in the reverse order of opening: paranoia, the drive, then libcdio's handle.
+struct TrackReader::Handles {
+    std::unique_ptr<CdIo_t, CdioCloser> cdio;
+    std::unique_ptr<cdrom_drive_t, DriveCloser> drive;
+    std::unique_ptr<cdrom_paranoia_t, ParanoiaFreer> paranoia;
+    ParanoiaWatch watch;
+};
+
+TrackReader::TrackReader(Source source, RetryEvent retry)
+    : m_source(std::move(source)), m_retry(std::move(retry)), m_handles(std::make_unique<Handles>())
+{
+    m_handles->watch.retry = &m_retry;
+}
+
+TrackReader::~TrackReader() = default;
+
+QString TrackReader::discChanged()
+{
+    return tr("The disc has changed since its tracks were read: read it again and retry.");
+}
+
+Status TrackReader::open()
+{
+    Handles& h = *m_handles;
+    h.cdio.reset(cdio_open(QFile::encodeName(m_source.device).constData(),
+                           m_source.isImage ? DRIVER_UNKNOWN : DRIVER_DEVICE));
+    // Past a disc's end (or an image's) paranoia hands out silence, so a disc swapped or an
+    // image cut since the tracks were read has to be caught before anything is read.
+    if (h.cdio && !sameDisc(h.cdio.get()))
+        return Failure{discChanged()};
+    if (!m_source.paranoia) {
+        if (!h.cdio)
+            return Failure{tr("The disc image %1 cannot be opened.").arg(m_source.device)};
+    } else {
+        if (h.cdio)
+            h.drive.reset(cdio_cddap_identify_cdio(h.cdio.get(), CDDA_MESSAGE_FORGETIT, nullptr));
+        if (h.drive && cdio_cddap_open(h.drive.get()) == 0)
+            h.paranoia.reset(cdio_paranoia_init(h.drive.get()));
+        if (!h.paranoia)
+            return Failure{
+                tr("The drive %1 cannot be opened for reading audio.").arg(m_source.device)};
+        // Full verification, but a sector that stays unreadable ends the read rather than the
+        // read hanging on it forever.
+        cdio_paranoia_modeset(h.paranoia.get(), PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
+    }
+    seek(0);
+    return {};
+}
+
+void TrackReader::seek(qint64 sector)
+{
+    m_position = std::clamp<qint64>(sector, 0, m_source.sectors);
+    m_seekPending = true;
+}
+
+bool TrackReader::sameDisc(CdIo_t* cdio)
+{
+    const track_t first = cdio_get_first_track_num(cdio);
+    const track_t count = cdio_get_num_tracks(cdio);
+    if (first == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK || count == 0)
+        return false;
+    std::vector<TocEntry> toc;
+    bool trackThere = false;
+    for (track_t number = first; number < first + count; ++number) {
+        const TocEntry entry{cdio_get_track_lsn(cdio, number),
+                             cdio_get_track_format(cdio, number) == TRACK_FORMAT_AUDIO};
+        toc.push_back(entry);
+        // libcdio takes an image's last track to run to the end of its data file: a file cut
+        // before the track's end shortens it (or wraps its length round when cut before its
+        // start), where the tracks before it keep the lengths the sheet gives them.
+        if (entry.firstSector == m_source.firstSector && entry.audio &&
+            qint64(cdio_get_track_sec_count(cdio, number)) == m_source.sectors)
+            trackThere = true;
+    }
+    if (!trackThere)
+        return false;
+    if (!m_source.toc.empty() &&
+        (toc != m_source.toc ||
+         cdio_get_track_lsn(cdio, CDIO_CDROM_LEADOUT_TRACK) != m_source.leadOut))
+        return false;
+
+    if (m_source.isImage) {
+        // A cue sheet names the .bin it reads from; other images (.nrg) are their own data.
+        const char* source = cdio_get_arg(cdio, "source");
+        const QString file =
+            source ? QFileInfo(QFile::decodeName(source)).absoluteFilePath() : QString();
+        if (!file.isEmpty() && file != QFileInfo(m_source.device).absoluteFilePath())
+            m_dataFile = file;
+    }
+    return dataFileHoldsTrack();
+}
+
+bool TrackReader::dataFileHoldsTrack() const
+{
+    if (m_dataFile.isEmpty())
+        return true;
+    const qint64 needed = (m_source.firstSector + m_source.sectors) * SectorBytes;
+    struct stat st {
+    };
+    return ::stat(QFile::encodeName(m_dataFile).constData(), &st) == 0 && st.st_size >= needed;
+}
+
+Status TrackReader::read(qint16* samples, int count, const std::atomic<bool>* stop)
+{
+    Handles& h = *m_handles;
+    if (!h.cdio)
+        return Failure{tr("The disc %1 is not open for reading.").arg(m_source.device)};
+    count = int(std::clamp<qint64>(count, 0, remaining()));
+    if (count == 0)
+        return {};
+    // An image cut before the read would read as silence through paranoia (a read starting past
+    // the cut did not even return), and one cut while it was read yields silence, or a last
+    // sector cut in two that reads as complete: the data file is looked at on both sides.
+    if (!dataFileHoldsTrack())
+        return Failure{discChanged()};
+
+    const qint64 first = m_source.firstSector + m_position;
+    if (!m_source.paranoia) {
+        if (cdio_read_audio_sectors(h.cdio.get(), samples, lsn_t(first), uint32_t(count)) !=
+            DRIVER_OP_SUCCESS) {
+            // One arg() for both: a path holding "%2" must not take the sector's place.
+            return Failure{dataFileHoldsTrack()
+                               ? tr("The disc image %1 cannot be read at sector %2.")
+                                     .arg(m_source.device, QString::number(first))
+                               : discChanged()};
+        }
+        m_position += count;
+    } else {
+        if (m_seekPending)
+            cdio_paranoia_seek(h.paranoia.get(), int32_t(first), SEEK_SET);
+        m_seekPending = false;
+        h.watch.skipped = false;
+        const WatchScope watching(&h.watch);
+        for (int s = 0; s < count; ++s) {
+            if (stop && stop->load())
+                return Failure{};
+            h.watch.reading = first + s;
+            const int16_t* sector =
+                cdio_paranoia_read_limited(h.paranoia.get(), paranoiaCallback, ParanoiaMaxRetries);
+            if (!sector || h.watch.skipped) {
+                m_seekPending = true;
+                return Failure{
+                    dataFileHoldsTrack()
+                        ? tr("The disc cannot be read at sector %1: the read failed "
+                             "after %2 tries.")
+                              .arg(QString::number(first + s), QString::number(ParanoiaMaxRetries))
+                        : discChanged()};
+            }
+            std::memcpy(samples + size_t(s) * FramesPerSector * 2, sector, SectorBytes);
+            ++m_position;
+        }
+    }
+    if (!dataFileHoldsTrack())
+        return Failure{discChanged()};
+    return {};
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "components/result.h"
+
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <vector>
+
+typedef struct _CdIo CdIo_t;
+
+// Reads the sectors of one audio track off a disc: through libcdio-paranoia's full verification
+// on a drive, straight from the file for a disc image (which can't jitter). The grab's reader
+// thread and the preview read through it, so a preview plays exactly what a rip holds. One
+// reader is used by one thread at a time.
+class TrackReader
+{
+public:
+    // One track of a disc's table of contents.
+    struct TocEntry {
+        qint64 firstSector = 0;
+        bool audio = true;
+        bool operator==(const TocEntry&) const = default;
+    };
+
+    struct Source {
+        QString device; // device path or image file
+        bool isImage = false;
+        // Read through paranoia's verification (always on a drive; on an image only on request).
+        bool paranoia = true;
+        qint64 firstSector = 0;
+        qint64 sectors = 0;
+        // The disc as the grabber read it: its tracks and the lead-out's first sector. open()
+        // refuses a disc whose table differs (another disc, or an image cut or rewritten since).
+        // An empty table checks only that the track is still there.
+        std::vector<TocEntry> toc;
+        qint64 leadOut = 0;
+    };
+
+    // Called on the reading thread when a sector needs another read: once for each sector,
+    // however many reads paranoia makes for it, with the count of sectors retried so far.
+    using RetryEvent = std::function<void(int retry, qint64 sector)>;
+
+    static constexpr int SectorBytes = 2352;
+    static constexpr int FramesPerSector = 588;
+    // Reads on a physical drive give up on a sector after this many tries.
+    static constexpr int ParanoiaMaxRetries = 20;
+
+    explicit TrackReader(Source source, RetryEvent retry = {});
+    ~TrackReader();
+    TrackReader(const TrackReader&) = delete;
+    TrackReader& operator=(const TrackReader&) = delete;
+
+    // Opens the disc, makes sure it is still the one the grabber read, and sets the position to
+    // the track's first sector.
+    Status open();
+    // Moves the position to a sector of the track (0 is its first), kept within 0..sectors.
+    void seek(qint64 sector);
+    qint64 position() const { return m_position; }
+    qint64 remaining() const { return m_source.sectors - m_position; }
+    // Reads count sectors (at most those left) from the position on, as 16-bit stereo samples
+    // in the disc's order (little-endian), and moves the position past them. A set stop flag,
+    // looked at between the sectors of a verified read, ends the read with an empty failure.
+    Status read(qint16* samples, int count, const std::atomic<bool>* stop = nullptr);
+    // Whether the image's data file (if it has one) still holds every sector of the track.
+    bool dataFileHoldsTrack() const;
+
+    static QString discChanged();
+
+private:
+    struct Handles;
+
+    // Whether the disc just opened is still the one the grabber read: the same table of
+    // contents, and the track at the same place with the same length. For an image whose audio
+    // lives in a data file of its own, also remembers that file for dataFileHoldsTrack().
+    bool sameDisc(CdIo_t* cdio);
+
+    Source m_source;
+    RetryEvent m_retry;
+    QString m_dataFile;
+    qint64 m_position = 0;
+    bool m_seekPending = true; // paranoia is told the position before its next read
+    std::unique_ptr<Handles> m_handles;
+};
