@@ -127,6 +127,8 @@ void addSkinCommands(Skin& skin, QWidget* window, std::span<const SkinCommand> c
             row->addStretch(1);
         row->addWidget(commandButton(skin, commands[k], strip));
     }
+    if (apart == commands.size())
+        row->addStretch(1);
 
     if (auto* mainWindow = qobject_cast<QMainWindow*>(window))
         mainWindow->setMenuWidget(strip);
