@@ -4,7 +4,9 @@
 #include "app/terminationsignals.h"
 #include "components/alsa/alsaplayer.h"
 #include "components/cdio/cdiograbber.h"
+#include "preview/trackpreview.h"
 #include "scripteddialogs.h"
+#include "scriptedplayer.h"
 #include "support/discimage.h"
 #include "ui/qtuserdialogs.h"
 
@@ -14,6 +16,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
@@ -124,6 +127,48 @@ private slots:
         QVERIFY(dialogs.asked.isEmpty());
         QVERIFY(!window.grabber()->Busy());
         QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList());
+    }
+
+    // The preview hands the player exactly the track's audio, from its start and after a seek.
+    void previewOnARealImage()
+    {
+        QTemporaryDir dir;
+        const QString cue = dir.filePath(QStringLiteral("disc.cue"));
+        using namespace discimage;
+        const DiscSpec disc{{{TrackKind::Audio, 300, Content::Tone, 440},
+                             {TrackKind::Audio, 1001, Content::Noise, 0}}};
+        QVERIFY(!writeImage(cue, disc));
+        ScriptedDialogs dialogs;
+        auto player = std::make_unique<ScriptedPlayer>();
+        ScriptedPlayer& played = *player;
+        FormMain window(std::make_unique<CdioGrabber>(QStringList{cue}), std::move(player),
+                        dialogs);
+        window.Form_Load();
+        window.show();
+        auto* tracks = window.findChild<QTreeWidget*>(QStringLiteral("TrackListView"));
+        QTest::mouseClick(tracks->viewport(), Qt::LeftButton, {},
+                          tracks->visualItemRect(tracks->topLevelItem(1)).center());
+        QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("Command3")),
+                          Qt::LeftButton);
+        QVERIFY(window.preview()->flgPlay);
+
+        auto playToTheEnd = [&] {
+            while (played.chunks.isEmpty() || !played.chunks.last().isEmpty())
+                played.raiseRequest();
+            const QByteArray audio = played.chunks.join();
+            played.chunks.clear();
+            return audio;
+        };
+        const QByteArray pcm = trackPcm(disc, 1);
+        QCOMPARE(playToTheEnd(), pcm);
+
+        auto* position = window.findChild<QSlider*>(QStringLiteral("slPosition"));
+        position->setSliderDown(true);
+        position->setSliderPosition(37);
+        position->setSliderDown(false);
+        const qint64 sector = qRound64(37 * 1001 / 100.0);
+        QCOMPARE(playToTheEnd(), pcm.mid(sector * SectorBytes));
+        QVERIFY(dialogs.asked.isEmpty());
     }
 };
 
