@@ -7,6 +7,10 @@
 #include <memory>
 
 // The audio player on alsa-lib: the device "default", or the one named by TAMBREL_AUDIO_DEVICE.
+// The device is opened by StartArrayPlay() and closed by Stop(), at the end mark (EndPlay) or
+// when it fails (PlaybackFailed); a thread of the player's own writes to it, never blocking on
+// it, so every call returns at once. A device that takes audio faster than it plays (the "null"
+// device) is held to the pace of the clock.
 class AlsaPlayer final : public AudioPlayer
 {
     Q_OBJECT
