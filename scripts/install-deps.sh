@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config clang-format
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libcdio-dev libcdio-paranoia-dev
+  libcdio-dev libcdio-paranoia-dev libcue-dev libsndfile1-dev
   libmp3lame-dev libvorbis-dev libogg-dev
   libavcodec-dev libavformat-dev libavutil-dev libswresample-dev
   libsqlite3-dev libasound2-dev libgtest-dev

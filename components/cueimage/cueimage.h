@@ -1,0 +1,72 @@
+#pragma once
+
+#include "components/result.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// A disc image described by a cue sheet: its table of contents and its sectors, read from the
+// data files the sheet names (raw sectors little- or big-endian, WAVE, AIFF or FLAC). Disc
+// sectors count from 0, the first sector of the first file (or of the first track's PREGAP).
+// Everything is checked when the image is opened; a failure names the problem and, where there
+// is one, the line of the sheet. One image is used by one thread at a time.
+class CueImage
+{
+public:
+    static constexpr int SectorBytes = 2352;
+    static constexpr int FramesPerSector = 588;
+    static constexpr int SectorsPerSecond = 75;
+    static constexpr int MaxTracks = 99;
+    static constexpr qint64 MaxSectors = qint64(100) * 60 * SectorsPerSecond;
+    // Far more than any real sheet; a larger file is not read at all.
+    static constexpr qint64 MaxSheetBytes = 1024 * 1024;
+
+    struct Track {
+        int number = 0;
+        qint64 firstSector = 0; // its INDEX 01
+        qint64 sectors = 0;     // up to the next track's INDEX 01, the last to the disc's end
+        bool audio = true;
+        bool operator==(const Track&) const = default;
+    };
+
+    enum class FileType { Binary, Motorola, Sound };
+
+    // A data file and what it held when the image was opened.
+    struct DataFile {
+        QString path;
+        FileType type = FileType::Binary;
+        int blockBytes = SectorBytes; // bytes per sector in a raw file
+        qint64 bytes = 0;             // its size
+        qint64 sectors = 0;           // sectors it holds (a partial last one counts, padded)
+    };
+
+    static Result<CueImage> open(const QString& cuePath);
+
+    const QList<Track>& tracks() const { return m_tracks; }
+    // The sector after the last track.
+    qint64 leadOut() const { return m_leadOut; }
+    const QList<DataFile>& dataFiles() const { return m_files; }
+
+    // count sectors from firstSector on, each 2352 bytes: audio as 16-bit little-endian stereo
+    // samples, data sectors as the file holds them (padded with zeros to 2352 bytes), silence
+    // where the sheet adds a PREGAP or POSTGAP.
+    Result<QByteArray> readSectors(qint64 firstSector, int count) const;
+
+private:
+    // A run of disc sectors: from a data file, or silence (file < 0).
+    struct Piece {
+        qint64 discSector = 0;
+        qint64 sectors = 0;
+        int file = -1;
+        qint64 fileSector = 0;
+    };
+
+    Status readPiece(const Piece& piece, qint64 offset, qint64 count, char* out) const;
+
+    QString m_cuePath;
+    QList<Track> m_tracks;
+    QList<DataFile> m_files;
+    QList<Piece> m_pieces;
+    qint64 m_leadOut = 0;
+};
