@@ -156,22 +156,37 @@ Status CdioGrabber::Refresh()
 void CdioGrabber::readDisc(Drive& drive)
 {
     lastCdioMessage.clear();
-    const QByteArray source = QFile::encodeName(drive.letter);
-    drive.handle.reset(
-        cdio_open(source.constData(), drive.isImage ? DRIVER_UNKNOWN : DRIVER_DEVICE));
+    drive.handle.reset();
     drive.tracks.clear();
     drive.leadOut = 0;
     drive.discError.clear();
     drive.imageFiles.clear();
-    if (drive.isImage)
+    driver_id_t driver = DRIVER_DEVICE;
+    if (drive.isImage) {
         drive.imageFiles << QFileInfo(drive.letter).absoluteFilePath();
+        if (!QFileInfo::exists(drive.letter)) {
+            drive.discError = tr("The disc image \"%1\" cannot be read: the file does not exist.")
+                                  .arg(drive.letter);
+            return;
+        }
+        const Result<TrackReader::ImageFormat> format = TrackReader::imageFormat(drive.letter);
+        if (!format.ok()) {
+            drive.discError = format.error();
+            return;
+        }
+        drive.cueSheet = format.value() == TrackReader::ImageFormat::Cue;
+        if (drive.cueSheet) {
+            readCueSheet(drive);
+            return;
+        }
+        driver = format.value() == TrackReader::ImageFormat::Toc ? DRIVER_CDRDAO : DRIVER_NRG;
+    }
+    drive.handle.reset(cdio_open(QFile::encodeName(drive.letter).constData(), driver));
 
     if (!drive.handle) {
         if (drive.isImage) {
             drive.discError = tr("The disc image \"%1\" cannot be read").arg(drive.letter);
-            if (!QFileInfo::exists(drive.letter))
-                drive.discError += tr(": the file does not exist.");
-            else if (!lastCdioMessage.isEmpty())
+            if (!lastCdioMessage.isEmpty())
                 drive.discError += QStringLiteral(": ") + lastCdioMessage;
             else
                 drive.discError += QLatin1Char('.');
@@ -223,6 +238,26 @@ void CdioGrabber::readDisc(Drive& drive)
             drive.handle.reset();
         }
     }
+}
+
+void CdioGrabber::readCueSheet(Drive& drive)
+{
+    drive.vendor = QStringLiteral("Tambrel");
+    drive.product = QStringLiteral("Cue sheet");
+    drive.revision = QStringLiteral(TAMBREL_VERSION).left(4);
+    const Result<CueImage> image = CueImage::open(drive.letter);
+    if (!image.ok()) {
+        // One arg() for both: a path holding "%2" must not take the reason's place.
+        drive.discError =
+            tr("The disc image \"%1\" cannot be read: %2").arg(drive.letter, image.error());
+        return;
+    }
+    for (const CueImage::DataFile& file : image.value().dataFiles())
+        drive.imageFiles << file.path;
+    drive.imageFiles.removeDuplicates();
+    for (const CueImage::Track& t : image.value().tracks())
+        drive.tracks << Track{t.audio ? TrackTypeAudio : TrackTypeData, t.firstSector, t.sectors};
+    drive.leadOut = image.value().leadOut();
 }
 
 Status CdioGrabber::SetCurrentDrive(int drive)
@@ -499,7 +534,7 @@ Result<TrackReader::Source> CdioGrabber::currentSource(bool preview) const
     TrackReader::Source source;
     source.device = drive->letter;
     source.isImage = drive->isImage;
-    source.paranoia = !drive->isImage || m_paranoiaOnImages;
+    source.paranoia = !drive->isImage || (m_paranoiaOnImages && !drive->cueSheet);
     source.firstSector = track->firstSector;
     source.sectors = track->sectors;
     for (const Track& t : drive->tracks)

@@ -18,8 +18,9 @@
 typedef struct _CdIo CdIo_t;
 
 // The grabber on libcdio: every CD drive libcdio finds, followed by every disc image named when
-// the grabber was made (.cue, .toc, .nrg), which libcdio opens like a drive. A disc has one
-// session holding all its tracks.
+// the grabber was made. A cue sheet is read by CueImage, never by libcdio; a cdrdao .toc or a
+// Nero .nrg is opened like a drive by libcdio's driver for it, chosen by the extension (a file is
+// never probed); any other file is refused. A disc has one session holding all its tracks.
 //
 // The preview reads the current track on the grabber's thread, through a TrackReader of its own
 // that stays open between reads: from OpenArrayRead until the next one, Abort(), Close(), a grab,
@@ -106,6 +107,7 @@ private:
         QString product;
         QString revision;
         bool isImage = false;
+        bool cueSheet = false;  // read through CueImage
         CdioHandle handle;      // open while the disc is readable
         QList<Track> tracks;    // empty: no disc
         qint64 leadOut = 0;     // the sector after the last track
@@ -115,6 +117,7 @@ private:
     };
 
     void readDisc(Drive& drive);
+    void readCueSheet(Drive& drive);
     const Drive* current() const;
     const Track* currentTrack() const;
     // Where the current track lies on the disc as it was read; a failure without an audio track

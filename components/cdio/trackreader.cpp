@@ -96,11 +96,41 @@ QString TrackReader::discChanged()
     return tr("The disc has changed since its tracks were read: read it again and retry.");
 }
 
+Result<TrackReader::ImageFormat> TrackReader::imageFormat(const QString& path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    ImageFormat format = ImageFormat::Cue;
+    if (suffix == QLatin1String("toc"))
+        format = ImageFormat::Toc;
+    else if (suffix == QLatin1String("nrg"))
+        format = ImageFormat::Nrg;
+    else if (suffix != QLatin1String("cue"))
+        return Failure{
+            tr("\"%1\" is not a disc image Tambrel can read (.cue, .toc, .nrg).").arg(path)};
+    struct stat st {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISREG(st.st_mode))
+        return Failure{(S_ISDIR(st.st_mode)
+                            ? tr("The disc image \"%1\" is a folder, not a file.")
+                            : tr("The disc image \"%1\" is not a regular file (a pipe or a "
+                                 "device)."))
+                           .arg(path)};
+    return format;
+}
+
 Status TrackReader::open()
 {
     Handles& h = *m_handles;
-    h.cdio.reset(cdio_open(QFile::encodeName(m_source.device).constData(),
-                           m_source.isImage ? DRIVER_UNKNOWN : DRIVER_DEVICE));
+    driver_id_t driver = DRIVER_DEVICE;
+    if (m_source.isImage) {
+        const Result<ImageFormat> format = imageFormat(m_source.device);
+        if (!format.ok())
+            return Failure{format.error()};
+        if (format.value() == ImageFormat::Cue)
+            return openCue();
+        driver = format.value() == ImageFormat::Toc ? DRIVER_CDRDAO : DRIVER_NRG;
+    }
+    h.cdio.reset(cdio_open(QFile::encodeName(m_source.device).constData(), driver));
     // Past a disc's end (or an image's) paranoia hands out silence, so a disc swapped or an
     // image cut since the tracks were read has to be caught before anything is read.
     if (h.cdio && !sameDisc(h.cdio.get()))
@@ -157,7 +187,7 @@ bool TrackReader::sameDisc(CdIo_t* cdio)
         return false;
 
     if (m_source.isImage) {
-        // A cue sheet names the .bin it reads from; other images (.nrg) are their own data.
+        // A .toc names the data file it reads from; an .nrg is its own data.
         const char* source = cdio_get_arg(cdio, "source");
         const QString file =
             source ? QFileInfo(QFile::decodeName(source)).absoluteFilePath() : QString();
@@ -167,8 +197,41 @@ bool TrackReader::sameDisc(CdIo_t* cdio)
     return dataFileHoldsTrack();
 }
 
+// A sheet that no longer opens, or opens as another disc, has changed since the grabber read it.
+Status TrackReader::openCue()
+{
+    Result<CueImage> image = CueImage::open(m_source.device);
+    if (!image.ok())
+        return Failure{discChanged()};
+    std::vector<TocEntry> toc;
+    bool trackThere = false;
+    for (const CueImage::Track& track : image.value().tracks()) {
+        toc.push_back({track.firstSector, track.audio});
+        if (track.firstSector == m_source.firstSector && track.audio &&
+            track.sectors == m_source.sectors)
+            trackThere = true;
+    }
+    if (!trackThere || (!m_source.toc.empty() &&
+                        (toc != m_source.toc || image.value().leadOut() != m_source.leadOut)))
+        return Failure{discChanged()};
+    m_cue = image.take();
+    seek(0);
+    return {};
+}
+
 bool TrackReader::dataFileHoldsTrack() const
 {
+    // A cue sheet's files must stay as they were: any change of size moves or cuts its tracks.
+    if (m_cue) {
+        for (const CueImage::DataFile& file : m_cue->dataFiles()) {
+            struct stat st {
+            };
+            if (::stat(QFile::encodeName(file.path).constData(), &st) != 0 ||
+                st.st_size != file.bytes)
+                return false;
+        }
+        return true;
+    }
     if (m_dataFile.isEmpty())
         return true;
     const qint64 needed = (m_source.firstSector + m_source.sectors) * SectorBytes;
@@ -180,7 +243,7 @@ bool TrackReader::dataFileHoldsTrack() const
 Status TrackReader::read(qint16* samples, int count, const std::atomic<bool>* stop)
 {
     Handles& h = *m_handles;
-    if (!h.cdio)
+    if (!h.cdio && !m_cue)
         return Failure{tr("The disc %1 is not open for reading.").arg(m_source.device)};
     count = int(std::clamp<qint64>(count, 0, remaining()));
     if (count == 0)
@@ -192,7 +255,13 @@ Status TrackReader::read(qint16* samples, int count, const std::atomic<bool>* st
         return Failure{discChanged()};
 
     const qint64 first = m_source.firstSector + m_position;
-    if (!m_source.paranoia) {
+    if (m_cue) {
+        const Result<QByteArray> sectors = m_cue->readSectors(first, count);
+        if (!sectors.ok())
+            return Failure{dataFileHoldsTrack() ? sectors.error() : discChanged()};
+        std::memcpy(samples, sectors.value().constData(), size_t(sectors.value().size()));
+        m_position += count;
+    } else if (!m_source.paranoia) {
         if (cdio_read_audio_sectors(h.cdio.get(), samples, lsn_t(first), uint32_t(count)) !=
             DRIVER_OP_SUCCESS) {
             // One arg() for both: a path holding "%2" must not take the sector's place.

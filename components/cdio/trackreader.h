@@ -1,5 +1,6 @@
 #pragma once
 
+#include "components/cueimage/cueimage.h"
 #include "components/result.h"
 
 #include <QString>
@@ -7,12 +8,14 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 typedef struct _CdIo CdIo_t;
 
 // Reads the sectors of one audio track off a disc: through libcdio-paranoia's full verification
-// on a drive, straight from the file for a disc image (which can't jitter). The grab's reader
+// on a drive, straight from the file for a disc image (which can't jitter): a cue sheet through
+// CueImage, a cdrdao .toc or a Nero .nrg through libcdio's driver for it. The grab's reader
 // thread and the preview read through it, so a preview plays exactly what a rip holds. One
 // reader is used by one thread at a time.
 class TrackReader
@@ -25,10 +28,14 @@ public:
         bool operator==(const TocEntry&) const = default;
     };
 
+    // The kinds of disc image, told by the file's extension alone: a file is never probed.
+    enum class ImageFormat { Cue, Toc, Nrg };
+
     struct Source {
         QString device; // device path or image file
         bool isImage = false;
-        // Read through paranoia's verification (always on a drive; on an image only on request).
+        // Read through paranoia's verification (always on a drive; on a .toc or .nrg image only
+        // on request, never on a cue sheet's).
         bool paranoia = true;
         qint64 firstSector = 0;
         qint64 sectors = 0;
@@ -68,6 +75,9 @@ public:
     bool dataFileHoldsTrack() const;
 
     static QString discChanged();
+    // The image's kind by its extension (case aside); any other is refused, as is a name that is
+    // no regular file (a folder, a pipe, a device), so nothing waits on opening it.
+    static Result<ImageFormat> imageFormat(const QString& path);
 
 private:
     struct Handles;
@@ -76,6 +86,7 @@ private:
     // contents, and the track at the same place with the same length. For an image whose audio
     // lives in a data file of its own, also remembers that file for dataFileHoldsTrack().
     bool sameDisc(CdIo_t* cdio);
+    Status openCue();
 
     Source m_source;
     RetryEvent m_retry;
@@ -83,4 +94,5 @@ private:
     qint64 m_position = 0;
     bool m_seekPending = true; // paranoia is told the position before its next read
     std::unique_ptr<Handles> m_handles;
+    std::optional<CueImage> m_cue; // a cue sheet's image, read without libcdio
 };
