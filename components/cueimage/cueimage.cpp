@@ -299,6 +299,8 @@ private:
             return fail(tr("TRACK comes before any FILE line."));
         if (auto failure = trackComplete())
             return failure;
+        if (m_sheet.tracks.size() == CueImage::MaxTracks)
+            return fail(tr("more than 99 tracks; a CD holds at most 99."));
         bool ok = false;
         const int number = w.size() == 3 ? w[1].toInt(&ok) : 0;
         const int blockBytes = w.size() == 3 ? blockBytesOf(w[2].toUpper()) : 0;
@@ -307,8 +309,6 @@ private:
         if (blockBytes == 0)
             return fail(tr("track %1 has a mode Tambrel can't read: %2.")
                             .arg(QString::number(number), w[2]));
-        if (m_sheet.tracks.size() == CueImage::MaxTracks)
-            return fail(tr("more than 99 tracks; a CD holds at most 99."));
         if (const SheetTrack* previous = current(); previous && number != previous->number + 1)
             return fail(tr("track %1 follows track %2; track numbers go up by one.")
                             .arg(QString::number(number), QString::number(previous->number)));

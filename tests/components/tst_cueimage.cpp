@@ -1,0 +1,292 @@
+#include "components/cdio/cdiograbber.h"
+#include "support/discimage.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace discimage;
+
+namespace
+{
+
+constexpr qsizetype Sector = 2352;
+
+// Noise of the given length: a sector out of place shows.
+QByteArray noise(qint64 sectors, quint32 seed)
+{
+    return trackPcm({{{TrackKind::Audio, sectors, Content::Noise, 0}}, seed}, 0);
+}
+
+const QByteArray A = noise(300, 1); // 4 s
+const QByteArray B = noise(225, 2); // 3 s
+const QByteArray C = noise(150, 3); // 2 s
+
+QByteArray silence(qint64 sectors)
+{
+    return QByteArray(sectors * Sector, '\0');
+}
+
+QByteArray swapped(QByteArray pcm)
+{
+    for (qsizetype i = 0; i + 1 < pcm.size(); i += 2)
+        std::swap(pcm[i], pcm[i + 1]);
+    return pcm;
+}
+
+// Writes a data file: a sound file through sox when its name says so, else the bytes as they are.
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    if (path.endsWith(QLatin1String(".wav")) || path.endsWith(QLatin1String(".flac"))) {
+        QProcess sox;
+        sox.start(QStringLiteral("sox"),
+                  {QStringLiteral("-t"), QStringLiteral("raw"), QStringLiteral("-r44100"),
+                   QStringLiteral("-esigned"), QStringLiteral("-b16"), QStringLiteral("-c2"),
+                   QStringLiteral("-L"), QStringLiteral("-"), path});
+        sox.write(bytes);
+        sox.closeWriteChannel();
+        return sox.waitForFinished(30000) && sox.exitCode() == 0;
+    }
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// The image's files in a folder of their own; the sheet is "Album.cue".
+QString writeImage(const QString& folder, const QByteArray& sheet,
+                   const QList<std::pair<QString, QByteArray>>& files)
+{
+    for (const auto& [name, bytes] : files) {
+        if (!writeFile(QDir(folder).filePath(name), bytes))
+            qFatal("cannot write %s", qPrintable(name));
+    }
+    const QString cue = QDir(folder).filePath(QStringLiteral("Album.cue"));
+    writeFile(cue, sheet);
+    return cue;
+}
+
+using Files = QList<std::pair<QString, QByteArray>>;
+
+QString openError(CdioGrabber& grabber)
+{
+    if (!grabber.Refresh().ok())
+        return QStringLiteral("no refresh");
+    (void)grabber.SetCurrentDrive(grabber.DriveCount());
+    return grabber.SessionCount().error();
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Files)
+
+class TestCueImage : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    QString rowFolder()
+    {
+        const QString folder = m_dir.filePath(QString::fromUtf8(QTest::currentDataTag()));
+        QDir().mkpath(folder);
+        return folder;
+    }
+
+private slots:
+    void realSheetsRipBitExact_data()
+    {
+        QTest::addColumn<QByteArray>("sheet");
+        QTest::addColumn<Files>("files");
+        QTest::addColumn<int>("track");
+        QTest::addColumn<QByteArray>("expected");
+        const QByteArray two = "TRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\n"
+                               "INDEX 01 00:04:00\n";
+
+        // The unrelated Album.bin beside the sheet must not be read in its place.
+        QTest::newRow("file named otherwise")
+            << "FILE \"Album (Disc 1).bin\" BINARY\n" + two
+            << Files{{QStringLiteral("Album (Disc 1).bin"), A + B},
+                     {QStringLiteral("Album.bin"), C + C + C}}
+            << 1 << B;
+        QTest::newRow("BOM and CRLF") << QByteArray("\xEF\xBB\xBF"
+                                                    "FILE \"disc.bin\" BINARY\n" +
+                                                    two)
+                                             .replace("\n", "\r\n")
+                                      << Files{{QStringLiteral("disc.bin"), A + B}} << 0 << A;
+        QTest::newRow("Latin-1 name") << "TITLE \"Caf\xE9\"\nFILE \"Caf\xE9.bin\" BINARY\n" + two
+                                      << Files{{QStringLiteral("Caf\u00e9.bin"), A + B}} << 1 << B;
+        // A track runs to the next one's INDEX 01: its POSTGAP and the next one's PREGAP are
+        // silence at its end.
+        const QByteArray gaps = "FILE \"disc.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+                                "POSTGAP 00:01:00\nTRACK 02 AUDIO\nPREGAP 00:02:00\n"
+                                "INDEX 01 00:04:00\nPOSTGAP 00:00:10\n";
+        QTest::newRow("POSTGAP and PREGAP")
+            << gaps << Files{{QStringLiteral("disc.bin"), A + B}} << 0 << A + silence(225);
+        QTest::newRow("POSTGAP of the last track")
+            << gaps << Files{{QStringLiteral("disc.bin"), A + B}} << 1 << B + silence(10);
+        QTest::newRow("INDEX 00 pregaps")
+            << QByteArray("FILE \"disc.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 00 00:00:00\n"
+                          "INDEX 01 00:01:00\nTRACK 02 AUDIO\nINDEX 00 00:03:00\n"
+                          "INDEX 01 00:04:00\n")
+            << Files{{QStringLiteral("disc.bin"), A + B}} << 0 << A.mid(75 * Sector);
+        QTest::newRow("first track 67")
+            << QByteArray("FILE \"disc.bin\" BINARY\nTRACK 67 AUDIO\nINDEX 01 00:00:00\n"
+                          "TRACK 68 AUDIO\nINDEX 01 00:04:00\n")
+            << Files{{QStringLiteral("disc.bin"), A + B}} << 1 << B;
+        // Track 2's pregap ends the first file, its INDEX 01 starts the second.
+        QTest::newRow("several files")
+            << QByteArray("FILE \"a.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+                          "TRACK 02 AUDIO\nINDEX 00 00:03:00\nFILE \"b.bin\" BINARY\n"
+                          "INDEX 01 00:00:00\nFILE \"c.bin\" BINARY\nTRACK 03 AUDIO\n"
+                          "INDEX 01 00:00:00\n")
+            << Files{{QStringLiteral("a.bin"), A},
+                     {QStringLiteral("b.bin"), B},
+                     {QStringLiteral("c.bin"), C}}
+            << 1 << B;
+        QTest::newRow("data track of 2048-byte sectors")
+            << QByteArray("FILE \"data.bin\" BINARY\nTRACK 01 MODE1/2048\nINDEX 01 00:00:00\n"
+                          "FILE \"audio.bin\" BINARY\nTRACK 02 AUDIO\nINDEX 01 00:00:00\n")
+            << Files{{QStringLiteral("data.bin"), QByteArray(2048 * 150, 'd')},
+                     {QStringLiteral("audio.bin"), A}}
+            << 1 << A;
+        QTest::newRow("MOTOROLA") << "FILE \"disc.bin\" MOTOROLA\n" + two
+                                  << Files{{QStringLiteral("disc.bin"), swapped(A + B)}} << 1 << B;
+        QTest::newRow("WAVE file per track")
+            << QByteArray("FILE \"01.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+                          "FILE \"02.wav\" WAVE\nTRACK 02 AUDIO\nINDEX 01 00:00:00\n")
+            << Files{{QStringLiteral("01.wav"), A}, {QStringLiteral("02.wav"), B}} << 1 << B;
+        QTest::newRow("FLAC") << "FILE \"disc.flac\" FLAC\n" + two
+                              << Files{{QStringLiteral("disc.flac"), A + B}} << 1 << B;
+    }
+
+    void realSheetsRipBitExact()
+    {
+        QFETCH(QByteArray, sheet);
+        QFETCH(Files, files);
+        QFETCH(int, track);
+        QFETCH(QByteArray, expected);
+        const QString folder = rowFolder();
+        CdioGrabber grabber({writeImage(folder, sheet, files)});
+        const QString error = openError(grabber);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QVERIFY(grabber.SetCurrentTrack(track).ok());
+        QCOMPARE(grabber.TrackType(), CdGrabber::TrackTypeAudio);
+        QCOMPARE(grabber.TrackSectors(), expected.size() / Sector);
+
+        QSignalSpy progress(&grabber, &CdGrabber::OperationProgress);
+        QSignalSpy failed(&grabber, &CdGrabber::GrabFailed);
+        const QString wav = QDir(folder).filePath(QStringLiteral("rip.wav"));
+        QVERIFY(grabber.GrabTrack(wav).ok());
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return !failed.isEmpty() || (!progress.isEmpty() && progress.last().at(0) == 100.0);
+            },
+            30000));
+        QVERIFY2(failed.isEmpty(), qPrintable(failed.value(0).value(0).toString()));
+        QFile rip(wav);
+        QVERIFY(rip.open(QIODevice::ReadOnly));
+        const QByteArray pcm = rip.readAll().mid(44);
+        QCOMPARE(pcm.size(), expected.size());
+        QVERIFY(pcm == expected);
+    }
+
+    void craftedImagesFailClearly_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("sheet"); // the image file's bytes
+        QTest::addColumn<Files>("files");
+        QTest::addColumn<QString>("expected");
+        const Files bin{{QStringLiteral("disc.bin"), A}};
+        const QString cue = QStringLiteral("Album.cue");
+        const QByteArray head = "FILE \"disc.bin\" BINARY\nTRACK 01 AUDIO\n";
+        QTest::newRow("FIFO") << cue << QByteArray() << Files{}
+                              << QStringLiteral("not a regular file");
+        QTest::newRow("folder") << cue << QByteArray() << Files{} << QStringLiteral("is a folder");
+        QTest::newRow("truncated bin")
+            << cue << head + "INDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:05:00\n"
+            << bin << QStringLiteral("line 5: INDEX 01 of track 2 (00:05:00) lies past the end");
+        QTest::newRow("data file a FIFO")
+            << cue << head + "INDEX 01 00:00:00\n"
+            << Files{}
+            << QStringLiteral("line 1: the data file \"disc.bin\" is not a regular file");
+        QTest::newRow("negative time") << cue << head + "INDEX 01 -00:01:00\n"
+                                       << bin << QStringLiteral("line 3: INDEX 01 of track 1");
+        QTest::newRow("overflowing time") << cue << head + "INDEX 01 99999999999999999999:00:00\n"
+                                          << bin << QStringLiteral("line 3: INDEX 01 of track 1");
+        QTest::newRow("over 100 minutes")
+            << cue << head + "PREGAP 99:00:00\nINDEX 01 00:00:00\nPOSTGAP 99:00:00\n"
+            << bin << QStringLiteral("at most 100 minutes");
+        QTest::newRow("INDEX 00 after INDEX 01")
+            << cue << head + "INDEX 01 00:00:00\nINDEX 00 00:01:00\n"
+            << bin << QStringLiteral("line 4: INDEX 00 of track 1");
+        QByteArray hundred = "FILE \"disc.bin\" BINARY\n";
+        for (int t = 1; t <= 100; ++t)
+            hundred += QStringLiteral("TRACK %1 AUDIO\nINDEX 01 00:%2:%3\n")
+                           .arg(t, 2, 10, QLatin1Char('0'))
+                           .arg((t - 1) / 75, 2, 10, QLatin1Char('0'))
+                           .arg((t - 1) % 75, 2, 10, QLatin1Char('0'))
+                           .toLatin1();
+        QTest::newRow("100 tracks")
+            << cue << hundred << bin << QStringLiteral("line 200: more than 99 tracks");
+        QTest::newRow("garbage") << cue << QByteArray("\x01\x02 no sheet\nTRACK banana\n") << bin
+                                 << QStringLiteral("line 2: TRACK comes before any FILE line");
+        QTest::newRow("48 kHz WAVE")
+            << cue << QByteArray("FILE \"a.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n")
+            << Files{{QStringLiteral("a.wav"), A}} << QStringLiteral("44 100 Hz");
+        QTest::newRow("garbage .nrg") << QStringLiteral("disc.nrg") << QByteArray(5000, '\xff')
+                                      << Files{} << QStringLiteral("cannot be read");
+        QTest::newRow(".txt") << QStringLiteral("disc.txt") << head << bin
+                              << QStringLiteral("is not a disc image Tambrel can read");
+    }
+
+    void craftedImagesFailClearly()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, sheet);
+        QFETCH(Files, files);
+        QFETCH(QString, expected);
+        const QString folder = rowFolder();
+        const QString path = QDir(folder).filePath(name);
+        const QByteArray tag = QTest::currentDataTag();
+        if (tag == "FIFO" || tag == "data file a FIFO")
+            QCOMPARE(::mkfifo(QFile::encodeName(
+                                  tag == "FIFO" ? path
+                                                : QDir(folder).filePath(QStringLiteral("disc.bin")))
+                                  .constData(),
+                              0600),
+                     0);
+        if (tag == "folder")
+            QVERIFY(QDir().mkpath(path));
+        for (const auto& [file, bytes] : files) {
+            QByteArray data = bytes;
+            if (tag == "48 kHz WAVE") // the same bytes, declared at 48 kHz
+                QVERIFY(QProcess::execute(QStringLiteral("sh"),
+                                          {QStringLiteral("-c"),
+                                           QStringLiteral("head -c %1 /dev/zero | sox -t raw "
+                                                          "-r48000 -esigned -b16 -c2 - '%2'")
+                                               .arg(Sector * 75)
+                                               .arg(QDir(folder).filePath(file))}) == 0);
+            else
+                QVERIFY(writeFile(QDir(folder).filePath(file), data));
+        }
+        if (!sheet.isEmpty())
+            QVERIFY(writeFile(path, sheet));
+
+        QElapsedTimer timer;
+        timer.start();
+        CdioGrabber grabber({path});
+        const QString error = openError(grabber);
+        QVERIFY2(error.contains(expected) && error.contains(path), qPrintable(error));
+        QVERIFY(!grabber.GrabTrack(QDir(folder).filePath(QStringLiteral("rip.wav"))).ok());
+        QVERIFY(!grabber.OpenArrayRead().ok());
+        QVERIFY(timer.elapsed() < 5000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCueImage)
+#include "tst_cueimage.moc"
