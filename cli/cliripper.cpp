@@ -183,7 +183,8 @@ int CliRipper::convert(const CliOptions& options)
         }
 
         QString error;
-        switch (grab(entry, path, int(k) + 1, int(chosen.size()), error)) {
+        const bool replace = options.existing == CliOptions::Existing::Overwrite;
+        switch (grab(entry, path, replace, int(k) + 1, int(chosen.size()), error)) {
         case GrabOutcome::Written:
             if (!options.quiet)
                 m_err << entry.name << " -> " << path << "  (" << lengthText(entry.sectors) << ", "
@@ -210,8 +211,8 @@ int CliRipper::convert(const CliOptions& options)
     return ExitOk;
 }
 
-CliRipper::GrabOutcome CliRipper::grab(const TrackEntry& entry, const QString& path, int position,
-                                       int count, QString& error)
+CliRipper::GrabOutcome CliRipper::grab(const TrackEntry& entry, const QString& path, bool replace,
+                                       int position, int count, QString& error)
 {
     if (const Status selected = m_track.select(entry.session, entry.track); !selected.ok()) {
         error = selected.error();
@@ -237,7 +238,7 @@ CliRipper::GrabOutcome CliRipper::grab(const TrackEntry& entry, const QString& p
             [&](int retry, qint64) { m_retries = std::max(m_retries, retry); });
 
     m_trackTimer.start();
-    if (const Status started = m_track.start(path); !started.ok()) {
+    if (const Status started = m_track.start(path, replace); !started.ok()) {
         error = started.error();
     } else {
         if (m_terminalColumns)

@@ -53,8 +53,8 @@ private:
     // Makes the drive or image at source current.
     bool selectSource(const QString& source);
     bool readTracks(QList<TrackEntry>& tracks);
-    GrabOutcome grab(const TrackEntry& entry, const QString& path, int position, int count,
-                     QString& error);
+    GrabOutcome grab(const TrackEntry& entry, const QString& path, bool replace, int position,
+                     int count, QString& error);
     void showProgress(const TrackEntry& entry, int position, int count, double percent);
     void clearProgressLine();
     // ", 3 reads retried" once the drive has needed retries on the running track.

@@ -72,8 +72,18 @@ public:
 
     // Grabs the current track into the file at path, encoded by its extension (".wav", ".mp3",
     // ".wma", ".ogg") with the format last given to AudioFile(). Returns once the grab has started;
-    // progress, the end and a later failure arrive as signals.
+    // progress, the end and a later failure arrive as signals. A file at path is never replaced:
+    // one there at the start fails the grab at once, one that appears meanwhile fails it at its
+    // end.
     virtual Status GrabTrack(const QString& path) = 0;
+    // The same, and with replace a file at path is replaced by the grab's.
+    Status GrabTrack(const QString& path, bool replace)
+    {
+        m_replaceExisting = replace;
+        Status started = GrabTrack(path);
+        m_replaceExisting = false;
+        return started;
+    }
     virtual void StopGrab() = 0;
 
     // Reading the current track into memory for the preview.
@@ -99,4 +109,6 @@ signals:
 
 protected:
     int m_arrayReadParams[3] = {0, 0, 0};
+    // Set for the time of a GrabTrack(path, true) call.
+    bool m_replaceExisting = false;
 };

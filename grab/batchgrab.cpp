@@ -112,7 +112,10 @@ void BatchGrab::GrabCurrentTrack(const QString& trackName)
     DockProgressBar();
     const QString path =
         trackoutput::outputPath(m_view.outputFolder(), trackName, m_view.outputFormat());
-    if (QFileInfo(path).isFile()) {
+    // Only the file the user agreed to lose is replaced: one that appears after the question is
+    // kept.
+    const bool replace = QFileInfo(path).isFile();
+    if (replace) {
         const auto answer =
             m_dialogs.ask(parent(), {QStringLiteral("are you want to overwrite the existing file?"),
                                      apptext::title(), MessageBox::Buttons::YesNo,
@@ -122,7 +125,7 @@ void BatchGrab::GrabCurrentTrack(const QString& trackName)
             return;
         }
     }
-    if (const Status started = m_track.start(path); !started.ok()) {
+    if (const Status started = m_track.start(path, replace); !started.ok()) {
         reportConversionError(started.error());
         return;
     }

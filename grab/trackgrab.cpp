@@ -14,10 +14,10 @@ Status TrackGrab::select(int session, int track)
     return m_grabber.SetCurrentTrack(track);
 }
 
-Status TrackGrab::start(const QString& path)
+Status TrackGrab::start(const QString& path, bool replace)
 {
     begin();
-    Status started = m_grabber.GrabTrack(path);
+    Status started = m_grabber.GrabTrack(path, replace);
     if (!started.ok())
         end();
     return started;

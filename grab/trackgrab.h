@@ -23,9 +23,9 @@ public:
     // A track is under way from begin() until end(): being asked about, grabbed, or winding down.
     bool running() const { return m_running; }
     void begin() { m_running = true; }
-    // Starts grabbing the current track into path (a begin() is implied). A grab that can't start
-    // has ended at once.
-    Status start(const QString& path);
+    // Starts grabbing the current track into path (a begin() is implied); a file at path is
+    // replaced only with replace. A grab that can't start has ended at once.
+    Status start(const QString& path, bool replace);
     // The track has ended: written, failed, declined or stopped. Ends a wait().
     void end();
     // Stops the grabber's running grab; its file is not written. The track has ended.

@@ -473,7 +473,9 @@ Status CdioGrabber::GrabTrack(const QString& path)
     };
 
     auto job = std::make_unique<GrabJob>(source.take(), path, encoder.take(), std::move(events));
-    if (Status s = job->start(); !s.ok())
+    if (Status s = job->start(m_replaceExisting ? GrabJob::Existing::Replace
+                                                : GrabJob::Existing::Keep);
+        !s.ok())
         return s;
     m_job = std::move(job);
     // The grab reads the disc through handles of its own; the preview reads no more.

@@ -56,11 +56,12 @@ GrabJob::~GrabJob()
     closeFile(); // when the threads never ran
 }
 
-Status GrabJob::start()
+Status GrabJob::start(Existing existing)
 {
     const auto cannotWrite = [this](const QString& reason) {
         return Failure{tr("Cannot write the file %1: %2").arg(m_targetPath, reason)};
     };
+    m_replace = existing == Existing::Replace;
     // As QSaveFile did: a link is followed, so the file it points at is replaced and the link
     // stays.
     QFileInfo target(m_targetPath);
@@ -68,10 +69,15 @@ Status GrabJob::start()
         target.setFile(target.symLinkTarget());
     if (target.isDir())
         return cannotWrite(tr("it is a folder."));
-    m_finalPath = QFile::encodeName(target.absoluteFilePath());
-    struct stat existing {
+    // Anything at the name, a link that leads nowhere too, is a file that must be kept.
+    struct stat atName {
     };
-    const bool replacing = ::stat(m_finalPath.constData(), &existing) == 0;
+    if (!m_replace && ::lstat(QFile::encodeName(m_targetPath).constData(), &atName) == 0)
+        return Failure{tr("%1 exists already; it was kept.").arg(m_targetPath)};
+    m_finalPath = QFile::encodeName(target.absoluteFilePath());
+    struct stat old {
+    };
+    const bool replacing = m_replace && ::stat(m_finalPath.constData(), &old) == 0;
     if (replacing && ::access(m_finalPath.constData(), W_OK) != 0)
         return cannotWrite(qt_error_string(errno));
 
@@ -102,7 +108,7 @@ Status GrabJob::start()
             return cannotWrite(qt_error_string(errno));
     }
     m_tempOnDisk = !m_unnamed;
-    if (replacing && ::fchmod(m_fd, existing.st_mode & 0777) != 0) {
+    if (replacing && ::fchmod(m_fd, old.st_mode & 0777) != 0) {
         const int error = errno;
         closeFile();
         return cannotWrite(qt_error_string(error));
@@ -218,8 +224,22 @@ Status GrabJob::commitFile()
     const std::lock_guard lock(m_mutex);
     if (m_stop)
         return Failure{};
-    // linkat() can't replace a file: the unnamed file takes a fresh hidden name, and the rename
-    // moves that over the target at once.
+    const auto cannotWrite = [this](int error) {
+        return Failure{
+            tr("Cannot write the file %1: %2").arg(m_targetPath, qt_error_string(error))};
+    };
+    const auto appeared = [this] {
+        return Failure{tr("%1 appeared during the grab; it was kept.").arg(m_targetPath)};
+    };
+    if (m_unnamed && !m_replace) {
+        // linkat() never replaces a file: the unnamed file takes the target's name directly.
+        if (::linkat(AT_FDCWD, descriptorPath(m_fd).constData(), AT_FDCWD, m_finalPath.constData(),
+                     AT_SYMLINK_FOLLOW) == 0)
+            return {};
+        return errno == EEXIST ? appeared() : cannotWrite(errno);
+    }
+    // Replacing, the unnamed file takes a fresh hidden name, and the rename moves that over the
+    // target at once.
     if (m_unnamed) {
         const QByteArray self = descriptorPath(m_fd);
         for (int attempt = 0; !m_tempOnDisk; ++attempt) {
@@ -228,15 +248,29 @@ Status GrabJob::commitFile()
                          AT_SYMLINK_FOLLOW) == 0)
                 m_tempOnDisk = true;
             else if (errno != EEXIST || attempt == 100)
-                return Failure{
-                    tr("Cannot write the file %1: %2").arg(m_targetPath, qt_error_string(errno))};
+                return cannotWrite(errno);
         }
     }
-    if (::rename(m_tempPath.constData(), m_finalPath.constData()) != 0)
-        return Failure{
-            tr("Cannot write the file %1: %2").arg(m_targetPath, qt_error_string(errno))};
+    if (m_replace ? ::rename(m_tempPath.constData(), m_finalPath.constData()) != 0
+                  : !renameNoReplace())
+        return !m_replace && errno == EEXIST ? appeared() : cannotWrite(errno);
     m_tempOnDisk = false;
     return {};
+}
+
+bool GrabJob::renameNoReplace() const
+{
+    if (::renameat2(AT_FDCWD, m_tempPath.constData(), AT_FDCWD, m_finalPath.constData(),
+                    RENAME_NOREPLACE) == 0)
+        return true;
+    // A file system (or kernel) that can't rename on that condition: a hard link can't replace
+    // a file either, and the hidden name goes once the target's is there.
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    if (::link(m_tempPath.constData(), m_finalPath.constData()) != 0)
+        return false;
+    ::unlink(m_tempPath.constData());
+    return true;
 }
 
 void GrabJob::removeTempFile()

@@ -22,7 +22,10 @@
 // written unnamed in the target's folder (O_TMPFILE; a hidden temporary name where the file system
 // has no unnamed files) and takes the target's name only once it is complete and synced; a stopped,
 // failed or abandoned grab leaves no file behind and keeps an existing one, and an unnamed file is
-// gone even when the process is killed.
+// gone even when the process is killed. A file at the target's name is replaced only when the job
+// was started to replace it: otherwise one that is there at the start fails the grab at once, and
+// one that appears while the track is grabbed (another run into the same folder) is kept and
+// fails the grab at its end.
 class GrabJob
 {
 public:
@@ -47,9 +50,12 @@ public:
             Events events);
     ~GrabJob(); // stops and joins
 
+    // Whether a file at the target's name may be replaced.
+    enum class Existing { Keep, Replace };
+
     // Starts the threads; the file is created before this returns, so that a folder that can't
     // be written fails at once.
-    Status start();
+    Status start(Existing existing);
     // Asks both threads to stop; returns at once. Once it has returned the file either has
     // taken the target's name already or never will.
     void stop();
@@ -71,9 +77,13 @@ private:
     void readLoop();
     void encodeLoop();
     void startWriteback();
-    // fsync(), then the target's name (an unnamed file is linked in under a hidden name first),
-    // unless the job was stopped meanwhile (a failure without a description then).
+    // fsync(), then the target's name, unless the job was stopped meanwhile (a failure without a
+    // description then). Replacing, an unnamed file is linked in under a hidden name first and
+    // renamed over the target; keeping, the name is taken only where nothing has it.
     Status commitFile();
+    // Gives the hidden temporary file the target's name where nothing has that name; errno is
+    // EEXIST where something has.
+    bool renameNoReplace() const;
     // Removes the temporary file's hidden name unless it took the target's name, is gone
     // already or never had one.
     void removeTempFile();
@@ -88,6 +98,7 @@ private:
     QByteArray m_tempPath;   // the file written under a hidden name, once it has one
     int m_fd = -1;
     std::unique_ptr<class QFile> m_file; // m_fd for the encoders
+    bool m_replace = false;              // a file at the target's name may be replaced
     bool m_unnamed = false;              // m_fd has no name until the commit links it in
     bool m_tempOnDisk = false;           // m_tempPath names it; guarded by m_mutex
     qint64 m_writtenBack = 0;

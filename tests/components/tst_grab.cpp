@@ -44,14 +44,15 @@ struct GrabOutcome {
 
 // With windowBusy the thread takes no events until the grab's threads have ended, as a window
 // that is slow to draw would.
-GrabOutcome grab(CdioGrabber& grabber, int track, const QString& path, bool windowBusy = false)
+GrabOutcome grab(CdioGrabber& grabber, int track, const QString& path, bool windowBusy = false,
+                 bool replace = false)
 {
     GrabOutcome outcome;
     QSignalSpy progress(&grabber, &CdGrabber::OperationProgress);
     QSignalSpy failed(&grabber, &CdGrabber::GrabFailed);
     (void)grabber.SetCurrentDrive(grabber.DriveCount());
     (void)grabber.SetCurrentTrack(track);
-    const Status started = grabber.GrabTrack(path);
+    const Status started = static_cast<CdGrabber&>(grabber).GrabTrack(path, replace);
     outcome.started = started.ok();
     if (!started.ok()) {
         outcome.error = started.error();
@@ -149,6 +150,16 @@ class TestGrab : public QObject
         return m_dir.filePath(QStringLiteral("out/") + name);
     }
 
+    GrabJob::Source firstTrack() const
+    {
+        GrabJob::Source source;
+        source.device = m_cue;
+        source.isImage = true;
+        source.paranoia = false;
+        source.sectors = disc.tracks[0].sectors;
+        return source;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -197,7 +208,7 @@ private slots:
             QVERIFY(old.open(QIODevice::WriteOnly));
             QVERIFY(::fchmod(old.handle(), mode_t(oldMode)) == 0);
         }
-        const GrabOutcome outcome = grab(*m_grabber, track, path, windowBusy);
+        const GrabOutcome outcome = grab(*m_grabber, track, path, windowBusy, oldMode != 0);
         if (windowBusy)
             QCOMPARE(outcome.progress.size(), 2);
         QVERIFY2(outcome.error.isEmpty(), qPrintable(outcome.error));
@@ -288,7 +299,7 @@ private slots:
         QSignalSpy progress(m_grabber.get(), &CdGrabber::OperationProgress);
         (void)m_grabber->SetCurrentDrive(m_grabber->DriveCount());
         (void)m_grabber->SetCurrentTrack(3);
-        QVERIFY(m_grabber->GrabTrack(path).ok());
+        QVERIFY(static_cast<CdGrabber&>(*m_grabber).GrabTrack(path, true).ok());
         QVERIFY(m_grabber->Busy());
         QVERIFY(progress.wait(10000));
         // Mid-grab the folder shows nothing new where the grab's file is unnamed, so a grab
@@ -384,14 +395,9 @@ private slots:
         GrabJob::Events ends;
         ends.finished = [events] { ++*events; };
         ends.failed = [events](const QString&) { ++*events; };
-        GrabJob::Source source;
-        source.device = m_cue;
-        source.isImage = true;
-        source.paranoia = false;
-        source.sectors = disc.tracks[0].sectors;
-        auto job =
-            std::make_unique<GrabJob>(source, path, std::make_unique<HeldEncoder>(gate), ends);
-        QVERIFY(job->start().ok());
+        auto job = std::make_unique<GrabJob>(firstTrack(), path,
+                                             std::make_unique<HeldEncoder>(gate), ends);
+        QVERIFY(job->start(GrabJob::Existing::Replace).ok());
         {
             std::unique_lock lock(gate->mutex);
             QVERIFY(
@@ -422,6 +428,49 @@ private slots:
         const std::lock_guard lock(gate->mutex);
         QVERIFY(!gate->finished);
         QCOMPARE(events->load(), 0);
+    }
+
+    void fileThatAppearsDuringTheGrab_data()
+    {
+        QTest::addColumn<bool>("replace");
+        QTest::addColumn<QByteArray>("kept");
+        QTest::addColumn<QString>("error");
+        // Another run into the same folder wrote it: a grab that may not replace a file keeps it.
+        QTest::newRow("kept") << false << QByteArray("another run's file")
+                              << "appeared during the grab; it was kept.";
+        QTest::newRow("replaced") << true << QByteArray("header") << "";
+    }
+
+    void fileThatAppearsDuringTheGrab()
+    {
+        QFETCH(bool, replace);
+        QFETCH(QByteArray, kept);
+        QFETCH(QString, error);
+        const QString path = output(QStringLiteral("appearing.wav"));
+        auto gate = std::make_shared<HeldEncoder::Gate>();
+        auto failure = std::make_shared<QString>();
+        GrabJob::Events ends;
+        ends.failed = [failure](const QString& description) { *failure = description; };
+        GrabJob job(firstTrack(), path, std::make_unique<HeldEncoder>(gate), ends);
+        QVERIFY(job.start(replace ? GrabJob::Existing::Replace : GrabJob::Existing::Keep).ok());
+        {
+            std::unique_lock lock(gate->mutex);
+            QVERIFY(
+                gate->changed.wait_for(lock, std::chrono::seconds(10), [&] { return gate->held; }));
+            QFile other(path);
+            QVERIFY(other.open(QIODevice::WriteOnly));
+            other.write("another run's file");
+            gate->released = true;
+            gate->changed.notify_all();
+        }
+        QVERIFY(job.waitFinished(10000));
+        QVERIFY2(error.isEmpty() ? failure->isEmpty() : failure->endsWith(error),
+                 qPrintable(*failure));
+        QCOMPARE(leftovers(m_dir.filePath(QStringLiteral("out"))),
+                 QStringList{QStringLiteral("appearing.wav")});
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), kept);
     }
 
     void fullDiskLeavesNothing_data()
