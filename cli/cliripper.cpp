@@ -10,6 +10,11 @@
 #include <QFileInfo>
 #include <QTextStream>
 
+#include <optional>
+#include <utility>
+
+#include <sys/stat.h>
+
 namespace
 {
 
@@ -26,6 +31,17 @@ QString lengthText(qint64 sectors)
 {
     const qint64 seconds = sectors / CdGrabber::SectorsPerSecond;
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+// The file a path leads to, by its identity; none when there is none. A link is followed, as
+// the grab replaces the file it points at.
+std::optional<std::pair<dev_t, ino_t>> fileAt(const QString& path)
+{
+    struct stat st {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return std::pair{st.st_dev, st.st_ino};
 }
 
 constexpr qsizetype MaxBarWidth = 24;
@@ -237,6 +253,7 @@ CliRipper::GrabOutcome CliRipper::grab(const TrackEntry& entry, const QString& p
     connect(&m_grabber, &CdGrabber::GrabRetry, &events,
             [&](int retry, qint64) { m_retries = std::max(m_retries, retry); });
 
+    const auto before = fileAt(path);
     m_trackTimer.start();
     if (const Status started = m_track.start(path, replace); !started.ok()) {
         error = started.error();
@@ -249,8 +266,13 @@ CliRipper::GrabOutcome CliRipper::grab(const TrackEntry& entry, const QString& p
 
     if (written)
         return GrabOutcome::Written;
-    // interrupt() has stopped the grab already.
-    return m_interrupted ? GrabOutcome::Interrupted : GrabOutcome::Failed;
+    if (!m_interrupted)
+        return GrabOutcome::Failed;
+    // interrupt() has stopped the grab, and from then on its file takes the name no more. A stop
+    // that came as the grab ended may have come after the file was put in place, its end still
+    // on the way: another file at the path than before is the grab's.
+    const auto after = fileAt(path);
+    return after && after != before ? GrabOutcome::Written : GrabOutcome::Interrupted;
 }
 
 void CliRipper::interrupt()

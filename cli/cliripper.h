@@ -32,8 +32,8 @@ public:
     int list(const QString& source);
     int convert(const CliOptions& options);
 
-    // Stops the grab under way at once (its file is not written) and ends convert() without
-    // starting another track.
+    // Stops the grab under way at once and ends convert() without starting another track. The
+    // grab's file is not written, unless it was in place already.
     void interrupt();
     bool interrupted() const { return m_interrupted; }
 

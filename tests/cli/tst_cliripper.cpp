@@ -3,9 +3,12 @@
 #include "cli/cliripper.h"
 #include "scriptedgrabber.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
+
+#include <cstdio>
 
 class TestCliRipper : public QObject
 {
@@ -166,19 +169,50 @@ private slots:
             draws.last().contains(bar ? QStringLiteral("#] 100.0%") : QStringLiteral("1/1 Sessi")));
     }
 
+    void interruptStopsAtOnce_data()
+    {
+        QTest::addColumn<bool>("oldFile");
+        QTest::addColumn<bool>("putInPlace"); // the grab's file took its name before the stop
+        QTest::newRow("while grabbing") << false << false;
+        QTest::newRow("while grabbing over a file") << true << false;
+        // The stop came as the grab ended, and its end never arrived: the file is there all the
+        // same, also where it replaced the user's.
+        QTest::newRow("once the file is in place") << false << true;
+        QTest::newRow("once the file replaced another") << true << true;
+    }
+
     void interruptStopsAtOnce()
     {
+        QFETCH(bool, oldFile);
+        QFETCH(bool, putInPlace);
+        const QString path = m_dir.filePath(QStringLiteral("Session1_Track1.wav"));
+        QFile::remove(path);
+        if (oldFile) {
+            QFile old(path);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+        }
         m_grabber->grabScripts = {{{10.0, 20.0, 30.0, 100.0}, {}}, {{100.0}, {}}};
-        connect(m_grabber, &CdGrabber::OperationProgress, this, [this](double percent) {
-            if (percent == 20.0)
-                m_ripper->interrupt();
+        connect(m_grabber, &CdGrabber::OperationProgress, this, [&](double percent) {
+            if (percent != 20.0)
+                return;
+            if (putInPlace) {
+                QFile grabbed(path + QStringLiteral(".new"));
+                QVERIFY(grabbed.open(QIODevice::WriteOnly));
+                QVERIFY(::rename(QFile::encodeName(grabbed.fileName()).constData(),
+                                 QFile::encodeName(path).constData()) == 0);
+            }
+            m_ripper->interrupt();
         });
-        QCOMPARE(m_ripper->convert(options({1, 3})), int(CliRipper::ExitFailed));
+        CliOptions run = options({1, 3});
+        run.existing = CliOptions::Existing::Overwrite;
+        QCOMPARE(m_ripper->convert(run), int(CliRipper::ExitFailed));
         QVERIFY(m_ripper->interrupted());
         QCOMPARE(m_grabber->grabs.size(), 1);
         QVERIFY(m_grabber->calls.contains(QStringLiteral("StopGrab")));
-        QVERIFY(m_err.contains(QStringLiteral("Session1_Track1 stopped")));
-        QVERIFY(!m_err.contains(QStringLiteral(" -> ")));
+        QCOMPARE(
+            m_err.contains(QStringLiteral("Session1_Track1 stopped; its file was not written")),
+            !putInPlace);
+        QCOMPARE(m_err.contains(QStringLiteral("Session1_Track1 -> ")), putInPlace);
     }
 };
 
