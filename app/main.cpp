@@ -13,6 +13,7 @@
 
 int main(int argc, char* argv[])
 {
+    ::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tambrel"));
     QApplication::setOrganizationName(QStringLiteral("Tambrel"));

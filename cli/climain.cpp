@@ -28,6 +28,9 @@ bool isBlockDevice(const QString& path)
 
 int main(int argc, char* argv[])
 {
+    // A file grown past the size limit (ulimit -f) fails its write with EFBIG, and the track
+    // fails with that reason, instead of the program being killed without a word.
+    ::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Tambrel"));
     QCoreApplication::setOrganizationName(QStringLiteral("Tambrel"));
@@ -78,8 +81,11 @@ int main(int argc, char* argv[])
                                                                     : ripper.convert(options);
     // A stopped grab's temporary file is gone once the grabber is closed.
     grabber.Close();
-    // Also a signal that came while no event loop ran (reading a slow drive, say) ends the
-    // program as the signal would have, so that a calling shell stops too.
+    // From here on a signal ends the program at once, by its default action. One that came
+    // before, also while no event loop ran (reading a slow drive, or after the last track),
+    // ends it the same way, so that a calling shell stops too.
+    for (const int signalNumber : {SIGINT, SIGTERM})
+        ::signal(signalNumber, SIG_DFL);
     TerminationSignals::endBy(termination.caught());
     return status;
 }

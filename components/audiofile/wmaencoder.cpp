@@ -97,9 +97,16 @@ struct WmaEncoder::State {
     static int write(void* opaque, WriteBuffer data, int size)
     {
         auto* state = static_cast<State*>(opaque);
-        if (state->out->write(reinterpret_cast<const char*>(data), size) != size) {
-            state->writeError = state->out->errorString();
-            return AVERROR(EIO);
+        // A write that fills the disk writes what fits without an error; the next one says why.
+        const char* bytes = reinterpret_cast<const char*>(data);
+        for (qint64 left = size; left > 0;) {
+            const qint64 written = state->out->write(bytes, left);
+            if (written <= 0) {
+                state->writeError = state->out->errorString();
+                return AVERROR(EIO);
+            }
+            bytes += written;
+            left -= written;
         }
         return size;
     }

@@ -16,6 +16,7 @@
 
 #include <csignal>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace discimage;
@@ -383,6 +384,37 @@ private slots:
         QCOMPARE(run.status, 1);
         QVERIFY2(run.err.contains(QStringLiteral("Session1_Track1 failed: Cannot write the file")),
                  qPrintable(run.err));
+    }
+
+    void fileSizeLimitFailsTheTrack_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::newRow("wav") << "wav";
+        // Written through FFmpeg's I/O, which must still pass the system's reason on.
+        QTest::newRow("wma") << "wma";
+    }
+
+    void fileSizeLimitFailsTheTrack()
+    {
+        QFETCH(QString, format);
+        // ulimit -f: no file may grow past 256 KiB, as on a disk that is full.
+        const QString folder = outputFolder();
+        QProcess process;
+        process.setChildProcessModifier([] {
+            const rlimit limit{256 * 1024, 256 * 1024};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        });
+        process.start(qEnvironmentVariable("TAMBREL_CLI"),
+                      {QStringLiteral("convert"), m_cue, QStringLiteral("-f"), format,
+                       QStringLiteral("-o"), folder, QStringLiteral("-t"), QStringLiteral("4")});
+        QVERIFY(process.waitForFinished(60000));
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY2(err.contains(QStringLiteral("Session1_Track4 failed: ")) &&
+                     err.contains(QStringLiteral("File too large")),
+                 qPrintable(err));
+        QCOMPARE(filesIn(folder), QStringList{});
     }
 
     void damagedOrMissingImage()
