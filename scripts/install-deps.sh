@@ -12,6 +12,7 @@ packages=(
   xvfb xauth xdotool imagemagick
   fonts-dejavu-core
   fp-utils desktop-file-utils
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do
