@@ -597,6 +597,11 @@ void FormMain::Command3_Click()
             }
         }
     }
+    restorePlayAndConvert();
+}
+
+void FormMain::restorePlayAndConvert()
+{
     // Play from the skin during a batch must not enable the batch's controls.
     if (!m_batch->grabbing()) {
         Command3->setEnabled(true);
@@ -609,10 +614,7 @@ void FormMain::previewClosed()
     // However the dialog closed, the preview stops in full.
     m_preview->flgPlay = true;
     m_preview->StopPlay();
-    if (!m_batch->grabbing()) {
-        Command3->setEnabled(true);
-        Cmdgrab->setEnabled(true);
-    }
+    restorePlayAndConvert();
 }
 
 void FormMain::setPreviewPlayFlag(bool playing)

@@ -123,6 +123,7 @@ private:
     // Play: the preview of the current track, in its dialog.
     void Command3_Click();
     void previewClosed();
+    void restorePlayAndConvert();
 
     // The skin's command elements: convert, cancel, play, help and about.
     void Skin_ElementAction(const SkinElement& Element);
