@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -27,6 +29,12 @@ void keepCdioMessage(cdio_log_level_t level, const char message[])
 {
     if (level >= CDIO_LOG_WARN && lastCdioMessage.isEmpty())
         lastCdioMessage = QString::fromLocal8Bit(message).trimmed();
+    // libcdio carries on after a failed assertion when the handler returns; its own handler
+    // aborts there, and so does this one rather than run on with broken state.
+    if (level == CDIO_LOG_ASSERT) {
+        std::fprintf(stderr, "libcdio: %s\n", message);
+        std::abort();
+    }
 }
 
 QString fromFixed(const char* text)
@@ -161,39 +169,14 @@ void CdioGrabber::readDisc(Drive& drive)
     drive.leadOut = 0;
     drive.discError.clear();
     drive.imageFiles.clear();
-    driver_id_t driver = DRIVER_DEVICE;
     if (drive.isImage) {
-        drive.imageFiles << QFileInfo(drive.letter).absoluteFilePath();
-        if (!QFileInfo::exists(drive.letter)) {
-            drive.discError = tr("The disc image \"%1\" cannot be read: the file does not exist.")
-                                  .arg(drive.letter);
-            return;
-        }
-        const Result<TrackReader::ImageFormat> format = TrackReader::imageFormat(drive.letter);
-        if (!format.ok()) {
-            drive.discError = format.error();
-            return;
-        }
-        drive.cueSheet = format.value() == TrackReader::ImageFormat::Cue;
-        if (drive.cueSheet) {
-            readCueSheet(drive);
-            return;
-        }
-        driver = format.value() == TrackReader::ImageFormat::Toc ? DRIVER_CDRDAO : DRIVER_NRG;
-    }
-    drive.handle.reset(cdio_open(QFile::encodeName(drive.letter).constData(), driver));
-
-    if (!drive.handle) {
-        if (drive.isImage) {
-            drive.discError = tr("The disc image \"%1\" cannot be read").arg(drive.letter);
-            if (!lastCdioMessage.isEmpty())
-                drive.discError += QStringLiteral(": ") + lastCdioMessage;
-            else
-                drive.discError += QLatin1Char('.');
-        }
-        // A drive libcdio can't open holds no disc we could read; it still has its line.
+        readImage(drive);
         return;
     }
+    drive.handle.reset(cdio_open(QFile::encodeName(drive.letter).constData(), DRIVER_DEVICE));
+    // A drive libcdio can't open holds no disc we could read; it still has its line.
+    if (!drive.handle)
+        return;
 
     cdio_hwinfo_t hw{};
     if (cdio_get_hwinfo(drive.handle.get(), &hw)) {
@@ -201,17 +184,9 @@ void CdioGrabber::readDisc(Drive& drive)
         drive.product = fromFixed(hw.psz_model);
         drive.revision = fromFixed(hw.psz_revision);
     }
-    if (drive.isImage) {
-        if (const char* bin = cdio_get_arg(drive.handle.get(), "source"))
-            drive.imageFiles << QFileInfo(QFile::decodeName(bin)).absoluteFilePath();
-        drive.imageFiles.removeDuplicates();
-    }
-
     const track_t first = cdio_get_first_track_num(drive.handle.get());
     const track_t count = cdio_get_num_tracks(drive.handle.get());
     if (first == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK || count == 0) {
-        if (drive.isImage)
-            drive.discError = tr("The disc image \"%1\" holds no tracks.").arg(drive.letter);
         drive.handle.reset();
         return;
     }
@@ -225,17 +200,56 @@ void CdioGrabber::readDisc(Drive& drive)
         drive.tracks << track;
     }
     drive.leadOut = cdio_get_track_lsn(drive.handle.get(), CDIO_CDROM_LEADOUT_TRACK);
-    // An image whose .bin is missing or shorter than its sheet says can't be grabbed from.
-    if (drive.isImage && drive.imageFiles.size() > 1) {
+}
+
+void CdioGrabber::readImage(Drive& drive)
+{
+    drive.imageFiles << QFileInfo(drive.letter).absoluteFilePath();
+    if (!QFileInfo::exists(drive.letter)) {
+        drive.discError = tr("The disc image \"%1\" cannot be read: the file does not exist.")
+                              .arg(drive.letter);
+        return;
+    }
+    const Result<TrackReader::ImageFormat> format = TrackReader::imageFormat(drive.letter);
+    if (!format.ok()) {
+        drive.discError = format.error();
+        return;
+    }
+    drive.cueSheet = format.value() == TrackReader::ImageFormat::Cue;
+    if (drive.cueSheet) {
+        readCueSheet(drive);
+        return;
+    }
+    // libcdio reads a .toc or an .nrg only in a child process of its own: a damaged image
+    // ends the child, not the program.
+    const Result<std::unique_ptr<ImageChild>> child = ImageChild::open(
+        drive.letter,
+        format.value() == TrackReader::ImageFormat::Toc ? ImageChild::Format::Toc
+                                                        : ImageChild::Format::Nrg,
+        false);
+    if (!child.ok()) {
+        drive.discError = child.error();
+        return;
+    }
+    const ImageChild::Toc& toc = child.value()->toc();
+    drive.vendor = toc.vendor;
+    drive.product = toc.product;
+    drive.revision = toc.revision;
+    if (!toc.dataFile.isEmpty())
+        drive.imageFiles << toc.dataFile;
+    for (const ImageChild::Track& t : toc.tracks)
+        drive.tracks << Track{t.audio ? TrackTypeAudio : TrackTypeData, t.firstSector, t.sectors};
+    drive.leadOut = toc.leadOut;
+    // An image whose data file is missing or shorter than its table says can't be grabbed from.
+    if (!toc.dataFile.isEmpty()) {
         const qint64 needed = (drive.tracks.last().firstSector + drive.tracks.last().sectors) *
                               qint64(CDIO_CD_FRAMESIZE_RAW);
-        const QFileInfo bin(drive.imageFiles.last());
-        if (!bin.exists() || bin.size() < needed) {
+        const QFileInfo data(toc.dataFile);
+        if (!data.exists() || data.size() < needed) {
             drive.discError = tr("The disc image \"%1\" is damaged: its data file \"%2\" is "
                                  "missing or too short.")
-                                  .arg(drive.letter, bin.fileName());
+                                  .arg(drive.letter, data.fileName());
             drive.tracks.clear();
-            drive.handle.reset();
         }
     }
 }

@@ -108,7 +108,7 @@ private:
         QString revision;
         bool isImage = false;
         bool cueSheet = false;  // read through CueImage
-        CdioHandle handle;      // open while the disc is readable
+        CdioHandle handle;      // a drive's, open while it holds a readable disc
         QList<Track> tracks;    // empty: no disc
         qint64 leadOut = 0;     // the sector after the last track
         QString discError;      // why the disc can't be read; empty when it can
@@ -117,6 +117,7 @@ private:
     };
 
     void readDisc(Drive& drive);
+    void readImage(Drive& drive);
     void readCueSheet(Drive& drive);
     const Drive* current() const;
     const Track* currentTrack() const;

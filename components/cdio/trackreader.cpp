@@ -1,5 +1,7 @@
 #include "components/cdio/trackreader.h"
 
+#include "components/cdio/verifiedread.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -34,43 +36,19 @@ struct ParanoiaFreer {
     void operator()(cdrom_paranoia_t* paranoia) const { cdio_paranoia_free(paranoia); }
 };
 
-// What paranoia's callback reports to: it carries no context of its own, so the reader points
-// the thread at its watch for the length of a read.
-struct ParanoiaWatch {
-    const TrackReader::RetryEvent* retry = nullptr;
-    qint64 reading = -1;   // the sector the read waits for
-    int retries = 0;       // sectors retried so far
-    qint64 lastRetry = -1; // the sector reported last
-    bool skipped = false;
-};
-thread_local ParanoiaWatch* paranoiaWatch = nullptr;
-
-// Points the thread at a watch for as long as it lives.
-struct WatchScope {
-    explicit WatchScope(ParanoiaWatch* watch) { paranoiaWatch = watch; }
-    ~WatchScope() { paranoiaWatch = nullptr; }
-    WatchScope(const WatchScope&) = delete;
-    WatchScope& operator=(const WatchScope&) = delete;
-};
-
-void paranoiaCallback(long, paranoia_cb_mode_t mode)
+// The table of contents of the disc in a drive.
+std::vector<ImageChild::Track> tocOf(CdIo_t* cdio)
 {
-    ParanoiaWatch* watch = paranoiaWatch;
-    if (!watch)
-        return;
-    if (mode == PARANOIA_CB_READERR || mode == PARANOIA_CB_SCRATCH) {
-        // Paranoia calls back for every failed read, up to 20 for each sector, and each read
-        // spans many sectors ahead of the one it is after. A retry is told once for the sector
-        // the read is waiting for.
-        if (watch->reading == watch->lastRetry)
-            return;
-        watch->lastRetry = watch->reading;
-        ++watch->retries;
-        if (*watch->retry)
-            (*watch->retry)(watch->retries, watch->reading);
-    } else if (mode == PARANOIA_CB_SKIP) {
-        watch->skipped = true;
-    }
+    std::vector<ImageChild::Track> toc;
+    const track_t first = cdio_get_first_track_num(cdio);
+    const track_t count = cdio_get_num_tracks(cdio);
+    if (first == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK)
+        return toc;
+    for (track_t number = first; number < first + count; ++number)
+        toc.push_back({number, cdio_get_track_lsn(cdio, number),
+                       qint64(cdio_get_track_sec_count(cdio, number)),
+                       cdio_get_track_format(cdio, number) == TRACK_FORMAT_AUDIO});
+    return toc;
 }
 
 } // namespace
@@ -80,7 +58,7 @@ struct TrackReader::Handles {
     std::unique_ptr<CdIo_t, CdioCloser> cdio;
     std::unique_ptr<cdrom_drive_t, DriveCloser> drive;
     std::unique_ptr<cdrom_paranoia_t, ParanoiaFreer> paranoia;
-    ParanoiaWatch watch;
+    VerifiedRead::Watch watch;
 };
 
 TrackReader::TrackReader(Source source, RetryEvent retry)
@@ -121,35 +99,41 @@ Result<TrackReader::ImageFormat> TrackReader::imageFormat(const QString& path)
 Status TrackReader::open()
 {
     Handles& h = *m_handles;
-    driver_id_t driver = DRIVER_DEVICE;
     if (m_source.isImage) {
         const Result<ImageFormat> format = imageFormat(m_source.device);
         if (!format.ok())
             return Failure{format.error()};
         if (format.value() == ImageFormat::Cue)
             return openCue();
-        driver = format.value() == ImageFormat::Toc ? DRIVER_CDRDAO : DRIVER_NRG;
+        Result<std::unique_ptr<ImageChild>> child = ImageChild::open(
+            m_source.device,
+            format.value() == ImageFormat::Toc ? ImageChild::Format::Toc : ImageChild::Format::Nrg,
+            m_source.paranoia);
+        if (!child.ok())
+            return Failure{child.error()};
+        m_child = child.take();
+        const ImageChild::Toc& toc = m_child->toc();
+        m_dataFile = toc.dataFile;
+        if (!sameDisc(toc.tracks, toc.leadOut))
+            return Failure{discChanged()};
+        seek(0);
+        return {};
     }
-    h.cdio.reset(cdio_open(QFile::encodeName(m_source.device).constData(), driver));
-    // Past a disc's end (or an image's) paranoia hands out silence, so a disc swapped or an
-    // image cut since the tracks were read has to be caught before anything is read.
-    if (h.cdio && !sameDisc(h.cdio.get()))
+    h.cdio.reset(cdio_open(QFile::encodeName(m_source.device).constData(), DRIVER_DEVICE));
+    // Past a disc's end paranoia hands out silence, so a disc swapped since the tracks were
+    // read has to be caught before anything is read.
+    if (h.cdio &&
+        !sameDisc(tocOf(h.cdio.get()), cdio_get_track_lsn(h.cdio.get(), CDIO_CDROM_LEADOUT_TRACK)))
         return Failure{discChanged()};
-    if (!m_source.paranoia) {
-        if (!h.cdio)
-            return Failure{tr("The disc image %1 cannot be opened.").arg(m_source.device)};
-    } else {
-        if (h.cdio)
-            h.drive.reset(cdio_cddap_identify_cdio(h.cdio.get(), CDDA_MESSAGE_FORGETIT, nullptr));
-        if (h.drive && cdio_cddap_open(h.drive.get()) == 0)
-            h.paranoia.reset(cdio_paranoia_init(h.drive.get()));
-        if (!h.paranoia)
-            return Failure{
-                tr("The drive %1 cannot be opened for reading audio.").arg(m_source.device)};
-        // Full verification, but a sector that stays unreadable ends the read rather than the
-        // read hanging on it forever.
-        cdio_paranoia_modeset(h.paranoia.get(), PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
-    }
+    if (h.cdio)
+        h.drive.reset(cdio_cddap_identify_cdio(h.cdio.get(), CDDA_MESSAGE_FORGETIT, nullptr));
+    if (h.drive && cdio_cddap_open(h.drive.get()) == 0)
+        h.paranoia.reset(cdio_paranoia_init(h.drive.get()));
+    if (!h.paranoia)
+        return Failure{tr("The drive %1 cannot be opened for reading audio.").arg(m_source.device)};
+    // Full verification, but a sector that stays unreadable ends the read rather than the read
+    // hanging on it forever.
+    cdio_paranoia_modeset(h.paranoia.get(), PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
     seek(0);
     return {};
 }
@@ -160,40 +144,25 @@ void TrackReader::seek(qint64 sector)
     m_seekPending = true;
 }
 
-bool TrackReader::sameDisc(CdIo_t* cdio)
+bool TrackReader::sameDisc(const std::vector<ImageChild::Track>& tracks, qint64 leadOut) const
 {
-    const track_t first = cdio_get_first_track_num(cdio);
-    const track_t count = cdio_get_num_tracks(cdio);
-    if (first == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK || count == 0)
+    if (tracks.empty())
         return false;
     std::vector<TocEntry> toc;
     bool trackThere = false;
-    for (track_t number = first; number < first + count; ++number) {
-        const TocEntry entry{cdio_get_track_lsn(cdio, number),
-                             cdio_get_track_format(cdio, number) == TRACK_FORMAT_AUDIO};
-        toc.push_back(entry);
+    for (const ImageChild::Track& track : tracks) {
+        toc.push_back({track.firstSector, track.audio});
         // libcdio takes an image's last track to run to the end of its data file: a file cut
         // before the track's end shortens it (or wraps its length round when cut before its
         // start), where the tracks before it keep the lengths the sheet gives them.
-        if (entry.firstSector == m_source.firstSector && entry.audio &&
-            qint64(cdio_get_track_sec_count(cdio, number)) == m_source.sectors)
+        if (track.firstSector == m_source.firstSector && track.audio &&
+            track.sectors == m_source.sectors)
             trackThere = true;
     }
     if (!trackThere)
         return false;
-    if (!m_source.toc.empty() &&
-        (toc != m_source.toc ||
-         cdio_get_track_lsn(cdio, CDIO_CDROM_LEADOUT_TRACK) != m_source.leadOut))
+    if (!m_source.toc.empty() && (toc != m_source.toc || leadOut != m_source.leadOut))
         return false;
-
-    if (m_source.isImage) {
-        // A .toc names the data file it reads from; an .nrg is its own data.
-        const char* source = cdio_get_arg(cdio, "source");
-        const QString file =
-            source ? QFileInfo(QFile::decodeName(source)).absoluteFilePath() : QString();
-        if (!file.isEmpty() && file != QFileInfo(m_source.device).absoluteFilePath())
-            m_dataFile = file;
-    }
     return dataFileHoldsTrack();
 }
 
@@ -243,7 +212,7 @@ bool TrackReader::dataFileHoldsTrack() const
 Status TrackReader::read(qint16* samples, int count, const std::atomic<bool>* stop)
 {
     Handles& h = *m_handles;
-    if (!h.cdio && !m_cue)
+    if (!h.paranoia && !m_cue && !m_child)
         return Failure{tr("The disc %1 is not open for reading.").arg(m_source.device)};
     count = int(std::clamp<qint64>(count, 0, remaining()));
     if (count == 0)
@@ -255,45 +224,43 @@ Status TrackReader::read(qint16* samples, int count, const std::atomic<bool>* st
         return Failure{discChanged()};
 
     const qint64 first = m_source.firstSector + m_position;
+    char* out = reinterpret_cast<char*>(samples);
     if (m_cue) {
         const Result<QByteArray> sectors = m_cue->readSectors(first, count);
         if (!sectors.ok())
             return Failure{dataFileHoldsTrack() ? sectors.error() : discChanged()};
-        std::memcpy(samples, sectors.value().constData(), size_t(sectors.value().size()));
+        std::memcpy(out, sectors.value().constData(), size_t(sectors.value().size()));
         m_position += count;
-    } else if (!m_source.paranoia) {
-        if (cdio_read_audio_sectors(h.cdio.get(), samples, lsn_t(first), uint32_t(count)) !=
-            DRIVER_OP_SUCCESS) {
-            // One arg() for both: a path holding "%2" must not take the sector's place.
-            return Failure{dataFileHoldsTrack()
-                               ? tr("The disc image %1 cannot be read at sector %2.")
-                                     .arg(m_source.device, QString::number(first))
-                               : discChanged()};
+    } else if (m_child) {
+        for (int done = 0; done < count;) {
+            const int part = std::min(count - done, ImageChild::MaxSectorsPerRead);
+            const Status read =
+                m_child->read(first + done, part, out + size_t(done) * SectorBytes, stop);
+            if (!read.ok())
+                return read.error().isEmpty() || dataFileHoldsTrack() ? read
+                                                                      : Failure{discChanged()};
+            done += part;
+            m_position += part;
         }
-        m_position += count;
     } else {
         if (m_seekPending)
             cdio_paranoia_seek(h.paranoia.get(), int32_t(first), SEEK_SET);
         m_seekPending = false;
-        h.watch.skipped = false;
-        const WatchScope watching(&h.watch);
-        for (int s = 0; s < count; ++s) {
-            if (stop && stop->load())
-                return Failure{};
-            h.watch.reading = first + s;
-            const int16_t* sector =
-                cdio_paranoia_read_limited(h.paranoia.get(), paranoiaCallback, ParanoiaMaxRetries);
-            if (!sector || h.watch.skipped) {
-                m_seekPending = true;
-                return Failure{
-                    dataFileHoldsTrack()
-                        ? tr("The disc cannot be read at sector %1: the read failed "
-                             "after %2 tries.")
-                              .arg(QString::number(first + s), QString::number(ParanoiaMaxRetries))
-                        : discChanged()};
-            }
-            std::memcpy(samples + size_t(s) * FramesPerSector * 2, sector, SectorBytes);
-            ++m_position;
+        int done = 0;
+        const VerifiedRead::Outcome outcome =
+            VerifiedRead::read(h.paranoia.get(), h.watch, first, count, out, stop, done);
+        m_position += done;
+        if (outcome == VerifiedRead::Outcome::Stopped) {
+            m_seekPending = true;
+            return Failure{};
+        }
+        if (outcome == VerifiedRead::Outcome::Failed) {
+            m_seekPending = true;
+            return Failure{
+                dataFileHoldsTrack()
+                    ? tr("The disc cannot be read at sector %1: the read failed after %2 tries.")
+                          .arg(QString::number(first + done), QString::number(ParanoiaMaxRetries))
+                    : discChanged()};
         }
     }
     if (!dataFileHoldsTrack())

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "components/cdio/imagechild.h"
+#include "components/cdio/verifiedread.h"
 #include "components/cueimage/cueimage.h"
 #include "components/result.h"
 
@@ -11,13 +13,11 @@
 #include <optional>
 #include <vector>
 
-typedef struct _CdIo CdIo_t;
-
 // Reads the sectors of one audio track off a disc: through libcdio-paranoia's full verification
 // on a drive, straight from the file for a disc image (which can't jitter): a cue sheet through
-// CueImage, a cdrdao .toc or a Nero .nrg through libcdio's driver for it. The grab's reader
-// thread and the preview read through it, so a preview plays exactly what a rip holds. One
-// reader is used by one thread at a time.
+// CueImage, a cdrdao .toc or a Nero .nrg through libcdio's driver for it in a child process
+// (ImageChild). The grab's reader thread and the preview read through it, so a preview plays
+// exactly what a rip holds. One reader is used by one thread at a time.
 class TrackReader
 {
 public:
@@ -48,12 +48,12 @@ public:
 
     // Called on the reading thread when a sector needs another read: once for each sector,
     // however many reads paranoia makes for it, with the count of sectors retried so far.
-    using RetryEvent = std::function<void(int retry, qint64 sector)>;
+    using RetryEvent = VerifiedRead::RetryEvent;
 
     static constexpr int SectorBytes = 2352;
     static constexpr int FramesPerSector = 588;
     // Reads on a physical drive give up on a sector after this many tries.
-    static constexpr int ParanoiaMaxRetries = 20;
+    static constexpr int ParanoiaMaxRetries = VerifiedRead::MaxRetries;
 
     explicit TrackReader(Source source, RetryEvent retry = {});
     ~TrackReader();
@@ -83,9 +83,8 @@ private:
     struct Handles;
 
     // Whether the disc just opened is still the one the grabber read: the same table of
-    // contents, and the track at the same place with the same length. For an image whose audio
-    // lives in a data file of its own, also remembers that file for dataFileHoldsTrack().
-    bool sameDisc(CdIo_t* cdio);
+    // contents, the track at the same place with the same length, and its data file holding it.
+    bool sameDisc(const std::vector<ImageChild::Track>& tracks, qint64 leadOut) const;
     Status openCue();
 
     Source m_source;
@@ -94,5 +93,6 @@ private:
     qint64 m_position = 0;
     bool m_seekPending = true; // paranoia is told the position before its next read
     std::unique_ptr<Handles> m_handles;
-    std::optional<CueImage> m_cue; // a cue sheet's image, read without libcdio
+    std::optional<CueImage> m_cue;       // a cue sheet's image, read without libcdio
+    std::unique_ptr<ImageChild> m_child; // a .toc or .nrg image, read by libcdio in a child
 };

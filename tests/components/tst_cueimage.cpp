@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 #include <sys/stat.h>
 
@@ -57,7 +58,8 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-// The image's files in a folder of their own; the sheet is "Album.cue".
+// The image's files in a folder of their own; the sheet is "Album.cue", or "Album.toc" for a
+// cdrdao table of contents.
 QString writeImage(const QString& folder, const QByteArray& sheet,
                    const QList<std::pair<QString, QByteArray>>& files)
 {
@@ -65,12 +67,31 @@ QString writeImage(const QString& folder, const QByteArray& sheet,
         if (!writeFile(QDir(folder).filePath(name), bytes))
             qFatal("cannot write %s", qPrintable(name));
     }
-    const QString cue = QDir(folder).filePath(QStringLiteral("Album.cue"));
+    const QString cue = QDir(folder).filePath(
+        sheet.startsWith("CD_DA") ? QStringLiteral("Album.toc") : QStringLiteral("Album.cue"));
     writeFile(cue, sheet);
     return cue;
 }
 
 using Files = QList<std::pair<QString, QByteArray>>;
+
+// A Nero image of one second of silence in one track. daoxLength replaces the length its DAOX
+// chunk gives; footerAt the chunk table's offset its footer gives.
+QByteArray nrgImage(quint32 daoxLength = 60, quint64 footerAt = 10 * Sector)
+{
+    QByteArray image(10 * Sector, '\0');
+    // CUEX: lead-in, track 1 index 1 at 0, lead-out at sector 10; DAOX: one track of 2352-byte
+    // sectors from byte 0 to 23520; SINF: one track; END!.
+    image += QByteArray::fromHex("435545580000001841000000ffffff6a410101000000000001aa01000000000a"
+                                 "44414f580000003c000000000000000000000000000000000101000000000000"
+                                 "0000000000000930000000000000000000000000000000000000000000000000"
+                                 "00005be053494e460000000400000001454e442100000000");
+    qToBigEndian<quint32>(daoxLength, image.data() + 10 * Sector + 36);
+    image += "NER5";
+    image.resize(image.size() + 8);
+    qToBigEndian<quint64>(footerAt, image.data() + image.size() - 8);
+    return image;
+}
 
 QString openError(CdioGrabber& grabber)
 {
@@ -162,6 +183,13 @@ private slots:
             << Files{{QStringLiteral("01.wav"), A}, {QStringLiteral("02.wav"), B}} << 1 << B;
         QTest::newRow("FLAC") << "FILE \"disc.flac\" FLAC\n" + two
                               << Files{{QStringLiteral("disc.flac"), A + B}} << 1 << B;
+        // The data file is found beside the .toc, whatever the working folder; libcdio reads
+        // it in a child process, straight or through paranoia's verification.
+        const QByteArray toc = "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 0 00:04:00\n"
+                               "TRACK AUDIO\nFILE \"disc.bin\" 00:04:00 00:03:00\n";
+        QTest::newRow(".toc") << toc << Files{{QStringLiteral("disc.bin"), A + B}} << 1 << B;
+        QTest::newRow(".toc verified")
+            << toc << Files{{QStringLiteral("disc.bin"), A + B}} << 0 << A;
     }
 
     void realSheetsRipBitExact()
@@ -172,6 +200,7 @@ private slots:
         QFETCH(QByteArray, expected);
         const QString folder = rowFolder();
         CdioGrabber grabber({writeImage(folder, sheet, files)});
+        grabber.setParanoiaOnImages(QByteArray(QTest::currentDataTag()).endsWith("verified"));
         const QString error = openError(grabber);
         QVERIFY2(error.isEmpty(), qPrintable(error));
         QVERIFY(grabber.SetCurrentTrack(track).ok());
@@ -238,8 +267,20 @@ private slots:
         QTest::newRow("48 kHz WAVE")
             << cue << QByteArray("FILE \"a.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n")
             << Files{{QStringLiteral("a.wav"), A}} << QStringLiteral("44 100 Hz");
-        QTest::newRow("garbage .nrg") << QStringLiteral("disc.nrg") << QByteArray(5000, '\xff')
-                                      << Files{} << QStringLiteral("cannot be read");
+        // libcdio's parser for these ends the child that runs it, never the program.
+        const QString nrg = QStringLiteral("disc.nrg");
+        QTest::newRow("garbage .nrg")
+            << nrg << QByteArray(5000, '\xff') << Files{} << QStringLiteral("cannot be read");
+        QTest::newRow(".nrg that crashes libcdio")
+            << nrg << nrgImage(0xac00003c) << Files{}
+            << QStringLiteral("is damaged: its reader crashed");
+        QTest::newRow(".nrg that fails libcdio's checks")
+            << nrg << nrgImage(60, 0) << Files{}
+            << QStringLiteral("is damaged: its reader stopped on a failed check");
+        QTest::newRow(".toc data file a FIFO")
+            << QStringLiteral("disc.toc")
+            << QByteArray("CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 0 00:04:00\n") << Files{}
+            << QStringLiteral("is damaged: reading it did not finish within");
         QTest::newRow(".txt") << QStringLiteral("disc.txt") << head << bin
                               << QStringLiteral("is not a disc image Tambrel can read");
     }
@@ -253,7 +294,7 @@ private slots:
         const QString folder = rowFolder();
         const QString path = QDir(folder).filePath(name);
         const QByteArray tag = QTest::currentDataTag();
-        if (tag == "FIFO" || tag == "data file a FIFO")
+        if (tag == "FIFO" || tag.contains("data file a FIFO"))
             QCOMPARE(::mkfifo(QFile::encodeName(
                                   tag == "FIFO" ? path
                                                 : QDir(folder).filePath(QStringLiteral("disc.bin")))
