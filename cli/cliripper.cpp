@@ -2,6 +2,7 @@
 
 #include "app/disctext.h"
 #include "components/cdgrabber.h"
+#include "components/filename.h"
 #include "encoders/storedencodersettings.h"
 #include "grab/trackoutput.h"
 #include "settings/cregister.h"
@@ -147,6 +148,11 @@ int CliRipper::list(const QString& source)
 
 int CliRipper::convert(const CliOptions& options)
 {
+    if (nameNotUtf8(options.outputFolder)) {
+        m_err << "tambrel-cli: the name of the output folder " << options.outputFolder
+              << " is not valid UTF-8. Rename it and try again." << Qt::endl;
+        return ExitUsage;
+    }
     if (!QFileInfo(options.outputFolder).isDir()) {
         m_err << "tambrel-cli: the output folder " << options.outputFolder
               << " does not exist or is not a folder." << Qt::endl;

@@ -1,5 +1,7 @@
 #include "components/cdio/cdiograbber.h"
 
+#include "components/filename.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
@@ -205,6 +207,12 @@ void CdioGrabber::readDisc(Drive& drive)
 void CdioGrabber::readImage(Drive& drive)
 {
     drive.imageFiles << QFileInfo(drive.letter).absoluteFilePath();
+    if (nameNotUtf8(drive.letter)) {
+        drive.discError = tr("The disc image \"%1\" cannot be read: its name is not valid UTF-8. "
+                             "Rename it and try again.")
+                              .arg(drive.letter);
+        return;
+    }
     if (!QFileInfo::exists(drive.letter)) {
         drive.discError = tr("The disc image \"%1\" cannot be read: the file does not exist.")
                               .arg(drive.letter);

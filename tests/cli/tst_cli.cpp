@@ -433,6 +433,27 @@ private slots:
         }
     }
 
+    // Names the system holds as bytes that are not UTF-8 are refused with a message that says
+    // so. The shell passes the bytes, which a QProcess argument can't.
+    void namesNotUtf8()
+    {
+        const QString folder = outputFolder();
+        const QString script =
+            QStringLiteral("cd '%1' && cp '%2' \"$(printf 'disc\\377.cue')\" && "
+                           "mkdir \"$(printf 'out\\377')\" && "
+                           "\"$TAMBREL_CLI\" list \"$(printf 'disc\\377.cue')\"; echo \"status $?\"; "
+                           "\"$TAMBREL_CLI\" convert '%2' -f wav -o \"$(printf 'out\\377')\"; "
+                           "echo \"status $?\"")
+                .arg(folder, m_cue);
+        QProcess shell;
+        shell.start(QStringLiteral("sh"), {QStringLiteral("-c"), script});
+        QVERIFY(shell.waitForFinished(30000));
+        const QString out = QString::fromUtf8(shell.readAllStandardOutput());
+        const QString err = QString::fromUtf8(shell.readAllStandardError());
+        QCOMPARE(out, QStringLiteral("status 2\nstatus 2\n"));
+        QVERIFY2(err.count(QStringLiteral("is not valid UTF-8")) == 2, qPrintable(err));
+    }
+
     void interruptLeavesNoFile()
     {
         for (const int signal : {SIGINT, SIGTERM}) {
