@@ -23,6 +23,9 @@
 
 #include <csignal>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 // The program as a whole: one instance per user, and the window on a real disc image read by
 // the real grabber.
 class TestStartup : public QObject
@@ -82,6 +85,30 @@ private slots:
 
     // Logging out sends SIGHUP or SIGTERM: the running grab stops, the window closes without a
     // question, and the output folder keeps neither the file nor its temporary one.
+    // A signal that comes while no event loop runs (after a program's last piece of work, just
+    // before it exits) is still taken, and ends the program by that signal.
+    void lateSignalEndsTheProgramByIt()
+    {
+        TerminationSignals termination({SIGUSR2});
+        QVERIFY(termination.ok());
+        QCOMPARE(termination.caught(), 0);
+        ::raise(SIGUSR2);
+        QCOMPARE(termination.caught(), SIGUSR2);
+        for (const int signalNumber : {SIGUSR2, 0}) {
+            const pid_t child = ::fork();
+            if (child == 0) {
+                TerminationSignals::endBy(signalNumber);
+                ::_exit(7);
+            }
+            int status = 0;
+            QCOMPARE(::waitpid(child, &status, 0), child);
+            if (signalNumber != 0)
+                QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber);
+            else
+                QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 7);
+        }
+    }
+
     void endOfSessionDuringAGrab_data()
     {
         QTest::addColumn<int>("signalNumber");
