@@ -448,12 +448,24 @@ std::optional<Failure> checkWithLibcue(const QString& text, const Sheet& sheet)
 }
 
 // Where a data file named in a sheet lies: relative names from the sheet's folder. A Windows
-// path keeps only its file name, looked for beside the sheet.
+// path keeps only its file name, looked for beside the sheet. Sheets written on systems whose
+// file names ignore case often name their files in another case: a name that isn't there is
+// matched to the one file in its folder that differs from it only in case.
 QString resolve(const QDir& folder, QString name)
 {
     if (name.contains(QLatin1Char('\\')))
         name = name.section(QLatin1Char('\\'), -1);
-    return QDir::cleanPath(folder.absoluteFilePath(name));
+    const QString path = QDir::cleanPath(folder.absoluteFilePath(name));
+    const QFileInfo info(path);
+    if (info.exists() || !info.dir().exists())
+        return path;
+    QStringList matches;
+    for (const QString& entry : info.dir().entryList(QDir::AllEntries | QDir::Hidden |
+                                                     QDir::System | QDir::NoDotAndDotDot)) {
+        if (entry.compare(info.fileName(), Qt::CaseInsensitive) == 0)
+            matches << entry;
+    }
+    return matches.size() == 1 ? info.dir().filePath(matches.first()) : path;
 }
 
 } // namespace

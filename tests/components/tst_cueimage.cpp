@@ -44,7 +44,8 @@ QByteArray swapped(QByteArray pcm)
 // Writes a data file: a sound file through sox when its name says so, else the bytes as they are.
 bool writeFile(const QString& path, const QByteArray& bytes)
 {
-    if (path.endsWith(QLatin1String(".wav")) || path.endsWith(QLatin1String(".flac"))) {
+    if (path.endsWith(QLatin1String(".wav")) || path.endsWith(QLatin1String(".flac")) ||
+        path.endsWith(QLatin1String(".aiff"))) {
         QProcess sox;
         sox.start(QStringLiteral("sox"),
                   {QStringLiteral("-t"), QStringLiteral("raw"), QStringLiteral("-r44100"),
@@ -134,6 +135,9 @@ private slots:
             << Files{{QStringLiteral("Album (Disc 1).bin"), A + B},
                      {QStringLiteral("Album.bin"), C + C + C}}
             << 1 << B;
+        QTest::newRow("FILE name in another case")
+            << "FILE \"ALBUM.BIN\" BINARY\n" + two << Files{{QStringLiteral("Album.bin"), A + B}}
+            << 1 << B;
         QTest::newRow("BOM and CRLF") << QByteArray("\xEF\xBB\xBF"
                                                     "FILE \"disc.bin\" BINARY\n" +
                                                     two)
@@ -183,6 +187,8 @@ private slots:
             << Files{{QStringLiteral("01.wav"), A}, {QStringLiteral("02.wav"), B}} << 1 << B;
         QTest::newRow("FLAC") << "FILE \"disc.flac\" FLAC\n" + two
                               << Files{{QStringLiteral("disc.flac"), A + B}} << 1 << B;
+        QTest::newRow("AIFF") << "FILE \"disc.aiff\" AIFF\n" + two
+                              << Files{{QStringLiteral("disc.aiff"), A + B}} << 1 << B;
         // The data file is found beside the .toc, whatever the working folder; libcdio reads
         // it in a child process, straight or through paranoia's verification.
         const QByteArray toc = "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 0 00:04:00\n"
