@@ -214,8 +214,8 @@ void CdioGrabber::readImage(Drive& drive)
         return;
     }
     if (!QFileInfo::exists(drive.letter)) {
-        drive.discError = tr("The disc image \"%1\" cannot be read: the file does not exist.")
-                              .arg(drive.letter);
+        drive.discError =
+            tr("The disc image \"%1\" cannot be read: the file does not exist.").arg(drive.letter);
         return;
     }
     const Result<TrackReader::ImageFormat> format = TrackReader::imageFormat(drive.letter);
@@ -230,11 +230,11 @@ void CdioGrabber::readImage(Drive& drive)
     }
     // libcdio reads a .toc or an .nrg only in a child process of its own: a damaged image
     // ends the child, not the program.
-    const Result<std::unique_ptr<ImageChild>> child = ImageChild::open(
-        drive.letter,
-        format.value() == TrackReader::ImageFormat::Toc ? ImageChild::Format::Toc
-                                                        : ImageChild::Format::Nrg,
-        false);
+    const Result<std::unique_ptr<ImageChild>> child =
+        ImageChild::open(drive.letter,
+                         format.value() == TrackReader::ImageFormat::Toc ? ImageChild::Format::Toc
+                                                                         : ImageChild::Format::Nrg,
+                         false);
     if (!child.ok()) {
         drive.discError = child.error();
         return;
@@ -495,8 +495,8 @@ Status CdioGrabber::GrabTrack(const QString& path)
     };
 
     auto job = std::make_unique<GrabJob>(source.take(), path, encoder.take(), std::move(events));
-    if (Status s = job->start(m_replaceExisting ? GrabJob::Existing::Replace
-                                                : GrabJob::Existing::Keep);
+    if (Status s =
+            job->start(m_replaceExisting ? GrabJob::Existing::Replace : GrabJob::Existing::Keep);
         !s.ok())
         return s;
     m_job = std::move(job);

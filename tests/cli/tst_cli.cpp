@@ -439,11 +439,12 @@ private slots:
     {
         const QString folder = outputFolder();
         const QString script =
-            QStringLiteral("cd '%1' && cp '%2' \"$(printf 'disc\\377.cue')\" && "
-                           "mkdir \"$(printf 'out\\377')\" && "
-                           "\"$TAMBREL_CLI\" list \"$(printf 'disc\\377.cue')\"; echo \"status $?\"; "
-                           "\"$TAMBREL_CLI\" convert '%2' -f wav -o \"$(printf 'out\\377')\"; "
-                           "echo \"status $?\"")
+            QStringLiteral(
+                "cd '%1' && cp '%2' \"$(printf 'disc\\377.cue')\" && "
+                "mkdir \"$(printf 'out\\377')\" && "
+                "\"$TAMBREL_CLI\" list \"$(printf 'disc\\377.cue')\"; echo \"status $?\"; "
+                "\"$TAMBREL_CLI\" convert '%2' -f wav -o \"$(printf 'out\\377')\"; "
+                "echo \"status $?\"")
                 .arg(folder, m_cue);
         QProcess shell;
         shell.start(QStringLiteral("sh"), {QStringLiteral("-c"), script});
