@@ -1,0 +1,76 @@
+#pragma once
+
+#include "components/encodersettings.h"
+#include "components/result.h"
+
+#include <QString>
+
+#include <algorithm>
+#include <memory>
+#include <span>
+#include <vector>
+
+class QIODevice;
+
+// One part of a track, encoded on a thread of its own by an encoder of its own, to be spliced
+// with the other parts into one stream.
+class PartEncoder
+{
+public:
+    virtual ~PartEncoder() = default;
+    // Interleaved 44.1 kHz 16-bit stereo samples, in order from the part's first sample.
+    virtual Status encode(std::span<const qint16> interleaved) = 0;
+    // Flushes the encoder: the part is complete.
+    virtual Status finish() = 0;
+};
+
+// A format whose tracks can be cut into parts that are encoded at the same time and spliced into
+// one stream that decodes to exactly the track's samples, gapless.
+class SplitFormat
+{
+public:
+    // How a track is cut. Part i stands for the track's samples [seams[i], seams[i+1]); its
+    // encoder is fed the samples [start(i), end(i)): from overlap before its seam (so that the
+    // encoder has settled when its region begins) to tail past its region's end (so that the
+    // splice can complete or find its seam there), within the track.
+    struct Plan {
+        std::vector<qint64> seams; // parts + 1 values: 0, multiples of grid(), the track's length
+        qint64 overlap = 0;
+        qint64 tail = 0;
+
+        size_t parts() const { return seams.size() - 1; }
+        qint64 totalSamples() const { return seams.back(); }
+        qint64 start(size_t part) const { return std::max<qint64>(0, seams[part] - overlap); }
+        qint64 end(size_t part) const
+        {
+            return part + 1 == parts() ? totalSamples()
+                                       : std::min(totalSamples(), seams[part + 1] + tail);
+        }
+    };
+
+    virtual ~SplitFormat() = default;
+    // Samples per channel that seams fall on (the codec's frame or block step).
+    virtual int grid() const = 0;
+    // Samples a part's encoder starts before its seam; a multiple of grid().
+    virtual qint64 overlap() const = 0;
+    // Samples a part's encoder goes on past its region's end.
+    virtual qint64 tail() const = 0;
+    // Parts shorter than this gain nothing.
+    virtual qint64 minimumPart() const = 0;
+    // A fresh encoder for a part of the plan.
+    virtual Result<std::unique_ptr<PartEncoder>> makePart(const Plan& plan, size_t part) = 0;
+    // Writes the finished parts as one stream to out, from its current position. A failure
+    // without a description: no seam could be made, and the track is to be encoded in one piece
+    // instead (nothing was written then).
+    virtual Status splice(QIODevice& out, const Plan& plan,
+                          std::vector<std::unique_ptr<PartEncoder>>& parts) = 0;
+};
+
+// The split format for MP3 with these settings, or none where the stream can't be split (LAME
+// encodes at another sample rate than the CD's, say).
+std::unique_ptr<SplitFormat> makeMp3SplitFormat(const Mp3EncoderSettings& settings);
+// The split format for Ogg Vorbis in this format, or none where it can't be split.
+std::unique_ptr<SplitFormat> makeVorbisSplitFormat(const OggFormat& format);
+// The split format for a file extension (".mp3", ".ogg"; none for the others).
+std::unique_ptr<SplitFormat> makeSplitFormat(const QString& extension,
+                                             const EncoderSettings& settings);

@@ -1,0 +1,6 @@
+#include "components/audiofile/splitformat.h"
+
+std::unique_ptr<SplitFormat> makeVorbisSplitFormat(const OggFormat&)
+{
+    return nullptr;
+}
