@@ -3,9 +3,10 @@
 std::unique_ptr<SplitFormat> makeSplitFormat(const QString& extension,
                                              const EncoderSettings& settings)
 {
-    if (extension.compare(QLatin1String(".mp3"), Qt::CaseInsensitive) == 0)
+    const QString key = (extension.startsWith(u'.') ? extension.mid(1) : extension).toLower();
+    if (key == u"mp3")
         return makeMp3SplitFormat(settings.mp3);
-    if (extension.compare(QLatin1String(".ogg"), Qt::CaseInsensitive) == 0)
+    if (key == u"ogg")
         return makeVorbisSplitFormat(settings.ogg);
     return nullptr;
 }

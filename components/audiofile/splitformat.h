@@ -71,6 +71,7 @@ public:
 std::unique_ptr<SplitFormat> makeMp3SplitFormat(const Mp3EncoderSettings& settings);
 // The split format for Ogg Vorbis in this format, or none where it can't be split.
 std::unique_ptr<SplitFormat> makeVorbisSplitFormat(const OggFormat& format);
-// The split format for a file extension (".mp3", ".ogg"; none for the others).
+// The split format for a file extension ("mp3" or ".mp3", "ogg"; case aside; none for the
+// others).
 std::unique_ptr<SplitFormat> makeSplitFormat(const QString& extension,
                                              const EncoderSettings& settings);

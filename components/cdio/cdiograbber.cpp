@@ -494,7 +494,9 @@ Status CdioGrabber::GrabTrack(const QString& path)
         });
     };
 
-    auto job = std::make_unique<GrabJob>(source.take(), path, encoder.take(), std::move(events));
+    auto job = std::make_unique<GrabJob>(
+        source.take(), path, encoder.take(), std::move(events),
+        makeSplitFormat(QFileInfo(path).suffix(), m_audioFile.settings()), m_encodeThreads);
     if (Status s =
             job->start(m_replaceExisting ? GrabJob::Existing::Replace : GrabJob::Existing::Keep);
         !s.ok())

@@ -69,6 +69,9 @@ public:
     // Images are read straight by default: they can't jitter, and paranoia's verification costs
     // ten times the read there. With this on they are read like a drive, by grabs and previews.
     void setParanoiaOnImages(bool on) { m_paranoiaOnImages = on; }
+    // How many threads one track of an image may be encoded on (cut into parts and spliced, for
+    // MP3 and Ogg Vorbis); 0, the default: one for each usable core; 1: in one piece.
+    void setEncodeThreads(int threads) { m_encodeThreads = threads; }
 
     // The one seek mode: a sector counted from the track's start.
     static constexpr int SeekFromTrackStart = 3;
@@ -148,6 +151,7 @@ private:
     std::unique_ptr<DrivePoller> m_poller;
     bool m_closed = false;
     bool m_paranoiaOnImages = false;
+    int m_encodeThreads = 0;
 
     struct EventSink;
     std::shared_ptr<EventSink> m_sink;

@@ -1,5 +1,7 @@
 #include "components/cdio/grabjob.h"
 
+#include "components/cdio/splitencode.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -40,10 +42,17 @@ QByteArray descriptorPath(int fd)
 } // namespace
 
 GrabJob::GrabJob(Source source, QString targetPath, std::unique_ptr<AudioEncoder> encoder,
-                 Events events)
+                 Events events, std::unique_ptr<SplitFormat> split, int threads)
     : m_source(std::move(source)), m_targetPath(std::move(targetPath)),
       m_encoder(std::move(encoder)), m_events(std::move(events))
 {
+    // Only an image is read at several places at once; a drive would seek to and fro.
+    if (split && m_source.isImage) {
+        m_plan = SplitEncode::plan(*split, m_source.sectors * FramesPerSector,
+                                   threads > 0 ? threads : SplitEncode::usableThreads());
+        if (m_plan.parts() > 1)
+            m_split = std::move(split);
+    }
 }
 
 GrabJob::~GrabJob()
@@ -124,6 +133,11 @@ Status GrabJob::start(Existing existing)
     }
     // From here on the file belongs to the encoder thread, which also closes it.
     m_file->moveToThread(nullptr);
+    if (m_split) {
+        m_threadsRunning = 1;
+        m_writer = std::thread([this] { splitLoop(); });
+        return {};
+    }
     m_threadsRunning = 2;
     m_reader = std::thread([this] { readLoop(); });
     m_writer = std::thread([this] { encodeLoop(); });
@@ -290,19 +304,31 @@ void GrabJob::closeFile()
     m_fd = -1;
 }
 
-void GrabJob::encodeLoop()
+void GrabJob::reportProgress(double percent)
+{
+    // Exactly 100 is kept for the end, once the file is in place.
+    static const QElapsedTimer clock = [] {
+        QElapsedTimer timer;
+        timer.start();
+        return timer;
+    }();
+    const qint64 now = clock.elapsed();
+    if (percent < 100.0 && (percent - m_lastReported >= 1.0 || now - m_lastReportTime >= 250)) {
+        m_lastReported = percent;
+        m_lastReportTime = now;
+        if (m_events.progress)
+            m_events.progress(percent);
+    }
+}
+
+Status GrabJob::encodeQueued()
 {
     const qint64 totalFrames = m_source.sectors * FramesPerSector;
     qint64 framesDone = 0;
-    double lastReported = -1.0;
-    QElapsedTimer sinceReport;
-    sinceReport.start();
-    QString error;
-
     if (Status s = m_encoder->begin(*m_file, totalFrames); !s.ok())
-        error = s.error();
+        return s;
 
-    while (error.isEmpty() && !m_stop) {
+    while (!m_stop) {
         Chunk chunk;
         {
             std::unique_lock lock(m_mutex);
@@ -310,39 +336,68 @@ void GrabJob::encodeLoop()
             if (m_stop)
                 break;
             if (m_queue.empty()) {
-                error = m_readError;
-                break;
+                if (!m_readError.isEmpty())
+                    return Failure{m_readError};
+                return m_encoder->finish();
             }
             chunk = std::move(m_queue.front());
             m_queue.pop_front();
             m_changed.notify_all();
         }
-        if (Status s = m_encoder->encode(chunk.samples); !s.ok()) {
-            error = s.error();
-            break;
+        const std::span<const qint16> samples(chunk.samples);
+        for (size_t at = 0; at < samples.size() && !m_stop; at += EncodeSliceFrames * 2) {
+            const size_t count = std::min<size_t>(EncodeSliceFrames * 2, samples.size() - at);
+            if (Status s = m_encoder->encode(samples.subspan(at, count)); !s.ok())
+                return s;
+            framesDone += qint64(count / 2);
+            reportProgress(100.0 * double(framesDone) / double(std::max<qint64>(1, totalFrames)));
         }
-        framesDone += qint64(chunk.samples.size() / 2);
         startWriteback();
-        {
-            const std::lock_guard lock(m_mutex);
-            m_spare.push_back(std::move(chunk));
-        }
-        // Exactly 100 is kept for the end, once the file is in place.
-        const double percent =
-            100.0 * double(framesDone) / double(std::max<qint64>(1, totalFrames));
-        if (percent < 100.0 && (percent - lastReported >= 1.0 || sinceReport.elapsed() >= 250)) {
-            lastReported = percent;
-            sinceReport.restart();
-            if (m_events.progress)
-                m_events.progress(percent);
-        }
+        const std::lock_guard lock(m_mutex);
+        m_spare.push_back(std::move(chunk));
     }
+    return Failure{};
+}
 
+void GrabJob::encodeLoop()
+{
+    endWriting(encodeQueued());
+}
+
+void GrabJob::splitLoop()
+{
+    const SplitEncode::Result result =
+        SplitEncode::run(*m_split, m_plan, m_source, *m_file, m_stop,
+                         [this](double share) { reportProgress(100.0 * share); });
+    switch (result.outcome) {
+    case SplitEncode::Outcome::Written:
+        endWriting({});
+        return;
+    case SplitEncode::Outcome::Stopped:
+        endWriting(Failure{});
+        return;
+    case SplitEncode::Outcome::Failed:
+        endWriting(Failure{result.error});
+        return;
+    case SplitEncode::Outcome::NoSeam:
+        break;
+    }
+    // No seam: the track is encoded in one piece, read by a reader thread as usual.
+    {
+        const std::lock_guard lock(m_mutex);
+        ++m_threadsRunning;
+    }
+    m_lastReported = -1.0;
+    m_reader = std::thread([this] { readLoop(); });
+    encodeLoop();
+}
+
+void GrabJob::endWriting(const Status& encoded)
+{
+    QString error = encoded.error();
     bool done = false;
-    if (error.isEmpty() && !m_stop) {
-        if (Status s = m_encoder->finish(); !s.ok())
-            error = s.error();
-        else if (Status c = commitFile(); !c.ok())
+    if (encoded.ok() && !m_stop) {
+        if (Status c = commitFile(); !c.ok())
             error = c.error();
         else
             done = true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "components/audiofile/audioencoder.h"
+#include "components/audiofile/splitformat.h"
 #include "components/cdio/trackreader.h"
 #include "components/encodersettings.h"
 
@@ -25,7 +26,9 @@
 // gone even when the process is killed. A file at the target's name is replaced only when the job
 // was started to replace it: otherwise one that is there at the start fails the grab at once, and
 // one that appears while the track is grabbed (another run into the same folder) is kept and
-// fails the grab at its end.
+// fails the grab at its end. A track of a disc image in a format that can be split is instead
+// cut into parts encoded on several threads at once and spliced (SplitEncode); where no seam can
+// be made, it is encoded in one piece after all.
 class GrabJob
 {
 public:
@@ -45,9 +48,14 @@ public:
     // four from an image, which reads far faster than any encoder.
     static constexpr int DriveChunkSectors = 75;
     static constexpr int ImageChunkSectors = 300;
+    // The encoder takes a chunk in slices of this many frames (a quarter of a second), looking
+    // at the stop flag between them.
+    static constexpr int EncodeSliceFrames = 11025;
 
-    GrabJob(Source source, QString targetPath, std::unique_ptr<AudioEncoder> encoder,
-            Events events);
+    // split: the format's way of encoding the track in parts, or none to encode it in one piece.
+    // threads: how many parts at most (0: as many as there are usable cores).
+    GrabJob(Source source, QString targetPath, std::unique_ptr<AudioEncoder> encoder, Events events,
+            std::unique_ptr<SplitFormat> split = {}, int threads = 0);
     ~GrabJob(); // stops and joins
 
     // Whether a file at the target's name may be replaced.
@@ -75,7 +83,16 @@ private:
     };
 
     void readLoop();
+    // Encodes what the reader hands over, then ends the job.
     void encodeLoop();
+    // Encodes the track in parts, or in one piece where no seam can be made, then ends the job.
+    void splitLoop();
+    // Encodes the queued chunks; the failure's description, empty when stopped.
+    Status encodeQueued();
+    // Commits the file when the encoding succeeded, closes it, tells how the job ended, and
+    // ends the writing thread's share of the job.
+    void endWriting(const Status& encoded);
+    void reportProgress(double percent);
     void startWriteback();
     // fsync(), then the target's name, unless the job was stopped meanwhile (a failure without a
     // description then). Replacing, an unnamed file is linked in under a hidden name first and
@@ -93,6 +110,10 @@ private:
     QString m_targetPath;
     std::unique_ptr<AudioEncoder> m_encoder;
     Events m_events;
+    std::unique_ptr<SplitFormat> m_split;
+    SplitFormat::Plan m_plan;
+    double m_lastReported = -1.0;
+    qint64 m_lastReportTime = 0;
     QByteArray m_finalPath;  // the file replaced: the target, or what its link points at
     QByteArray m_tempPrefix; // a dot and the target's name, beside it: the hidden names' start
     QByteArray m_tempPath;   // the file written under a hidden name, once it has one

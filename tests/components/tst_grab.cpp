@@ -124,6 +124,80 @@ private:
     std::shared_ptr<Gate> m_gate;
 };
 
+// A split format of raw PCM, to watch the grab cut a track into parts and put it together: each
+// part keeps what it was fed, and the splice writes each part's own region. How it is told to
+// behave comes from the test row.
+struct PcmSplit final : SplitFormat {
+    enum class Mode { Splice, NoSeam, PartFails, StopInPart };
+    Mode mode = Mode::Splice;
+    GrabJob* job = nullptr; // stopped by a part in StopInPart
+    std::shared_ptr<std::atomic<int>> parts = std::make_shared<std::atomic<int>>(0);
+
+    struct Part final : PartEncoder {
+        PcmSplit* format = nullptr;
+        std::vector<qint16> samples;
+        Status encode(std::span<const qint16> interleaved) override
+        {
+            if (format->mode == Mode::PartFails)
+                return Failure{QStringLiteral("the part's encoder failed")};
+            if (format->mode == Mode::StopInPart)
+                format->job->stop();
+            samples.insert(samples.end(), interleaved.begin(), interleaved.end());
+            return {};
+        }
+        Status finish() override { return {}; }
+    };
+
+    int grid() const override { return 1152; }
+    qint64 overlap() const override { return 3 * 1152; }
+    qint64 tail() const override { return 2000; }
+    qint64 minimumPart() const override { return 44100; }
+    ::Result<std::unique_ptr<PartEncoder>> makePart(const Plan&, size_t) override
+    {
+        ++*parts;
+        auto part = std::make_unique<Part>();
+        part->format = this;
+        return std::unique_ptr<PartEncoder>(std::move(part));
+    }
+    Status splice(QIODevice& out, const Plan& plan,
+                  std::vector<std::unique_ptr<PartEncoder>>& encoded) override
+    {
+        if (mode == Mode::NoSeam)
+            return Failure{};
+        for (size_t i = 0; i < plan.parts(); ++i) {
+            const auto& part = static_cast<Part&>(*encoded[i]);
+            if (qint64(part.samples.size()) != (plan.end(i) - plan.start(i)) * 2)
+                return Failure{QStringLiteral("part %1 was fed the wrong samples").arg(i)};
+            const qint64 from = (plan.seams[i] - plan.start(i)) * 2;
+            const qint64 count = (plan.seams[i + 1] - plan.seams[i]) * 2;
+            const qint64 bytes = count * qint64(sizeof(qint16));
+            if (out.write(reinterpret_cast<const char*>(part.samples.data() + from), bytes) !=
+                bytes)
+                return Failure{out.errorString()};
+        }
+        return {};
+    }
+};
+
+// Writes the samples as they come: the one-piece encoder beside PcmSplit.
+class RawEncoder : public AudioEncoder
+{
+public:
+    Status begin(QIODevice& out, qint64) override
+    {
+        m_out = &out;
+        return {};
+    }
+    Status encode(std::span<const qint16> samples) override
+    {
+        return writeAll(*m_out, samples.data(), qint64(samples.size_bytes()));
+    }
+    Status finish() override { return {}; }
+
+private:
+    QIODevice* m_out = nullptr;
+};
+
 // The child process of fullDiskLeavesNothing: grabs track 1 into argv[3] and says how it went.
 int grabChild(const QString& cue, const QString& path)
 {
@@ -428,6 +502,66 @@ private slots:
         const std::lock_guard lock(gate->mutex);
         QVERIFY(!gate->finished);
         QCOMPARE(events->load(), 0);
+    }
+
+    // A track of an image cut into parts encoded at once is put together sample for sample;
+    // where no seam can be made it is encoded in one piece; a failed or stopped part leaves no
+    // file.
+    void splitGrabIsTheTrack_data()
+    {
+        QTest::addColumn<int>("threads");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("parts"); // encoders made
+        QTest::addColumn<QString>("error");
+        using Mode = PcmSplit::Mode;
+        QTest::newRow("two parts") << 2 << int(Mode::Splice) << 2 << QString();
+        QTest::newRow("seven parts") << 7 << int(Mode::Splice) << 7 << QString();
+        // A 7.4 s track holds at most seven parts of a second.
+        QTest::newRow("more threads than seconds") << 64 << int(Mode::Splice) << 7 << QString();
+        QTest::newRow("one thread") << 1 << int(Mode::Splice) << 0 << QString();
+        QTest::newRow("no seam") << 3 << int(Mode::NoSeam) << 3 << QString();
+        QTest::newRow("a part fails")
+            << 3 << int(Mode::PartFails) << 3 << QStringLiteral("the part's encoder failed");
+        QTest::newRow("stopped") << 3 << int(Mode::StopInPart) << 3 << QString();
+    }
+
+    void splitGrabIsTheTrack()
+    {
+        QFETCH(int, threads);
+        QFETCH(int, mode);
+        QFETCH(int, parts);
+        QFETCH(QString, error);
+        const QString path = output(QStringLiteral("split.raw"));
+        auto split = std::make_unique<PcmSplit>();
+        split->mode = PcmSplit::Mode(mode);
+        const std::shared_ptr<std::atomic<int>> made = split->parts;
+        // Where the job encodes in one piece it drops the format at once.
+        PcmSplit* format = split.get();
+        auto ends = std::make_shared<QStringList>();
+        GrabJob::Events events;
+        events.finished = [ends] { *ends << QStringLiteral("finished"); };
+        events.failed = [ends](const QString& description) { *ends << description; };
+        GrabJob job(firstTrack(), path, std::make_unique<RawEncoder>(), events, std::move(split),
+                    threads);
+        if (threads > 1)
+            format->job = &job;
+        QVERIFY(job.start(GrabJob::Existing::Keep).ok());
+        QVERIFY(job.waitFinished(30000));
+        QCOMPARE(made->load(), parts);
+        if (mode == int(PcmSplit::Mode::StopInPart)) {
+            QCOMPARE(*ends, QStringList{});
+            QCOMPARE(leftovers(m_dir.filePath(QStringLiteral("out"))), QStringList{});
+            return;
+        }
+        if (!error.isEmpty()) {
+            QCOMPARE(*ends, QStringList{error});
+            QCOMPARE(leftovers(m_dir.filePath(QStringLiteral("out"))), QStringList{});
+            return;
+        }
+        QCOMPARE(*ends, QStringList{QStringLiteral("finished")});
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll() == trackPcm(disc, 0));
     }
 
     void fileThatAppearsDuringTheGrab_data()
