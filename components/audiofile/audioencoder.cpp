@@ -1,42 +1,14 @@
 #include "components/audiofile/audioencoder.h"
 
+#include "components/audiofile/ffmpegcodecs.h"
 #include "components/audiofile/lameencoder.h"
 #include "components/audiofile/vorbisencoder.h"
 #include "components/audiofile/wavencoder.h"
-#include "components/audiofile/wmaencoder.h"
 
 #include <QIODevice>
 
 #include <algorithm>
 #include <array>
-
-Status AudioEncoder::writeAll(QIODevice& out, const void* data, qint64 size)
-{
-    // A write that fills the disk writes what fits and reports no error; the next one fails with
-    // the reason, which is what the user needs to see.
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const qint64 written = out.write(bytes, size);
-        if (written <= 0)
-            return Failure{QStringLiteral("Could not write the audio file: %1").arg(out.errorString())};
-        bytes += written;
-        size -= written;
-    }
-    return {};
-}
-
-Status AudioEncoder::seekTo(QIODevice& out, qint64 position)
-{
-    if (!out.seek(position))
-        return Failure{QStringLiteral("Could not move within the audio file to complete it: %1")
-                           .arg(out.errorString())};
-    return {};
-}
-
-Failure AudioEncoder::notStarted()
-{
-    return Failure{QStringLiteral("The audio encoder was used before it was started.")};
-}
 
 Result<std::unique_ptr<AudioEncoder>> makeEncoder(const QString& extension,
                                                   const EncoderSettings& settings)
@@ -49,9 +21,13 @@ Result<std::unique_ptr<AudioEncoder>> makeEncoder(const QString& extension,
         return std::unique_ptr<AudioEncoder>(std::make_unique<LameEncoder>(settings.mp3));
     if (key == u"ogg")
         return std::unique_ptr<AudioEncoder>(std::make_unique<VorbisEncoder>(settings.ogg));
-    if (key == u"wma")
-        return std::unique_ptr<AudioEncoder>(
-            std::make_unique<WmaEncoder>(encoders::wmaProfile(settings.wmaProfile)));
+    if (key == u"wma") {
+        // FFmpeg's libraries are loaded only now, when a WMA file is first made.
+        const Result<const FfmpegCodecs*> codecs = ffmpegCodecs();
+        if (!codecs.ok())
+            return Failure{codecs.error()};
+        return codecs.value()->makeWmaEncoder(encoders::wmaProfile(settings.wmaProfile));
+    }
     if (name.isEmpty())
         return Failure{QStringLiteral("There is no encoder for a file without an extension.")};
     return Failure{QStringLiteral("There is no encoder for the file extension \".%1\".").arg(name)};

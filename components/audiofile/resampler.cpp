@@ -1,81 +1,30 @@
 #include "components/audiofile/resampler.h"
 
-#include "components/audiofile/audioencoder.h"
+#include "components/audiofile/ffmpegcodecs.h"
 
-extern "C" {
-#include <libavutil/channel_layout.h>
-#include <libavutil/error.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
-}
+Resampler::Resampler(std::unique_ptr<ResamplerEngine> engine) : m_engine(std::move(engine)) {}
 
-void Resampler::Free::operator()(SwrContext* context) const
-{
-    swr_free(&context);
-}
-
-Resampler::Resampler(int rate, int channels)
-    : m_rate(rate), m_channels(channels), m_planes(size_t(channels))
-{
-}
+Resampler::~Resampler() = default;
+Resampler::Resampler(Resampler&&) noexcept = default;
+Resampler& Resampler::operator=(Resampler&&) noexcept = default;
 
 Result<Resampler> Resampler::make(int rate, int channels)
 {
-    Resampler resampler(rate, channels);
-    AVChannelLayout in;
-    AVChannelLayout out;
-    av_channel_layout_default(&in, AudioEncoder::InputChannels);
-    av_channel_layout_default(&out, channels);
-    SwrContext* context = nullptr;
-    int error = swr_alloc_set_opts2(&context, &out, AV_SAMPLE_FMT_FLTP, rate, &in,
-                                    AV_SAMPLE_FMT_S16, AudioEncoder::InputRate, 0, nullptr);
-    resampler.m_context.reset(context);
-    // Float output is not normalised by default, so a mono downmix would be 0.7 L + 0.7 R and
-    // could clip; a limit of 1 makes it (L + R) / 2.
-    if (error >= 0)
-        error = av_opt_set_double(context, "rematrix_maxval", 1.0, 0);
-    if (error >= 0)
-        error = swr_init(context);
-    if (error < 0)
-        return resampler.failure(error);
-    return resampler;
+    const Result<const FfmpegCodecs*> codecs = ffmpegCodecs();
+    if (!codecs.ok())
+        return Failure{codecs.error()};
+    Result<std::unique_ptr<ResamplerEngine>> engine = codecs.value()->makeResampler(rate, channels);
+    if (!engine.ok())
+        return Failure{engine.error()};
+    return Resampler(engine.take());
 }
 
 Result<Resampler::Audio> Resampler::convert(std::span<const qint16> interleaved)
 {
-    const auto* input = reinterpret_cast<const uint8_t*>(interleaved.data());
-    return run(&input, int(interleaved.size() / AudioEncoder::InputChannels));
+    return m_engine->convert(interleaved);
 }
 
 Result<Resampler::Audio> Resampler::flush()
 {
-    // Room for all the output swr_get_out_samples promises, so one call drains the filter.
-    return run(nullptr, 0);
-}
-
-Result<Resampler::Audio> Resampler::run(const uint8_t** input, int frames)
-{
-    SwrContext* context = m_context.get();
-    const int room = swr_get_out_samples(context, frames);
-    if (room < 0)
-        return failure(room);
-    if (m_samples.size() < size_t(room) * m_channels)
-        m_samples.resize(size_t(room) * m_channels);
-    for (int c = 0; c < m_channels; ++c)
-        m_planes[c] = m_samples.data() + size_t(c) * room;
-    const int made =
-        swr_convert(context, reinterpret_cast<uint8_t**>(m_planes.data()), room, input, frames);
-    if (made < 0)
-        return failure(made);
-    return Audio{m_planes.data(), m_channels, made};
-}
-
-Failure Resampler::failure(int error) const
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(error, text, sizeof text);
-    return Failure{QStringLiteral("Could not convert the audio to %1 Hz, %2 channel(s): %3")
-                       .arg(m_rate)
-                       .arg(m_channels)
-                       .arg(QString::fromUtf8(text))};
+    return m_engine->flush();
 }

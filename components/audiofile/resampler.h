@@ -9,10 +9,11 @@
 #include <span>
 #include <vector>
 
-struct SwrContext;
+class ResamplerEngine;
 
 // Converts the CD's interleaved 16-bit stereo at 44.1 kHz into planar float at an encoder's
-// rate and channel count, with libswresample. A mono downmix is (L + R) / 2, as LAME makes it.
+// rate and channel count, with libswresample (in the FFmpeg module, loaded at the first use). A
+// mono downmix is (L + R) / 2, as LAME makes it.
 class Resampler
 {
 public:
@@ -24,6 +25,9 @@ public:
     };
 
     static Result<Resampler> make(int rate, int channels);
+    ~Resampler();
+    Resampler(Resampler&&) noexcept;
+    Resampler& operator=(Resampler&&) noexcept;
 
     // Converts interleaved left/right frames. The output lags the input by the filter's delay,
     // so it may hold fewer frames than went in, or none.
@@ -32,18 +36,7 @@ public:
     Result<Audio> flush();
 
 private:
-    struct Free {
-        void operator()(SwrContext* context) const;
-    };
+    explicit Resampler(std::unique_ptr<ResamplerEngine> engine);
 
-    Resampler(int rate, int channels);
-    // Without input (nullptr) it drains the filter.
-    Result<Audio> run(const uint8_t** input, int frames);
-    Failure failure(int error) const;
-
-    int m_rate;
-    int m_channels;
-    std::unique_ptr<SwrContext, Free> m_context;
-    std::vector<float> m_samples; // the planes, one after the other
-    std::vector<float*> m_planes; // one pointer per channel into m_samples
+    std::unique_ptr<ResamplerEngine> m_engine;
 };

@@ -1,8 +1,8 @@
 #!/bin/sh
 # Installs the build into a fresh prefix and checks the result as a user would meet it: the
 # commands in bin/ are relative links to the programs in their private folder, the skin, splash
-# and help file sit beside the programs, nothing else is installed, the menu entry is valid, and
-# the window program runs when started through its link.
+# and help file sit beside the programs, nothing else is installed, the menu entry is valid, the
+# window program runs when started through its link, and FFmpeg's module is found beside them.
 # Usage: tst_install.sh BUILD_DIR PREFIX BINDIR PRIVATEDIR VERSION
 set -eu
 build=$1 prefix=$2 bindir=$3 private=$4 version=$5
@@ -31,6 +31,7 @@ expected="$bindir/tambrel
 $bindir/tambrel-cli
 $private/Moravel.spl
 $private/Pellmar.chm
+$private/libtambrel_ffmpeg.so
 $private/main.skn
 $private/tambrel
 $private/tambrel-cli
@@ -48,4 +49,12 @@ out=$("$prefix/$bindir/tambrel" --version) || fail "the installed tambrel --vers
 [ "$out" = "Tambrel $version" ] || fail "the installed tambrel --version printed: $out"
 out=$("$prefix/$bindir/tambrel-cli" --version) || fail "the installed tambrel-cli --version failed"
 [ "$out" = "tambrel-cli $version" ] || fail "the installed tambrel-cli --version printed: $out"
+# FFmpeg's module is loaded from beside the installed program when the first WMA file is made.
+disc=$prefix/../install-disc
+rm -rf "$disc" && mkdir -p "$disc/out"
+"$build/tests/support/makedisc" "$disc/d.cue" audio:2 >/dev/null
+LD_DEBUG=files "$prefix/$bindir/tambrel-cli" convert "$disc/d.cue" -f wma -o "$disc/out" --quiet \
+  2>"$disc/loaded" || fail "the installed tambrel-cli could not make a WMA file"
+grep -q "file=$(readlink -f "$prefix/$private")/libtambrel_ffmpeg.so" "$disc/loaded" ||
+  fail "the installed tambrel-cli did not load FFmpeg's module from beside it"
 echo "installed tree in $prefix checked"

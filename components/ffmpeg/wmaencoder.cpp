@@ -1,6 +1,6 @@
-#include "components/audiofile/wmaencoder.h"
+#include "components/ffmpeg/wmaencoder.h"
 
-#include "components/audiofile/resampler.h"
+#include "components/ffmpeg/swrresampler.h"
 
 #include <QIODevice>
 
@@ -83,7 +83,7 @@ struct WmaEncoder::State {
     std::unique_ptr<AVFrame, FreeByAddress<av_frame_free>> frame;
     std::unique_ptr<AVPacket, FreeByAddress<av_packet_free>> packet;
     AVStream* stream = nullptr;
-    std::optional<Resampler> resampler;
+    std::unique_ptr<SwrResampler> resampler;
     int64_t nextPts = 0;
 
     // A write error of the device explains an FFmpeg failure best, when there was one.
@@ -221,10 +221,10 @@ Status WmaEncoder::begin(QIODevice& out, qint64 /*totalFrames*/)
     format->flags |= AVFMT_FLAG_CUSTOM_IO;
 
     // wmav2 takes planar float, so even 44.1 kHz stereo goes through the resampler.
-    auto resampler = Resampler::make(rate, channels);
+    auto resampler = SwrResampler::make(rate, channels);
     if (!resampler)
         return Failure{resampler.error()};
-    state->resampler.emplace(resampler.take());
+    state->resampler = resampler.take();
 
     state->fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, channels, 2 * ChunkFrames));
     state->frame.reset(av_frame_alloc());
