@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <vector>
 
 namespace
 {
@@ -31,6 +32,7 @@ public:
     }
 
     T* get() { return &m_value; }
+    bool live() const { return m_live; }
     // The init call succeeded: from now on the destructor clears the struct.
     void setLive() { m_live = true; }
 
@@ -73,16 +75,201 @@ Status analyse(vorbis_dsp_state* dsp, const Result<Resampler::Audio>& converted)
 
 } // namespace
 
-struct VorbisEncoder::State {
+struct VorbisAnalysis::State {
     // Declared in the order of their set-up, so they are cleared in reverse: the block and the
     // DSP state point into the info.
     Cleared<vorbis_info, vorbis_info_clear> info;
     Cleared<vorbis_comment, vorbis_comment_clear> comment;
     Cleared<vorbis_dsp_state, vorbis_dsp_clear> dsp;
     Cleared<vorbis_block, vorbis_block_clear> block;
-    Cleared<ogg_stream_state, ogg_stream_clear> stream;
     std::optional<Resampler> resampler; // none for 44.1 kHz stereo
 };
+
+VorbisAnalysis::VorbisAnalysis(std::unique_ptr<State> state) : m_state(std::move(state)) {}
+
+VorbisAnalysis::~VorbisAnalysis() = default;
+
+Result<std::unique_ptr<VorbisAnalysis>> VorbisAnalysis::make(const OggFormat& format)
+{
+    if (!channelsSupported(format.channels))
+        return Failure{QStringLiteral("Ogg Vorbis files are made with one or two channels, not %1.")
+                           .arg(format.channels)};
+    auto state = std::make_unique<State>();
+
+    vorbis_info_init(state->info.get());
+    state->info.setLive();
+    if (setUpInfo(state->info.get(), format) != 0)
+        return Failure{QStringLiteral("The Vorbis encoder does not accept this format: %1.")
+                           .arg(encoders::describeOgg(format))};
+    vorbis_comment_init(state->comment.get());
+    state->comment.setLive();
+    if (vorbis_analysis_init(state->dsp.get(), state->info.get()) != 0)
+        return Failure{QStringLiteral("The Vorbis encoder could not start.")};
+    state->dsp.setLive();
+    if (vorbis_block_init(state->dsp.get(), state->block.get()) != 0)
+        return Failure{QStringLiteral("The Vorbis encoder could not start.")};
+    state->block.setLive();
+
+    if (format.sampleRate != AudioEncoder::InputRate ||
+        format.channels != AudioEncoder::InputChannels) {
+        auto resampler = Resampler::make(format.sampleRate, format.channels);
+        if (!resampler)
+            return Failure{resampler.error()};
+        state->resampler.emplace(resampler.take());
+    }
+    return std::unique_ptr<VorbisAnalysis>(new VorbisAnalysis(std::move(state)));
+}
+
+namespace
+{
+
+VorbisAnalysis::Packet packetOf(const ogg_packet& packet)
+{
+    return {{packet.packet, size_t(packet.bytes)}, packet.granulepos, packet.e_o_s != 0};
+}
+
+} // namespace
+
+Status VorbisAnalysis::headers(const Sink& sink)
+{
+    ogg_packet identification;
+    ogg_packet comments;
+    ogg_packet codebooks;
+    if (vorbis_analysis_headerout(m_state->dsp.get(), m_state->comment.get(), &identification,
+                                  &comments, &codebooks) != 0)
+        return Failure{QStringLiteral("The Vorbis encoder could not make its headers.")};
+    for (const ogg_packet* packet : {&identification, &comments, &codebooks})
+        if (Status taken = sink(packetOf(*packet)); !taken)
+            return taken;
+    return {};
+}
+
+long VorbisAnalysis::blockSize(std::span<const unsigned char> bytes)
+{
+    ogg_packet packet{};
+    packet.packet = const_cast<unsigned char*>(bytes.data());
+    packet.bytes = long(bytes.size());
+    return vorbis_packet_blocksize(m_state->info.get(), &packet);
+}
+
+Status VorbisAnalysis::feed(std::span<const qint16> interleaved)
+{
+    vorbis_dsp_state* dsp = m_state->dsp.get();
+    if (m_state->resampler)
+        return analyse(dsp, m_state->resampler->convert(interleaved));
+    const int frames = int(interleaved.size() / AudioEncoder::InputChannels);
+    float** planes = vorbis_analysis_buffer(dsp, frames);
+    constexpr float Scale = 1.0f / 32768.0f;
+    for (int i = 0; i < frames; ++i) {
+        planes[0][i] = float(interleaved[2 * i]) * Scale;
+        planes[1][i] = float(interleaved[2 * i + 1]) * Scale;
+    }
+    vorbis_analysis_wrote(dsp, frames);
+    return {};
+}
+
+// Turns whatever libvorbis can analyse into packets.
+Status VorbisAnalysis::drain(const Sink& sink)
+{
+    vorbis_dsp_state* dsp = m_state->dsp.get();
+    vorbis_block* block = m_state->block.get();
+    while (vorbis_analysis_blockout(dsp, block) == 1) {
+        if (vorbis_analysis(block, nullptr) != 0 || vorbis_bitrate_addblock(block) != 0)
+            return Failure{QStringLiteral("The Vorbis encoder failed on the audio.")};
+        ogg_packet packet;
+        while (vorbis_bitrate_flushpacket(dsp, &packet) == 1)
+            if (Status taken = sink(packetOf(packet)); !taken)
+                return taken;
+    }
+    return {};
+}
+
+Status VorbisAnalysis::encode(std::span<const qint16> interleaved, const Sink& sink)
+{
+    constexpr size_t Channels = AudioEncoder::InputChannels;
+    while (interleaved.size() >= Channels) {
+        const auto chunk = interleaved.first(
+            std::min<size_t>(interleaved.size() / Channels, ChunkFrames) * Channels);
+        if (Status fed = feed(chunk); !fed)
+            return fed;
+        if (Status drained = drain(sink); !drained)
+            return drained;
+        interleaved = interleaved.subspan(chunk.size());
+    }
+    return {};
+}
+
+Status VorbisAnalysis::finish(const Sink& sink)
+{
+    if (m_state->resampler)
+        if (Status fed = analyse(m_state->dsp.get(), m_state->resampler->flush()); !fed)
+            return fed;
+    // No more samples: libvorbis ends the stream and its last packet carries the end mark.
+    vorbis_analysis_wrote(m_state->dsp.get(), 0);
+    return drain(sink);
+}
+
+struct VorbisEncoder::PageWriter::State {
+    Cleared<ogg_stream_state, ogg_stream_clear> stream;
+};
+
+VorbisEncoder::PageWriter::PageWriter(QIODevice& out)
+    : m_state(std::make_unique<State>()), m_out(out)
+{
+    if (ogg_stream_init(m_state->stream.get(), int(QRandomGenerator::global()->generate() >> 1)) ==
+        0)
+        m_state->stream.setLive();
+}
+
+VorbisEncoder::PageWriter::~PageWriter() = default;
+
+namespace
+{
+
+void packetIn(ogg_stream_state* stream, const VorbisAnalysis::Packet& packet)
+{
+    ogg_packet raw{};
+    raw.packet = const_cast<unsigned char*>(packet.bytes.data());
+    raw.bytes = long(packet.bytes.size());
+    raw.granulepos = packet.granule;
+    raw.e_o_s = packet.endOfStream ? 1 : 0;
+    ogg_stream_packetin(stream, &raw);
+}
+
+} // namespace
+
+Status VorbisEncoder::PageWriter::headers(std::span<const VorbisAnalysis::Packet> packets)
+{
+    if (!m_state->stream.live())
+        return Failure{QStringLiteral("The Ogg stream could not start.")};
+    for (const VorbisAnalysis::Packet& packet : packets)
+        packetIn(m_state->stream.get(), packet);
+    return writePages(true);
+}
+
+Status VorbisEncoder::PageWriter::audio(const VorbisAnalysis::Packet& packet)
+{
+    packetIn(m_state->stream.get(), packet);
+    return writePages(false);
+}
+
+Status VorbisEncoder::PageWriter::finish()
+{
+    return writePages(true);
+}
+
+Status VorbisEncoder::PageWriter::writePages(bool flush)
+{
+    ogg_stream_state* stream = m_state->stream.get();
+    ogg_page page;
+    while ((flush ? ogg_stream_flush(stream, &page) : ogg_stream_pageout(stream, &page)) != 0) {
+        if (Status written = writeAll(m_out, page.header, page.header_len); !written)
+            return written;
+        if (Status written = writeAll(m_out, page.body, page.body_len); !written)
+            return written;
+    }
+    return {};
+}
 
 VorbisEncoder::VorbisEncoder(const OggFormat& format) : m_format(format) {}
 
@@ -102,137 +289,47 @@ bool VorbisEncoder::acceptsManaged(int sampleRate, int channels, int bitrate, in
 
 Status VorbisEncoder::begin(QIODevice& out, qint64 /*totalFrames*/)
 {
-    m_out = nullptr;
-    m_state.reset();
-    if (!channelsSupported(m_format.channels))
-        return Failure{QStringLiteral("Ogg Vorbis files are made with one or two channels, not %1.")
-                           .arg(m_format.channels)};
-    auto state = std::make_unique<State>();
+    m_writer.reset();
+    m_analysis.reset();
+    auto analysis = VorbisAnalysis::make(m_format);
+    if (!analysis)
+        return Failure{analysis.error()};
+    m_analysis = analysis.take();
+    m_writer = std::make_unique<PageWriter>(out);
 
-    vorbis_info_init(state->info.get());
-    state->info.setLive();
-    if (setUpInfo(state->info.get(), m_format) != 0)
-        return Failure{QStringLiteral("The Vorbis encoder does not accept this format: %1.")
-                           .arg(encoders::describeOgg(m_format))};
-    vorbis_comment_init(state->comment.get());
-    state->comment.setLive();
-    if (vorbis_analysis_init(state->dsp.get(), state->info.get()) != 0)
-        return Failure{QStringLiteral("The Vorbis encoder could not start.")};
-    state->dsp.setLive();
-    if (vorbis_block_init(state->dsp.get(), state->block.get()) != 0)
-        return Failure{QStringLiteral("The Vorbis encoder could not start.")};
-    state->block.setLive();
-    // Like oggenc, a random serial number, so that chained files never share one.
-    if (ogg_stream_init(state->stream.get(), int(QRandomGenerator::global()->generate() >> 1)) != 0)
-        return Failure{QStringLiteral("The Ogg stream could not start.")};
-    state->stream.setLive();
-
-    if (m_format.sampleRate != InputRate || m_format.channels != InputChannels) {
-        auto resampler = Resampler::make(m_format.sampleRate, m_format.channels);
-        if (!resampler)
-            return Failure{resampler.error()};
-        state->resampler.emplace(resampler.take());
+    // The three header packets, flushed so that the audio starts on a page of its own. They
+    // stay valid until libvorbis makes headers again.
+    std::vector<VorbisAnalysis::Packet> headers;
+    Status made = m_analysis->headers([&](const VorbisAnalysis::Packet& packet) {
+        headers.push_back(packet);
+        return Status();
+    });
+    if (made)
+        made = m_writer->headers(headers);
+    if (!made) {
+        m_writer.reset();
+        m_analysis.reset();
+        return made;
     }
-
-    // The three header packets, flushed so that the audio starts on a page of its own.
-    ogg_packet identification;
-    ogg_packet comments;
-    ogg_packet codebooks;
-    if (vorbis_analysis_headerout(state->dsp.get(), state->comment.get(), &identification,
-                                  &comments, &codebooks) != 0)
-        return Failure{QStringLiteral("The Vorbis encoder could not make its headers.")};
-    ogg_stream_packetin(state->stream.get(), &identification);
-    ogg_stream_packetin(state->stream.get(), &comments);
-    ogg_stream_packetin(state->stream.get(), &codebooks);
-
-    m_state = std::move(state);
-    m_out = &out;
-    if (Status written = writePages(true); !written) {
-        m_out = nullptr;
-        m_state.reset();
-        return written;
-    }
-    return {};
-}
-
-Status VorbisEncoder::writePages(bool flush)
-{
-    ogg_stream_state* stream = m_state->stream.get();
-    ogg_page page;
-    while ((flush ? ogg_stream_flush(stream, &page) : ogg_stream_pageout(stream, &page)) != 0) {
-        if (Status written = writeAll(*m_out, page.header, page.header_len); !written)
-            return written;
-        if (Status written = writeAll(*m_out, page.body, page.body_len); !written)
-            return written;
-    }
-    return {};
-}
-
-Status VorbisEncoder::feed(std::span<const qint16> interleaved)
-{
-    vorbis_dsp_state* dsp = m_state->dsp.get();
-    if (m_state->resampler)
-        return analyse(dsp, m_state->resampler->convert(interleaved));
-    const int frames = int(interleaved.size() / InputChannels);
-    float** planes = vorbis_analysis_buffer(dsp, frames);
-    constexpr float Scale = 1.0f / 32768.0f;
-    for (int i = 0; i < frames; ++i) {
-        planes[0][i] = float(interleaved[2 * i]) * Scale;
-        planes[1][i] = float(interleaved[2 * i + 1]) * Scale;
-    }
-    vorbis_analysis_wrote(dsp, frames);
-    return {};
-}
-
-// Turns whatever libvorbis can analyse into packets and every full page into file data.
-Status VorbisEncoder::drain()
-{
-    vorbis_dsp_state* dsp = m_state->dsp.get();
-    vorbis_block* block = m_state->block.get();
-    ogg_stream_state* stream = m_state->stream.get();
-    while (vorbis_analysis_blockout(dsp, block) == 1) {
-        if (vorbis_analysis(block, nullptr) != 0 || vorbis_bitrate_addblock(block) != 0)
-            return Failure{QStringLiteral("The Vorbis encoder failed on the audio.")};
-        ogg_packet packet;
-        while (vorbis_bitrate_flushpacket(dsp, &packet) == 1) {
-            ogg_stream_packetin(stream, &packet);
-            if (Status written = writePages(false); !written)
-                return written;
-        }
-    }
+    m_sink = [this](const VorbisAnalysis::Packet& packet) { return m_writer->audio(packet); };
     return {};
 }
 
 Status VorbisEncoder::encode(std::span<const qint16> interleaved)
 {
-    if (!m_out)
+    if (!m_writer)
         return notStarted();
-    while (interleaved.size() >= size_t(InputChannels)) {
-        const auto chunk = interleaved.first(
-            std::min<size_t>(interleaved.size() / InputChannels, ChunkFrames) * InputChannels);
-        if (Status fed = feed(chunk); !fed)
-            return fed;
-        if (Status drained = drain(); !drained)
-            return drained;
-        interleaved = interleaved.subspan(chunk.size());
-    }
-    return {};
+    return m_analysis->encode(interleaved, m_sink);
 }
 
 Status VorbisEncoder::finish()
 {
-    if (!m_out)
+    if (!m_writer)
         return notStarted();
-    Status done =
-        m_state->resampler ? analyse(m_state->dsp.get(), m_state->resampler->flush()) : Status();
-    if (done) {
-        // No more samples: libvorbis ends the stream and the last page carries its end mark.
-        vorbis_analysis_wrote(m_state->dsp.get(), 0);
-        done = drain();
-    }
+    Status done = m_analysis->finish(m_sink);
     if (done)
-        done = writePages(true);
-    m_out = nullptr;
-    m_state.reset();
+        done = m_writer->finish();
+    m_writer.reset();
+    m_analysis.reset();
     return done;
 }
