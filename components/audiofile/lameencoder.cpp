@@ -41,15 +41,15 @@ LameEncoder::LameEncoder(const Mp3EncoderSettings& settings) : m_settings(settin
 
 LameEncoder::~LameEncoder() = default;
 
-Status LameEncoder::configure()
+Status configureLame(lame_global_flags* lame, const Mp3EncoderSettings& s, bool tagFrame)
 {
-    lame_global_flags* lame = m_lame.get();
+    constexpr int InputRate = AudioEncoder::InputRate;
+    constexpr int InputChannels = AudioEncoder::InputChannels;
     QString refused;
     const auto check = [&refused](int result, const QString& what) {
         if (result < 0 && refused.isEmpty())
             refused = what;
     };
-    const Mp3EncoderSettings& s = m_settings;
 
     lame_set_errorf(lame, collectLameError);
     lame_set_msgf(lame, ignoreLameMessage);
@@ -138,7 +138,7 @@ Status LameEncoder::configure()
 
     // LAME writes an empty first frame that finish() replaces with the Xing/LAME tag; like the
     // lame command line, this is done for constant bitrates too (length and gapless data).
-    lame_set_bWriteVbrTag(lame, 1);
+    lame_set_bWriteVbrTag(lame, tagFrame ? 1 : 0);
 
     if (!refused.isEmpty())
         return Failure{QStringLiteral("LAME does not accept the MP3 setting: %1.").arg(refused)};
@@ -159,7 +159,7 @@ Status LameEncoder::begin(QIODevice& out, qint64 /*totalFrames*/)
     m_lame.reset(lame_init());
     if (!m_lame)
         return Failure{QStringLiteral("LAME could not start (out of memory).")};
-    if (Status configured = configure(); !configured) {
+    if (Status configured = configureLame(m_lame.get(), m_settings); !configured) {
         m_lame.reset();
         return configured;
     }
@@ -169,30 +169,34 @@ Status LameEncoder::begin(QIODevice& out, qint64 /*totalFrames*/)
     return {};
 }
 
+Failure lameEncodeFailure(int result)
+{
+    // The codes of lame_encode_buffer*() and lame_encode_flush().
+    QString why;
+    switch (result) {
+    case -1:
+        why = QStringLiteral("output buffer too small");
+        break;
+    case -2:
+        why = QStringLiteral("out of memory");
+        break;
+    case -3:
+        why = QStringLiteral("not set up");
+        break;
+    case -4:
+        why = QStringLiteral("psychoacoustic problem");
+        break;
+    default:
+        why = QStringLiteral("error %1").arg(result);
+        break;
+    }
+    return Failure{QStringLiteral("LAME failed to encode the audio (%1).").arg(why)};
+}
+
 Status LameEncoder::writeEncoded(int result)
 {
-    if (result < 0) {
-        // The codes of lame_encode_buffer*() and lame_encode_flush().
-        QString why;
-        switch (result) {
-        case -1:
-            why = QStringLiteral("output buffer too small");
-            break;
-        case -2:
-            why = QStringLiteral("out of memory");
-            break;
-        case -3:
-            why = QStringLiteral("not set up");
-            break;
-        case -4:
-            why = QStringLiteral("psychoacoustic problem");
-            break;
-        default:
-            why = QStringLiteral("error %1").arg(result);
-            break;
-        }
-        return Failure{QStringLiteral("LAME failed to encode the audio (%1).").arg(why)};
-    }
+    if (result < 0)
+        return lameEncodeFailure(result);
     return writeAll(*m_out, m_buffer.data(), result);
 }
 

@@ -7,6 +7,14 @@
 
 struct lame_global_struct;
 
+// Sets up a fresh LAME encoder (from lame_init()) for 44.1 kHz 16-bit stereo input with these
+// settings, and initialises its parameters. With tagFrame, LAME starts the stream with an empty
+// frame that the Xing/LAME tag is to replace once the stream is complete.
+Status configureLame(lame_global_struct* lame, const Mp3EncoderSettings& settings,
+                     bool tagFrame = true);
+// The failure for a negative result of lame_encode_buffer*() or lame_encode_flush().
+Failure lameEncodeFailure(int result);
+
 // Encodes MP3 with LAME, with the Xing/LAME tag at the start so that players know the length
 // and the encoder delay (gapless playback).
 class LameEncoder final : public AudioEncoder
@@ -24,7 +32,6 @@ private:
         void operator()(lame_global_struct* flags) const;
     };
 
-    Status configure();
     Status writeEncoded(int result);
 
     Mp3EncoderSettings m_settings;

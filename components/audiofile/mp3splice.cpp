@@ -1,6 +1,530 @@
+// MP3 tracks cut into parts that LAME encodes at the same time, spliced into one stream.
+//
+// Every part's encoder starts on a multiple of 1152 samples, so its frame k stands for the
+// same stretch of the track as frame start/1152 + k of a single encoder: the parts share one
+// frame grid. The splice takes each part's frames for its own stretch of that grid and lays
+// their main data out afresh through the bit reservoir, so that no frame refers to bytes of a
+// frame that was left out. The first part is the single encoder's own output up to its seam,
+// byte for byte; its Xing/LAME tag frame is rewritten for the whole stream at the end.
+
+#include "components/audiofile/audioencoder.h"
+#include "components/audiofile/lameencoder.h"
 #include "components/audiofile/splitformat.h"
 
-std::unique_ptr<SplitFormat> makeMp3SplitFormat(const Mp3EncoderSettings&)
+#include <QIODevice>
+
+#include <lame/lame.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace
 {
-    return nullptr;
+
+constexpr int FrameSamples = 1152;
+constexpr int SampleRate = AudioEncoder::InputRate;
+// What a decoder adds to LAME's encoder delay: its synthesis delay (528 + 1 samples).
+constexpr int DecoderDelay = 529;
+// How far back main_data_begin can reach (9 bits, MPEG-1).
+constexpr int MaxBackReference = 511;
+constexpr int MaxHeadBytes = 4 + 2 + 32; // header, CRC, stereo side info
+constexpr int MinimumPart = 30 * SampleRate;
+// Frames each part's encoder runs before its region so that LAME's psychoacoustic model and
+// bit reservoir have settled (about 1.7 s).
+constexpr int OverlapFrames = 64;
+// Frames past the last one needed that a part's encoder goes on, beyond LAME's lookahead
+// (it encodes a frame once it holds 1376 samples past the frame's start), so that the flush
+// at the part's end leaves the needed frames alone.
+constexpr int TailFrames = 3;
+
+// Layer III kbit/s of MPEG-1 by bitrate index (0 free format, 15 invalid).
+constexpr std::array<int, 16> Bitrates = {0,   32,  40,  48,  56,  64,  80,  96,
+                                          112, 128, 160, 192, 224, 256, 320, 0};
+
+int frameBytes(int bitrateIndex, int padding)
+{
+    return 144000 * Bitrates[size_t(bitrateIndex)] / SampleRate + padding;
+}
+
+int bitrateIndexOf(int kbps)
+{
+    const auto found = std::find(Bitrates.begin() + 1, Bitrates.end() - 1, kbps);
+    return found == Bitrates.end() - 1 ? 0 : int(found - Bitrates.begin());
+}
+
+// CRC-16 as the LAME tag uses it (polynomial 0x8005 reflected, start 0).
+quint16 tagCrc(const unsigned char* data, size_t size, quint16 crc = 0)
+{
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
+    }
+    return crc;
+}
+
+// CRC-16 of a protected MPEG audio frame (polynomial 0x8005, start 0xffff, most significant
+// bit first) over the header's last two bytes and the side info.
+quint16 frameCrc(const unsigned char* frame, int sideBytes)
+{
+    quint16 crc = 0xffff;
+    const auto add = [&crc](unsigned char byte) {
+        for (int bit = 7; bit >= 0; --bit) {
+            const bool top = (crc & 0x8000) != 0;
+            const bool in = ((byte >> bit) & 1) != 0;
+            crc = quint16(crc << 1);
+            if (top != in)
+                crc ^= 0x8005;
+        }
+    };
+    add(frame[2]);
+    add(frame[3]);
+    for (int i = 0; i < sideBytes; ++i)
+        add(frame[6 + i]);
+    return crc;
+}
+
+unsigned readBits(const unsigned char* data, int bitOffset, int bits)
+{
+    unsigned value = 0;
+    for (int i = 0; i < bits; ++i) {
+        const int at = bitOffset + i;
+        value = (value << 1) | ((data[at / 8] >> (7 - at % 8)) & 1);
+    }
+    return value;
+}
+
+quint32 readBig32(const unsigned char* p)
+{
+    return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
+}
+
+void writeBig32(unsigned char* p, quint32 value)
+{
+    p[0] = (value >> 24) & 0xff;
+    p[1] = (value >> 16) & 0xff;
+    p[2] = (value >> 8) & 0xff;
+    p[3] = value & 0xff;
+}
+
+void writeBig16(unsigned char* p, quint16 value)
+{
+    p[0] = (value >> 8) & 0xff;
+    p[1] = value & 0xff;
+}
+
+struct LameClose {
+    void operator()(lame_global_flags* flags) const { lame_close(flags); }
+};
+using LamePointer = std::unique_ptr<lame_global_flags, LameClose>;
+
+// One audio frame of a part's stream.
+struct Frame {
+    qsizetype offset = 0; // of its header in the part's stream
+    int bytes = 0;        // the whole frame
+    int headBytes = 0;    // header, CRC and side info
+    int sideBytes = 0;    // side info alone
+    bool protectedByCrc = false;
+    qsizetype regionStart = 0; // where its main-data region begins among the part's regions
+    qsizetype dataStart = 0;   // where its main data begins there
+    int dataBytes = 0;         // its main data, rounded up to whole bytes
+};
+
+// A part's stream read frame by frame, with its main-data regions laid end to end.
+struct ParsedPart {
+    const std::vector<unsigned char>* stream = nullptr;
+    int tagBytes = 0; // the Xing/LAME tag frame at the start (the first part only)
+    std::vector<Frame> frames;
+    std::vector<unsigned char> regions;
+};
+
+Result<ParsedPart> parsePart(const std::vector<unsigned char>& stream, bool tagFrame,
+                             size_t partIndex)
+{
+    ParsedPart parsed;
+    parsed.stream = &stream;
+    const auto fail = [partIndex](qsizetype at, const char* what) {
+        return Failure{QStringLiteral("The MP3 stream LAME made for part %1 of the track can't be "
+                                      "read at byte %2: %3.")
+                           .arg(partIndex + 1)
+                           .arg(at)
+                           .arg(QLatin1String(what))};
+    };
+    const qsizetype size = qsizetype(stream.size());
+    qsizetype at = 0;
+    bool first = true;
+    while (at < size) {
+        if (size - at < 4)
+            return fail(at, "a cut-off frame header");
+        const unsigned char* h = stream.data() + at;
+        if (h[0] != 0xff || (h[1] & 0xe0) != 0xe0)
+            return fail(at, "no frame header");
+        if (((h[1] >> 3) & 3) != 3 || ((h[1] >> 1) & 3) != 1)
+            return fail(at, "not MPEG-1 Layer III");
+        const int bitrateIndex = h[2] >> 4;
+        if (bitrateIndex == 0 || bitrateIndex == 15 || ((h[2] >> 2) & 3) != 0)
+            return fail(at, "not a 44.1 kHz frame of a known bitrate");
+        Frame frame;
+        frame.offset = at;
+        frame.bytes = frameBytes(bitrateIndex, (h[2] >> 1) & 1);
+        frame.protectedByCrc = (h[1] & 1) == 0;
+        const bool mono = (h[3] >> 6) == 3;
+        frame.sideBytes = mono ? 17 : 32;
+        frame.headBytes = 4 + (frame.protectedByCrc ? 2 : 0) + frame.sideBytes;
+        if (size - at < frame.bytes)
+            return fail(at, "a cut-off frame");
+        if (first && tagFrame) {
+            parsed.tagBytes = frame.bytes;
+            first = false;
+            at += frame.bytes;
+            continue;
+        }
+        first = false;
+
+        const unsigned char* side = h + frame.headBytes - frame.sideBytes;
+        const int backReference = int(readBits(side, 0, 9));
+        // part2_3_length of each granule and channel: after main_data_begin, the private bits
+        // and scfsi; 59 bits of side info per granule and channel.
+        const int channels = mono ? 1 : 2;
+        int bits = 0;
+        for (int block = 0; block < 2 * channels; ++block)
+            bits += int(readBits(side, (mono ? 18 : 20) + 59 * block, 12));
+        frame.regionStart = qsizetype(parsed.regions.size());
+        frame.dataStart = frame.regionStart - backReference;
+        frame.dataBytes = (bits + 7) / 8;
+        const int regionBytes = frame.bytes - frame.headBytes;
+        if (frame.dataStart < 0)
+            return fail(at, "main data before the stream's start");
+        if (frame.dataStart + frame.dataBytes > frame.regionStart + regionBytes)
+            return fail(at, "main data past the frame's end");
+        parsed.regions.insert(parsed.regions.end(), h + frame.headBytes, h + frame.bytes);
+        parsed.frames.push_back(frame);
+        at += frame.bytes;
+    }
+    if (tagFrame && parsed.tagBytes == 0)
+        return fail(0, "no tag frame");
+    return parsed;
+}
+
+class Mp3PartEncoder final : public PartEncoder
+{
+public:
+    Mp3PartEncoder(LamePointer lame, qint64 firstFrame, bool tagFrame)
+        : m_lame(std::move(lame)), m_firstFrame(firstFrame), m_tagFrame(tagFrame)
+    {
+    }
+
+    Status encode(std::span<const qint16> interleaved) override
+    {
+        if (!m_lame)
+            return Failure{QStringLiteral("The MP3 part encoder was used after it finished.")};
+        while (!interleaved.empty()) {
+            const int frames = int(std::min<size_t>(interleaved.size() / 2, ChunkFrames));
+            if (frames == 0)
+                break; // half a stereo frame: nothing LAME could use
+            const size_t at = m_stream.size();
+            m_stream.resize(at + BufferBytes);
+            // LAME copies the input into its own buffers; its API just lacks the const.
+            const int result =
+                lame_encode_buffer_interleaved(m_lame.get(), const_cast<short*>(interleaved.data()),
+                                               frames, m_stream.data() + at, BufferBytes);
+            m_stream.resize(at + std::max(result, 0));
+            if (result < 0)
+                return lameEncodeFailure(result);
+            interleaved = interleaved.subspan(size_t(frames) * 2);
+        }
+        return {};
+    }
+
+    Status finish() override
+    {
+        if (!m_lame)
+            return Failure{QStringLiteral("The MP3 part encoder was used after it finished.")};
+        const size_t at = m_stream.size();
+        m_stream.resize(at + BufferBytes);
+        const int result = lame_encode_flush(m_lame.get(), m_stream.data() + at, BufferBytes);
+        m_stream.resize(at + std::max(result, 0));
+        if (result < 0)
+            return lameEncodeFailure(result);
+        if (m_tagFrame) {
+            // LAME's tag for this part replaces its empty first frame, as the single encoder
+            // does; the splice completes its figures for the whole track.
+            const size_t tagBytes = lame_get_lametag_frame(m_lame.get(), nullptr, 0);
+            if (tagBytes == 0 || tagBytes > m_stream.size())
+                m_tagFrame = false; // LAME made none: nothing to splice
+            else if (lame_get_lametag_frame(m_lame.get(), m_stream.data(), tagBytes) != tagBytes)
+                return Failure{QStringLiteral("LAME could not complete the MP3 tag frame.")};
+        }
+        m_lame.reset();
+        m_finished = true;
+        return {};
+    }
+
+    bool finished() const { return m_finished; }
+    bool hasTagFrame() const { return m_tagFrame; }
+    qint64 firstFrame() const { return m_firstFrame; }
+    const std::vector<unsigned char>& stream() const { return m_stream; }
+
+private:
+    static constexpr int ChunkFrames = SampleRate;
+    static constexpr int BufferBytes = ChunkFrames * 5 / 4 + 7200; // LAME's worst case
+
+    LamePointer m_lame;
+    qint64 m_firstFrame;
+    bool m_tagFrame;
+    bool m_finished = false;
+    std::vector<unsigned char> m_stream;
+};
+
+// A frame of the spliced stream: its header, CRC and side info; its main-data region follows
+// in the stream's regions.
+struct OutFrame {
+    std::array<unsigned char, MaxHeadBytes> head{};
+    int headBytes = 0;
+    int bytes = 0;
+};
+
+class Mp3SplitFormat final : public SplitFormat
+{
+public:
+    Mp3SplitFormat(const Mp3EncoderSettings& settings, int encoderDelay)
+        : m_settings(settings),
+          // The first frame after a seam whose decoded samples all lie past the seam: a
+          // sample s of the track comes out of the decoder at s + delay + 529.
+          m_seamLead((encoderDelay + DecoderDelay - 1) / FrameSamples + 1)
+    {
+    }
+
+    int grid() const override { return FrameSamples; }
+    qint64 overlap() const override { return qint64(OverlapFrames) * FrameSamples; }
+    qint64 tail() const override { return qint64(m_seamLead + TailFrames) * FrameSamples; }
+    qint64 minimumPart() const override { return MinimumPart; }
+
+    Result<std::unique_ptr<PartEncoder>> makePart(const Plan& plan, size_t part) override
+    {
+        if (part >= plan.parts() || plan.start(part) % FrameSamples != 0)
+            return Failure{QStringLiteral("The track's plan has no MP3 part %1.").arg(part + 1)};
+        LamePointer lame(lame_init());
+        if (!lame)
+            return Failure{QStringLiteral("LAME could not start (out of memory).")};
+        if (Status configured = configureLame(lame.get(), m_settings, part == 0); !configured)
+            return Failure{configured.error()};
+        return std::unique_ptr<PartEncoder>(std::make_unique<Mp3PartEncoder>(
+            std::move(lame), plan.start(part) / FrameSamples, part == 0));
+    }
+
+    Status splice(QIODevice& out, const Plan& plan,
+                  std::vector<std::unique_ptr<PartEncoder>>& parts) override;
+
+private:
+    Mp3EncoderSettings m_settings;
+    int m_seamLead;
+};
+
+Status Mp3SplitFormat::splice(QIODevice& out, const Plan& plan,
+                              std::vector<std::unique_ptr<PartEncoder>>& parts)
+{
+    if (parts.size() != plan.parts() || parts.empty())
+        return Failure{QStringLiteral("The MP3 splice has %1 parts for a plan of %2.")
+                           .arg(parts.size())
+                           .arg(plan.parts())};
+    std::vector<const Mp3PartEncoder*> encoders;
+    for (const auto& part : parts) {
+        const auto* encoder = dynamic_cast<const Mp3PartEncoder*>(part.get());
+        if (!encoder || !encoder->finished())
+            return Failure{QStringLiteral("The MP3 splice was given an unfinished part.")};
+        encoders.push_back(encoder);
+    }
+    // Without LAME's tag the stream can't say where its audio ends: no splice then.
+    if (!encoders.front()->hasTagFrame())
+        return Failure{};
+
+    std::vector<ParsedPart> parsed;
+    for (size_t i = 0; i < encoders.size(); ++i) {
+        Result<ParsedPart> part = parsePart(encoders[i]->stream(), i == 0, i);
+        if (!part)
+            return Failure{part.error()};
+        parsed.push_back(part.take());
+    }
+
+    std::vector<OutFrame> frames;
+    std::vector<unsigned char> regions;
+    qsizetype dataEnd = 0; // where the main data laid out so far ends among the regions
+
+    for (size_t i = 0; i < parsed.size(); ++i) {
+        const ParsedPart& part = parsed[i];
+        const qint64 first = encoders[i]->firstFrame();
+        const qint64 from = i == 0 ? 0 : plan.seams[i] / FrameSamples + m_seamLead;
+        const qint64 to = i + 1 == parsed.size() ? first + qint64(part.frames.size())
+                                                 : plan.seams[i + 1] / FrameSamples + m_seamLead;
+        if (from < first || to > first + qint64(part.frames.size()))
+            return Failure{QStringLiteral("The MP3 stream of part %1 of the track lacks frames %2 "
+                                          "to %3 (it has %4 to %5).")
+                               .arg(i + 1)
+                               .arg(from)
+                               .arg(to)
+                               .arg(first)
+                               .arg(first + qint64(part.frames.size()))};
+        for (qint64 global = from; global < to; ++global) {
+            const Frame& frame = part.frames[size_t(global - first)];
+            const unsigned char* original = part.stream->data() + frame.offset;
+            OutFrame o;
+            o.headBytes = frame.headBytes;
+            std::memcpy(o.head.data(), original, size_t(frame.headBytes));
+            const qsizetype regionStart = qsizetype(regions.size());
+
+            if (i == 0) {
+                // The single encoder's own frames, as they are.
+                o.bytes = frame.bytes;
+                regions.insert(regions.end(), original + frame.headBytes, original + frame.bytes);
+                dataEnd = regionStart + (frame.dataStart - frame.regionStart) + frame.dataBytes;
+                frames.push_back(o);
+                continue;
+            }
+            if (i > 0 && global == from) {
+                // What follows the last frame's main data belongs to frames left out.
+                std::fill(regions.begin() + dataEnd, regions.end(), 0);
+            }
+
+            // The smallest frame size that holds the main data and leaves at least as much
+            // room for the next frame as LAME left: then the next frame fits at its own size.
+            const int originalSlack = int(frame.regionStart + (frame.bytes - frame.headBytes) -
+                                          (frame.dataStart + frame.dataBytes));
+            const int wantedSlack = std::min(originalSlack, MaxBackReference);
+            const qsizetype dataStart =
+                std::max<qsizetype>(dataEnd, regionStart - MaxBackReference);
+            const int bitrateIndex = o.head[2] >> 4;
+            int padding = (o.head[2] >> 1) & 1;
+            int chosenIndex = 0, chosenPadding = 0, fallbackIndex = 0, fallbackPadding = 0;
+            for (int index = bitrateIndex; index <= 14 && chosenIndex == 0; ++index) {
+                for (; padding <= 1; ++padding) {
+                    const qsizetype regionEnd =
+                        regionStart + frameBytes(index, padding) - frame.headBytes;
+                    const qsizetype slack = regionEnd - (dataStart + frame.dataBytes);
+                    if (slack < 0)
+                        continue;
+                    fallbackIndex = index;
+                    fallbackPadding = padding;
+                    if (slack >= wantedSlack) {
+                        chosenIndex = index;
+                        chosenPadding = padding;
+                        break;
+                    }
+                }
+                padding = 0;
+            }
+            if (chosenIndex == 0) {
+                if (fallbackIndex == 0)
+                    return Failure{}; // not even the largest frame holds it
+                chosenIndex = fallbackIndex;
+                chosenPadding = fallbackPadding;
+            }
+            o.head[2] = (o.head[2] & 0x0d) | (chosenIndex << 4) | (chosenPadding << 1);
+            o.bytes = frameBytes(chosenIndex, chosenPadding);
+
+            unsigned char* side = o.head.data() + frame.headBytes - frame.sideBytes;
+            const int backReference = int(regionStart - dataStart);
+            side[0] = (backReference >> 1) & 0xff;
+            side[1] = (side[1] & 0x7f) | ((backReference & 1) << 7);
+            if (frame.protectedByCrc)
+                writeBig16(o.head.data() + 4, frameCrc(o.head.data(), frame.sideBytes));
+
+            regions.resize(size_t(regionStart + o.bytes - o.headBytes), 0);
+            const auto data = part.regions.begin() + frame.dataStart;
+            std::copy(data, data + frame.dataBytes, regions.begin() + dataStart);
+            dataEnd = dataStart + frame.dataBytes;
+            frames.push_back(o);
+        }
+    }
+    if (!frames.empty())
+        std::fill(regions.begin() + dataEnd, regions.end(), 0);
+
+    // The stream: the tag frame, then each frame's head and region.
+    const std::vector<unsigned char>& first = *parsed.front().stream;
+    std::vector<unsigned char> stream(first.begin(), first.begin() + parsed.front().tagBytes);
+    std::vector<qsizetype> frameOffsets;
+    frameOffsets.reserve(frames.size());
+    qsizetype regionAt = 0;
+    for (const OutFrame& frame : frames) {
+        frameOffsets.push_back(qsizetype(stream.size()));
+        stream.insert(stream.end(), frame.head.begin(), frame.head.begin() + frame.headBytes);
+        const int regionBytes = frame.bytes - frame.headBytes;
+        stream.insert(stream.end(), regions.begin() + regionAt,
+                      regions.begin() + regionAt + regionBytes);
+        regionAt += regionBytes;
+    }
+
+    // The Xing/LAME tag for the whole stream.
+    const int tagBytes = parsed.front().tagBytes;
+    unsigned char* tag = stream.data();
+    const bool mono = (tag[3] >> 6) == 3;
+    const int xing = 4 + ((tag[1] & 1) == 0 ? 2 : 0) + (mono ? 17 : 32);
+    const auto bad = [](const char* what) {
+        return Failure{
+            QStringLiteral("LAME's tag frame can't be read (%1).").arg(QLatin1String(what))};
+    };
+    if (xing + 8 > tagBytes ||
+        (std::memcmp(tag + xing, "Xing", 4) != 0 && std::memcmp(tag + xing, "Info", 4) != 0))
+        return bad("no Xing header");
+    const quint32 flags = readBig32(tag + xing + 4);
+    if ((flags & 7) != 7)
+        return bad("no frame count, byte count or seek table");
+    int at = xing + 8;
+    const int frameCountAt = at;
+    const int byteCountAt = at + 4;
+    const int tocAt = at + 8;
+    at += 108 + ((flags & 8) ? 4 : 0);
+    const int lameAt = at;
+    if (lameAt + 36 > tagBytes || std::memcmp(tag + lameAt, "LAME", 4) != 0)
+        return bad("no LAME tag");
+
+    const qint64 totalBytes = qint64(stream.size());
+    const qint64 frameCount = qint64(frames.size());
+    writeBig32(tag + frameCountAt, quint32(frameCount));
+    writeBig32(tag + byteCountAt, quint32(totalBytes));
+    for (int i = 0; i < 100; ++i) {
+        const qint64 frame = frameCount * i / 100;
+        const qint64 offset = frame < frameCount ? frameOffsets[size_t(frame)] : totalBytes;
+        tag[tocAt + i] = (unsigned char)std::min<qint64>(255, offset * 256 / totalBytes);
+    }
+    const int delay = (tag[lameAt + 21] << 4) | (tag[lameAt + 22] >> 4);
+    const qint64 padding = frameCount * FrameSamples - delay - plan.totalSamples();
+    if (padding < 0 || padding > 0xfff)
+        return Failure{QStringLiteral("The spliced MP3 stream of %1 frames can't hold the "
+                                      "track's %2 samples.")
+                           .arg(frameCount)
+                           .arg(plan.totalSamples())};
+    tag[lameAt + 22] = (unsigned char)((delay & 0x0f) << 4 | padding >> 8);
+    tag[lameAt + 23] = (unsigned char)(padding & 0xff);
+    writeBig32(tag + lameAt + 28, quint32(totalBytes));
+    writeBig16(tag + lameAt + 32, tagCrc(stream.data() + tagBytes, stream.size() - tagBytes));
+    writeBig16(tag + lameAt + 34, tagCrc(tag, size_t(lameAt + 34)));
+
+    const qint64 written = out.write(reinterpret_cast<const char*>(stream.data()), totalBytes);
+    if (written != totalBytes)
+        return Failure{
+            QStringLiteral("The MP3 file could not be written: %1.").arg(out.errorString())};
+    return {};
+}
+
+} // namespace
+
+std::unique_ptr<SplitFormat> makeMp3SplitFormat(const Mp3EncoderSettings& settings)
+{
+    // Split only where LAME writes MPEG-1 Layer III at the CD's rate: 1152-sample frames on
+    // the grid of the input, and a tag frame that can carry the stream's length.
+    LamePointer lame(lame_init());
+    if (!lame || !configureLame(lame.get(), settings))
+        return nullptr;
+    if (lame_get_out_samplerate(lame.get()) != SampleRate || lame_get_version(lame.get()) != 1 ||
+        lame_get_framesize(lame.get()) != FrameSamples || !lame_get_bWriteVbrTag(lame.get()))
+        return nullptr;
+    // At a constant bitrate the tag frame has the stream's bitrate, and LAME drops the tag when
+    // such a frame can't hold it (header, side info and the 156 bytes of the Xing/LAME tag).
+    const int sideBytes = lame_get_mode(lame.get()) == MONO ? 17 : 32;
+    if (lame_get_VBR(lame.get()) == vbr_off &&
+        frameBytes(bitrateIndexOf(lame_get_brate(lame.get())), 0) < 4 + sideBytes + 156)
+        return nullptr;
+    return std::make_unique<Mp3SplitFormat>(settings, lame_get_encoder_delay(lame.get()));
 }
