@@ -3,6 +3,7 @@
 #include "cli/clioptions.h"
 #include "cli/cliripper.h"
 #include "components/cdio/cdiograbber.h"
+#include "components/cdio/splitencode.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -69,6 +70,17 @@ int main(int argc, char* argv[])
         };
     }
     CliRipper ripper(grabber, out, err, columns);
+    // Several tracks of an image at once, each encoded on its share of the cores; a track
+    // grabbed alone is encoded on all of them.
+    if (!images.isEmpty()) {
+        const int cores = SplitEncode::usableThreads();
+        const int jobs = options.jobs > 0 ? options.jobs : cores;
+        ripper.setParallel(jobs, [images, perJob = std::max(1, cores / jobs)] {
+            auto another = std::make_unique<CdioGrabber>(images);
+            another->setEncodeThreads(perJob);
+            return std::unique_ptr<CdGrabber>(std::move(another));
+        });
+    }
 
     TerminationSignals termination({SIGINT, SIGTERM});
     if (!termination.ok()) {

@@ -24,6 +24,11 @@ const QCommandLineOption overwriteOption(QStringLiteral("overwrite"),
                                          QStringLiteral("Replace files that already exist."));
 const QCommandLineOption skipOption(QStringLiteral("skip-existing"),
                                     QStringLiteral("Leave tracks whose file already exists."));
+const QCommandLineOption jobsOption(
+    {QStringLiteral("j"), QStringLiteral("jobs")},
+    QStringLiteral("Tracks of a disc image grabbed at once (1 to 64). Default: one for each "
+                   "core."),
+    QStringLiteral("n"));
 const QCommandLineOption quietOption({QStringLiteral("q"), QStringLiteral("quiet")},
                                      QStringLiteral("Show no progress; failures are still named."));
 const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
@@ -35,8 +40,8 @@ void addOptions(QCommandLineParser& parser)
 {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const QCommandLineOption& option :
-         {formatOption, outputOption, tracksOption, overwriteOption, skipOption, quietOption,
-          helpOption, versionOption})
+         {formatOption, outputOption, tracksOption, overwriteOption, skipOption, jobsOption,
+          quietOption, helpOption, versionOption})
         parser.addOption(option);
 }
 
@@ -105,7 +110,7 @@ Result<CliOptions> parseCliArguments(const QStringList& arguments)
         if (positional.size() > 2)
             return usageError(QStringLiteral("list takes at most one source."));
         for (const QCommandLineOption& option :
-             {formatOption, outputOption, tracksOption, overwriteOption, skipOption}) {
+             {formatOption, outputOption, tracksOption, overwriteOption, skipOption, jobsOption}) {
             if (parser.isSet(option))
                 return usageError(QStringLiteral("--%1 belongs to convert, not to list.")
                                       .arg(option.names().constLast()));
@@ -143,6 +148,15 @@ Result<CliOptions> parseCliArguments(const QStringList& arguments)
         options.tracks = tracks.take();
     }
 
+    if (parser.isSet(jobsOption)) {
+        bool ok = false;
+        const QString text = parser.value(jobsOption);
+        options.jobs = text.toInt(&ok);
+        if (!ok || options.jobs < 1 || options.jobs > 64 || text.trimmed() != text)
+            return usageError(
+                QStringLiteral("--jobs takes a number from 1 to 64, not \"%1\".").arg(text));
+    }
+
     if (parser.isSet(overwriteOption) && parser.isSet(skipOption))
         return usageError(QStringLiteral("--overwrite and --skip-existing exclude each other."));
     if (parser.isSet(overwriteOption))
@@ -164,14 +178,15 @@ QString cliHelpText()
                "  tambrel-cli list [SOURCE]\n"
                "  tambrel-cli convert SOURCE --format wav|mp3|ogg|wma --output DIR\n"
                "                      [--tracks 1,3-5] [--overwrite | --skip-existing] "
-               "[--quiet]\n"
+               "[--jobs N] [--quiet]\n"
                "\n"
                "Rips audio CDs and disc images (.cue, .toc, .nrg) to WAV, MP3, Ogg Vorbis and "
                "WMA files.\n"
                "\n"
                "  list            One line per CD drive and disc image, as the window shows it.\n"
                "  list SOURCE     One line per track of SOURCE: name, type and length.\n"
-               "  convert SOURCE  Grabs the chosen tracks of SOURCE, in order, into DIR.\n"
+               "  convert SOURCE  Grabs the chosen tracks of SOURCE, in order (several at once\n"
+               "                  from a disc image), into DIR.\n"
                "\n"
                "SOURCE is a drive's device path (/dev/cdrom) or a disc image.\n"
                "\n") +

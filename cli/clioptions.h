@@ -22,6 +22,8 @@ struct CliOptions {
     QList<int> tracks;
     Existing existing = Existing::Fail;
     bool quiet = false;
+    // Tracks of a disc image grabbed at once; 0: one for each usable core.
+    int jobs = 0;
 };
 
 // Reads the arguments (the program name first). A usage error comes back as a failure whose

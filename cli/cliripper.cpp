@@ -8,9 +8,11 @@
 #include "settings/cregister.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QTextStream>
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -57,21 +59,27 @@ CliRipper::CliRipper(CdGrabber& grabber, QTextStream& out, QTextStream& err,
 {
 }
 
-bool CliRipper::refresh()
+void CliRipper::setParallel(int jobs, GrabberFactory makeGrabber)
 {
-    if (const Status refreshed = m_grabber.Refresh(); !refreshed.ok()) {
+    m_jobs = std::max(1, jobs);
+    m_makeGrabber = std::move(makeGrabber);
+}
+
+bool CliRipper::refresh(CdGrabber& grabber)
+{
+    if (const Status refreshed = grabber.Refresh(); !refreshed.ok()) {
         m_err << "tambrel-cli: " << refreshed.error() << Qt::endl;
         return false;
     }
     return true;
 }
 
-bool CliRipper::selectSource(const QString& source)
+bool CliRipper::selectSource(CdGrabber& grabber, const QString& source)
 {
-    if (!refresh())
+    if (!refresh(grabber))
         return false;
-    for (int drive = 1; drive <= m_grabber.DriveCount(); ++drive) {
-        if (m_grabber.SetCurrentDrive(drive).ok() && sameSource(m_grabber.DriveLetter(), source))
+    for (int drive = 1; drive <= grabber.DriveCount(); ++drive) {
+        if (grabber.SetCurrentDrive(drive).ok() && sameSource(grabber.DriveLetter(), source))
             return true;
     }
     m_err << "tambrel-cli: " << source
@@ -119,7 +127,7 @@ bool CliRipper::readTracks(QList<TrackEntry>& tracks)
 int CliRipper::list(const QString& source)
 {
     if (source.isEmpty()) {
-        if (!refresh())
+        if (!refresh(m_grabber))
             return ExitUsage;
         // Said on the error stream, so that the list itself stays empty for scripts.
         if (m_grabber.DriveCount() == 0)
@@ -136,7 +144,7 @@ int CliRipper::list(const QString& source)
     }
 
     QList<TrackEntry> tracks;
-    if (!selectSource(source) || !readTracks(tracks))
+    if (!selectSource(m_grabber, source) || !readTracks(tracks))
         return ExitUsage;
     // Tabs keep the columns apart for scripts, also where a data track's type is empty.
     for (const TrackEntry& entry : std::as_const(tracks))
@@ -158,8 +166,9 @@ int CliRipper::convert(const CliOptions& options)
               << " does not exist or is not a folder." << Qt::endl;
         return ExitUsage;
     }
+    m_quiet = options.quiet;
     QList<TrackEntry> tracks;
-    if (!selectSource(options.source) || !readTracks(tracks))
+    if (!selectSource(m_grabber, options.source) || !readTracks(tracks))
         return ExitUsage;
 
     QList<TrackEntry> chosen;
@@ -186,32 +195,20 @@ int CliRipper::convert(const CliOptions& options)
     if (OutputFile* file = m_grabber.AudioFile())
         applyStoredEncoderSettings(*file, CRegister(), options.formatCode);
 
+    if (m_jobs > 1 && m_makeGrabber && chosen.size() > 1)
+        return convertParallel(chosen, options);
+
     int failures = 0;
     for (qsizetype k = 0; k < chosen.size() && !m_interrupted; ++k) {
         const TrackEntry& entry = chosen[k];
-        const QString path = QDir::cleanPath(
-            trackoutput::outputPath(options.outputFolder, entry.name, options.formatCode));
-        if (QFileInfo::exists(path) && options.existing != CliOptions::Existing::Overwrite) {
-            if (options.existing == CliOptions::Existing::Skip) {
-                if (!options.quiet)
-                    m_err << entry.name << " skipped: " << path << " exists." << Qt::endl;
-                continue;
-            }
-            ++failures;
-            m_err << entry.name << " failed: " << path
-                  << " exists; give --overwrite to replace it or --skip-existing to leave it."
-                  << Qt::endl;
+        const std::optional<QString> path = targetPath(entry, options, failures);
+        if (!path)
             continue;
-        }
-
         QString error;
         const bool replace = options.existing == CliOptions::Existing::Overwrite;
-        switch (grab(entry, path, replace, int(k) + 1, int(chosen.size()), error)) {
+        switch (grab(entry, *path, replace, int(k) + 1, int(chosen.size()), error)) {
         case GrabOutcome::Written:
-            if (!options.quiet)
-                m_err << entry.name << " -> " << path << "  (" << lengthText(entry.sectors) << ", "
-                      << QString::number(speed(entry, 100.0), 'f', 1) << 'x' << retriesText() << ')'
-                      << Qt::endl;
+            reportWritten(entry, *path, speed(entry, 100.0));
             break;
         case GrabOutcome::Failed:
             ++failures;
@@ -231,6 +228,183 @@ int CliRipper::convert(const CliOptions& options)
         return ExitFailed;
     }
     return ExitOk;
+}
+
+std::optional<QString> CliRipper::targetPath(const TrackEntry& entry, const CliOptions& options,
+                                             int& failures)
+{
+    const QString path = QDir::cleanPath(
+        trackoutput::outputPath(options.outputFolder, entry.name, options.formatCode));
+    if (!QFileInfo::exists(path) || options.existing == CliOptions::Existing::Overwrite)
+        return path;
+    if (options.existing == CliOptions::Existing::Skip) {
+        if (!options.quiet)
+            m_err << entry.name << " skipped: " << path << " exists." << Qt::endl;
+        return std::nullopt;
+    }
+    ++failures;
+    m_err << entry.name << " failed: " << path
+          << " exists; give --overwrite to replace it or --skip-existing to leave it." << Qt::endl;
+    return std::nullopt;
+}
+
+void CliRipper::reportWritten(const TrackEntry& entry, const QString& path, double speed)
+{
+    if (m_quiet)
+        return;
+    m_err << entry.name << " -> " << path << "  (" << lengthText(entry.sectors) << ", "
+          << QString::number(speed, 'f', 1) << 'x' << retriesText() << ')' << Qt::endl;
+}
+
+// One of the grabs convertParallel() runs at once.
+struct CliRipper::Slot {
+    std::unique_ptr<CdGrabber> grabber;
+    std::unique_ptr<QObject> events; // the running grab's connections
+    TrackEntry entry;
+    QString path;
+    std::optional<std::pair<dev_t, ino_t>> before; // the file at path when the grab started
+    QElapsedTimer timer;
+    double percent = 0.0;
+    bool busy = false;
+};
+
+int CliRipper::convertParallel(const QList<TrackEntry>& chosen, const CliOptions& options)
+{
+    std::vector<std::unique_ptr<Slot>> lanes;
+    for (qsizetype i = 0; i < std::min<qsizetype>(m_jobs, chosen.size()); ++i) {
+        auto slot = std::make_unique<Slot>();
+        slot->grabber = m_makeGrabber();
+        if (!selectSource(*slot->grabber, options.source))
+            return ExitUsage;
+        if (OutputFile* file = slot->grabber->AudioFile())
+            applyStoredEncoderSettings(*file, CRegister(), options.formatCode);
+        lanes.push_back(std::move(slot));
+    }
+
+    const bool replace = options.existing == CliOptions::Existing::Overwrite;
+    const int count = int(chosen.size());
+    qsizetype next = 0;
+    int failures = 0;
+    int done = 0;
+    QEventLoop loop;
+    const auto anyBusy = [&] {
+        return std::any_of(lanes.begin(), lanes.end(), [](const auto& s) { return s->busy; });
+    };
+    // Ends the slot's track and lets its grabber take the next one once this event is over.
+    std::function<void(Slot&)> startNext;
+    const auto finish = [&](Slot& slot) {
+        slot.busy = false;
+        slot.events.release()->deleteLater();
+        ++done;
+        QMetaObject::invokeMethod(
+            &loop, [&] { startNext(slot); }, Qt::QueuedConnection);
+    };
+    startNext = [&](Slot& slot) {
+        while (next < chosen.size() && !m_interrupted) {
+            const TrackEntry& entry = chosen[next++];
+            const std::optional<QString> path = targetPath(entry, options, failures);
+            if (!path) {
+                ++done;
+                continue;
+            }
+            slot.entry = entry;
+            slot.path = *path;
+            slot.percent = 0.0;
+            Status started = slot.grabber->SetCurrentSession(entry.session);
+            if (started.ok())
+                started = slot.grabber->SetCurrentTrack(entry.track);
+            slot.events = std::make_unique<QObject>();
+            connect(slot.grabber.get(), &CdGrabber::OperationProgress, slot.events.get(),
+                    [&, s = &slot](double percent) {
+                        s->percent = percent;
+                        if (percent == 100.0) {
+                            clearProgressLine();
+                            reportWritten(s->entry, s->path,
+                                          double(s->entry.sectors) / CdGrabber::SectorsPerSecond /
+                                              std::max(1e-9, s->timer.nsecsElapsed() / 1e9));
+                            finish(*s);
+                        }
+                        if (m_terminalColumns)
+                            showParallelProgress(done, count, lanes);
+                    });
+            connect(slot.grabber.get(), &CdGrabber::GrabFailed, slot.events.get(),
+                    [&, s = &slot](const QString& description) {
+                        clearProgressLine();
+                        ++failures;
+                        m_err << s->entry.name << " failed: " << description << Qt::endl;
+                        finish(*s);
+                    });
+            slot.before = fileAt(*path);
+            slot.timer.start();
+            if (started.ok())
+                started = slot.grabber->GrabTrack(*path, replace);
+            if (started.ok()) {
+                slot.busy = true;
+                return;
+            }
+            slot.events.reset();
+            ++failures;
+            ++done;
+            m_err << entry.name << " failed: " << started.error() << Qt::endl;
+        }
+        if (!anyBusy())
+            loop.quit();
+    };
+    m_stopParallel = [&] {
+        clearProgressLine();
+        for (const auto& slot : lanes) {
+            if (!slot->busy)
+                continue;
+            slot->grabber->StopGrab();
+            slot->busy = false;
+            slot->events.reset();
+            // A grab stopped as it ended may have put its file in place already.
+            const auto after = fileAt(slot->path);
+            if (after && after != slot->before)
+                reportWritten(slot->entry, slot->path, 0.0);
+            else
+                m_err << slot->entry.name << " stopped; its file was not written." << Qt::endl;
+        }
+        loop.quit();
+    };
+    for (const auto& slot : lanes)
+        startNext(*slot);
+    if (anyBusy())
+        loop.exec();
+    m_stopParallel = nullptr;
+    clearProgressLine();
+    for (const auto& slot : lanes)
+        slot->grabber->Close();
+
+    if (m_interrupted)
+        return ExitFailed;
+    if (failures > 0) {
+        m_err << "tambrel-cli: " << failures << " of " << chosen.size() << " tracks failed."
+              << Qt::endl;
+        return ExitFailed;
+    }
+    return ExitOk;
+}
+
+void CliRipper::showParallelProgress(int done, int count,
+                                     const std::vector<std::unique_ptr<Slot>>& lanes)
+{
+    double running = 0.0;
+    int busy = 0;
+    for (const auto& slot : lanes) {
+        if (slot->busy) {
+            running += slot->percent / 100.0;
+            ++busy;
+        }
+    }
+    const QString line = QStringLiteral("%1 of %2 tracks done, %3 running  %4%")
+                             .arg(done)
+                             .arg(count)
+                             .arg(busy)
+                             .arg(100.0 * (done + running) / std::max(1, count), 0, 'f', 1);
+    m_err << "\r\x1b[K" << line.left(qMax(1, m_terminalColumns() - 1));
+    m_err.flush();
+    m_progressShown = true;
 }
 
 CliRipper::GrabOutcome CliRipper::grab(const TrackEntry& entry, const QString& path, bool replace,
@@ -285,6 +459,8 @@ void CliRipper::interrupt()
 {
     m_interrupted = true;
     m_track.stop();
+    if (m_stopParallel)
+        m_stopParallel();
 }
 
 double CliRipper::speed(const TrackEntry& entry, double percent) const

@@ -7,6 +7,9 @@
 #include <QObject>
 
 #include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
 
 class CdGrabber;
 class QTextStream;
@@ -29,6 +32,13 @@ public:
     CliRipper(CdGrabber& grabber, QTextStream& out, QTextStream& err,
               TerminalColumns terminalColumns = {});
 
+    // Makes another grabber on the same drives and images, for grabbing tracks at once.
+    using GrabberFactory = std::function<std::unique_ptr<CdGrabber>()>;
+    // Lets convert() grab up to jobs tracks at once, each on a grabber of its own (only for a
+    // disc image: a drive reads one place at a time); each file is still written in place only
+    // when complete.
+    void setParallel(int jobs, GrabberFactory makeGrabber);
+
     int list(const QString& source);
     int convert(const CliOptions& options);
 
@@ -48,13 +58,21 @@ private:
         QString durationText; // as the window's duration column shows it
     };
     enum class GrabOutcome { Written, Failed, Interrupted };
+    struct Slot;
 
-    bool refresh();
-    // Makes the drive or image at source current.
-    bool selectSource(const QString& source);
+    bool refresh(CdGrabber& grabber);
+    // Makes the drive or image at source current on the grabber.
+    bool selectSource(CdGrabber& grabber, const QString& source);
     bool readTracks(QList<TrackEntry>& tracks);
     GrabOutcome grab(const TrackEntry& entry, const QString& path, bool replace, int position,
                      int count, QString& error);
+    // Where a track goes, or none (said why) when a file is in the way and may not be replaced.
+    std::optional<QString> targetPath(const TrackEntry& entry, const CliOptions& options,
+                                      int& failures);
+    void reportWritten(const TrackEntry& entry, const QString& path, double speed);
+    // Grabs the tracks several at once, each on a grabber of its own.
+    int convertParallel(const QList<TrackEntry>& chosen, const CliOptions& options);
+    void showParallelProgress(int done, int count, const std::vector<std::unique_ptr<Slot>>& lanes);
     void showProgress(const TrackEntry& entry, int position, int count, double percent);
     void clearProgressLine();
     // ", 3 reads retried" once the drive has needed retries on the running track.
@@ -67,8 +85,13 @@ private:
     QTextStream& m_err;
     const TerminalColumns m_terminalColumns;
     bool m_interrupted = false;
+    bool m_quiet = false;
     bool m_progressShown = false;
     // Reads of the running track that had to be retried.
     int m_retries = 0;
     QElapsedTimer m_trackTimer;
+    int m_jobs = 1;
+    GrabberFactory m_makeGrabber;
+    // Stops the grabs of convertParallel() when it runs.
+    std::function<void()> m_stopParallel;
 };

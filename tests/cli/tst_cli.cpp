@@ -163,6 +163,8 @@ private slots:
                                    << "--output";
         QTest::newRow("bad tracks")
             << (ok + QStringList{QStringLiteral("-t"), QStringLiteral("2-")}) << "2-";
+        QTest::newRow("bad jobs") << (ok + QStringList{QStringLiteral("-j"), QStringLiteral("0")})
+                                  << "--jobs takes a number";
         QTest::newRow("overwrite and skip")
             << (ok + QStringList{QStringLiteral("--overwrite"), QStringLiteral("--skip-existing")})
             << "exclude";
@@ -232,9 +234,9 @@ private slots:
         const QStringList expected{QStringLiteral("Session1_Track1.") + format,
                                    QStringLiteral("Session1_Track2.") + format};
         QCOMPARE(filesIn(folder), expected);
-        // Not a terminal: one plain line per written track.
+        // Not a terminal: one plain line per written track, as each is done.
         QCOMPARE(run.err.count(u'\n'), 2);
-        QVERIFY2(run.err.startsWith(QStringLiteral("Session1_Track1 -> ")), qPrintable(run.err));
+        QVERIFY2(run.err.contains(QStringLiteral("Session1_Track1 -> ")), qPrintable(run.err));
 
         SKIP_WITHOUT_TOOL("ffprobe");
         const QString problem = decoders::encodedFileProblem(folder + u'/' + expected.first(),
@@ -297,11 +299,20 @@ private slots:
                  probed);
     }
 
+    void wavIsTheDiscsAudio_data()
+    {
+        QTest::addColumn<QString>("jobs");
+        QTest::newRow("one track at a time") << "1";
+        QTest::newRow("three at once") << "3";
+    }
+
     void wavIsTheDiscsAudio()
     {
+        QFETCH(QString, jobs);
         const QString folder = outputFolder();
         // By default every audio track; the data track is left out, not failed.
-        const Run run = convert(folder, QStringLiteral("wav"), {QStringLiteral("--quiet")});
+        const Run run = convert(folder, QStringLiteral("wav"),
+                                {QStringLiteral("--quiet"), QStringLiteral("--jobs"), jobs});
         QVERIFY2(run.status == 0, qPrintable(run.err));
         QCOMPARE(run.err, QString());
         QCOMPARE(filesIn(folder), (QStringList{QStringLiteral("Session1_Track1.wav"),
@@ -457,13 +468,17 @@ private slots:
 
     void interruptLeavesNoFile()
     {
+        // SIGTERM comes while two tracks are grabbed at once, the short first one done by then.
         for (const int signal : {SIGINT, SIGTERM}) {
             const QString folder = outputFolder();
+            const bool parallel = signal == SIGTERM;
             QProcess process;
-            process.start(qEnvironmentVariable("TAMBREL_CLI"),
-                          {QStringLiteral("convert"), m_cue, QStringLiteral("-f"),
-                           QStringLiteral("ogg"), QStringLiteral("-o"), folder,
-                           QStringLiteral("-t"), QStringLiteral("4")});
+            process.start(
+                qEnvironmentVariable("TAMBREL_CLI"),
+                {QStringLiteral("convert"), m_cue, QStringLiteral("-f"), QStringLiteral("ogg"),
+                 QStringLiteral("-o"), folder, QStringLiteral("-t"),
+                 parallel ? QStringLiteral("1,4") : QStringLiteral("4"), QStringLiteral("--jobs"),
+                 parallel ? QStringLiteral("2") : QStringLiteral("1")});
             QVERIFY(process.waitForStarted());
             // Well into the five-minute track.
             QTest::qWait(700);
@@ -475,7 +490,8 @@ private slots:
             QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
             // It ends as the signal would have ended it, and leaves nothing behind.
             QCOMPARE(process.exitStatus(), QProcess::CrashExit);
-            QCOMPARE(filesIn(folder), QStringList{});
+            QCOMPARE(filesIn(folder),
+                     parallel ? QStringList{QStringLiteral("Session1_Track1.ogg")} : QStringList{});
             QVERIFY(QString::fromUtf8(process.readAllStandardError())
                         .contains(QStringLiteral("Session1_Track4 stopped")));
         }
