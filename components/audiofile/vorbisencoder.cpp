@@ -15,8 +15,11 @@ namespace
 {
 
 // Frames per analysis buffer, as oggenc feeds them. libvorbis shifts its whole pending buffer
-// down after every block it takes out, so large feeds cost time rather than save it.
-constexpr int ChunkFrames = 1024;
+// down after every block it takes out, so large feeds cost time rather than save it. Its choice
+// of block sizes depends on how much audio it has been given when it looks ahead, so the audio
+// goes in in these steps from the stream's start whatever pieces it comes in: the same audio
+// always gives the same packets.
+constexpr size_t ChunkFrames = 1024;
 
 // Owns one libvorbis/libogg struct: set up by its init call, released by its clear call.
 template <typename T, auto Clear> class Cleared
@@ -83,6 +86,7 @@ struct VorbisAnalysis::State {
     Cleared<vorbis_dsp_state, vorbis_dsp_clear> dsp;
     Cleared<vorbis_block, vorbis_block_clear> block;
     std::optional<Resampler> resampler; // none for 44.1 kHz stereo
+    std::vector<qint16> pending;        // less than a chunk, waiting for the rest of it
 };
 
 VorbisAnalysis::VorbisAnalysis(std::unique_ptr<State> state) : m_state(std::move(state)) {}
@@ -186,21 +190,43 @@ Status VorbisAnalysis::drain(const Sink& sink)
 
 Status VorbisAnalysis::encode(std::span<const qint16> interleaved, const Sink& sink)
 {
-    constexpr size_t Channels = AudioEncoder::InputChannels;
-    while (interleaved.size() >= Channels) {
-        const auto chunk = interleaved.first(
-            std::min<size_t>(interleaved.size() / Channels, ChunkFrames) * Channels);
-        if (Status fed = feed(chunk); !fed)
-            return fed;
-        if (Status drained = drain(sink); !drained)
-            return drained;
-        interleaved = interleaved.subspan(chunk.size());
+    constexpr size_t Chunk = ChunkFrames * AudioEncoder::InputChannels;
+    std::vector<qint16>& pending = m_state->pending;
+    const auto take = [&](std::span<const qint16> chunk) {
+        Status fed = feed(chunk);
+        return fed ? drain(sink) : fed;
+    };
+    if (!pending.empty()) {
+        const size_t taken = std::min(Chunk - pending.size(), interleaved.size());
+        pending.insert(pending.end(), interleaved.begin(), interleaved.begin() + taken);
+        interleaved = interleaved.subspan(taken);
+        if (pending.size() < Chunk)
+            return {};
+        Status done = take(pending);
+        pending.clear();
+        if (!done)
+            return done;
     }
+    for (; interleaved.size() >= Chunk; interleaved = interleaved.subspan(Chunk))
+        if (Status done = take(interleaved.first(Chunk)); !done)
+            return done;
+    // Whole frames only: half a frame can't be analysed.
+    const size_t rest =
+        interleaved.size() / AudioEncoder::InputChannels * AudioEncoder::InputChannels;
+    pending.assign(interleaved.begin(), interleaved.begin() + rest);
     return {};
 }
 
 Status VorbisAnalysis::finish(const Sink& sink)
 {
+    if (!m_state->pending.empty()) {
+        Status fed = feed(m_state->pending);
+        m_state->pending.clear();
+        if (fed)
+            fed = drain(sink);
+        if (!fed)
+            return fed;
+    }
     if (m_state->resampler)
         if (Status fed = analyse(m_state->dsp.get(), m_state->resampler->flush()); !fed)
             return fed;

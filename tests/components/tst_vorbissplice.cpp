@@ -66,6 +66,8 @@ template <typename Encoder> Status feed(Encoder& encoder, std::span<const qint16
     return encoder.finish();
 }
 
+// The track in one piece, fed all at once: in other pieces than the parts get, which must not
+// change what libvorbis makes of it.
 QByteArray encodeWhole(const OggFormat& format, const QList<qint16>& pcm)
 {
     QBuffer out;
@@ -73,7 +75,9 @@ QByteArray encodeWhole(const OggFormat& format, const QList<qint16>& pcm)
     VorbisEncoder encoder(format);
     Status done = encoder.begin(out, pcm.size() / 2);
     if (done)
-        done = feed(encoder, pcm);
+        done = encoder.encode(pcm);
+    if (done)
+        done = encoder.finish();
     return done ? out.data() : QByteArray();
 }
 
