@@ -2,7 +2,7 @@
 # Times the window's start-up on a full disc (99 tracks, the most a CD holds) from the process's
 # start until the window is up and has closed again (`tambrel --quit-after-start`), against the
 # same start-up on a 1-track disc (what the 99 tracks cost) and against `tambrel --version` (the
-# process and Qt alone). Runs alternate between the three so that all see the same machine; a
+# process and Qt alone), and times `tambrel-cli --version`. Runs alternate between the three so that all see the same machine; a
 # first round warms the caches and is not counted. Prints each one's median and max wall time over
 # RUNS (11) rounds, and whether the 99-track start-up stays under the target, 0.5 s, every time.
 # The program runs with its own home, configuration and runtime folders, so it never sees the
@@ -51,13 +51,14 @@ seconds() {
 median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 maximum() { sort -g | tail -n 1; }
 
-full="" one="" version=""
+full="" one="" version="" cli=""
 seconds "$tambrel" --quit-after-start "$work/full.cue" >/dev/null
 seconds "$tambrel" --quit-after-start "$work/one.cue" >/dev/null
 for _ in $(seq "$runs"); do
   full+="$(seconds "$tambrel" --quit-after-start "$work/full.cue")"$'\n'
   one+="$(seconds "$tambrel" --quit-after-start "$work/one.cue")"$'\n'
   version+="$(seconds "$tambrel" --version)"$'\n'
+  cli+="$(seconds "$build/cli/tambrel-cli" --version)"$'\n'
 done
 
 platform="${QT_QPA_PLATFORM:-default}, display ${WAYLAND_DISPLAY:-${DISPLAY:-none}}"
@@ -67,6 +68,7 @@ row() { printf '%-28s %7.3fs %7.3fs\n' "$1" "$(printf '%s' "$2" | median)" "$(pr
 row "99-track disc" "$full"
 row "1-track disc (reference)" "$one"
 row "tambrel --version" "$version"
+row "tambrel-cli --version" "$cli"
 worst=$(printf '%s' "$full" | maximum)
 if [ "$(echo "$worst < $target" | bc -l)" = 1 ]; then verdict=met; else verdict="NOT met"; fi
 printf 'target: every 99-track start-up under %.1f s: %s\n' "$target" "$verdict"
