@@ -348,10 +348,14 @@ Status Mp3SplitFormat::splice(QIODevice& out, const Plan& plan,
         parsed.push_back(part.take());
     }
 
-    std::vector<OutFrame> frames;
-    std::vector<unsigned char> regions;
-    qsizetype dataEnd = 0; // where the main data laid out so far ends among the regions
-
+    // The frames of the stream, each from its part: the first part's up to the frame after
+    // its seam, then each part's for its stretch of the frame grid.
+    struct Planned {
+        const ParsedPart* part;
+        const Frame* frame;
+        bool asItIs; // the first part's: head and region as LAME wrote them
+    };
+    std::vector<Planned> planned;
     for (size_t i = 0; i < parsed.size(); ++i) {
         const ParsedPart& part = parsed[i];
         const qint64 first = encoders[i]->firstFrame();
@@ -366,25 +370,49 @@ Status Mp3SplitFormat::splice(QIODevice& out, const Plan& plan,
                                .arg(to)
                                .arg(first)
                                .arg(first + qint64(part.frames.size()))};
-        for (qint64 global = from; global < to; ++global) {
-            const Frame& frame = part.frames[size_t(global - first)];
-            const unsigned char* original = part.stream->data() + frame.offset;
+        for (qint64 global = from; global < to; ++global)
+            planned.push_back({&part, &part.frames[size_t(global - first)], i == 0});
+    }
+
+    // Lays the frames out; a frame whose main data fits in no frame size makes the frame
+    // before it larger (at least minimumIndex), and the layout starts over.
+    std::vector<OutFrame> frames;
+    std::vector<unsigned char> regions;
+    std::vector<int> minimumIndex(planned.size(), 0);
+    const auto layOut = [&]() -> qsizetype {
+        frames.clear();
+        regions.clear();
+        qsizetype dataEnd = 0; // where the main data laid out so far ends among the regions
+        for (size_t f = 0; f < planned.size(); ++f) {
+            const Frame& frame = *planned[f].frame;
+            const unsigned char* original = planned[f].part->stream->data() + frame.offset;
             OutFrame o;
             o.headBytes = frame.headBytes;
             std::memcpy(o.head.data(), original, size_t(frame.headBytes));
             const qsizetype regionStart = qsizetype(regions.size());
+            const int bitrateIndex = o.head[2] >> 4;
+            const auto setSize = [&o, &frame](int index, int padding) {
+                o.head[2] = (o.head[2] & 0x0d) | (index << 4) | (padding << 1);
+                o.bytes = frameBytes(index, padding);
+                if (frame.protectedByCrc)
+                    writeBig16(o.head.data() + 4, frameCrc(o.head.data(), frame.sideBytes));
+            };
 
-            if (i == 0) {
-                // The single encoder's own frames, as they are.
+            if (planned[f].asItIs) {
+                // The single encoder's own frames, as they are (the last one made larger
+                // when the next one needs the room).
                 o.bytes = frame.bytes;
+                if (minimumIndex[f] > bitrateIndex)
+                    setSize(minimumIndex[f], 0);
                 regions.insert(regions.end(), original + frame.headBytes, original + frame.bytes);
+                regions.resize(size_t(regionStart + o.bytes - o.headBytes), 0);
                 dataEnd = regionStart + (frame.dataStart - frame.regionStart) + frame.dataBytes;
                 frames.push_back(o);
+                if (f + 1 < planned.size() && !planned[f + 1].asItIs) {
+                    // What follows its main data belongs to frames left out.
+                    std::fill(regions.begin() + dataEnd, regions.end(), 0);
+                }
                 continue;
-            }
-            if (i > 0 && global == from) {
-                // What follows the last frame's main data belongs to frames left out.
-                std::fill(regions.begin() + dataEnd, regions.end(), 0);
             }
 
             // The smallest frame size that holds the main data and leaves at least as much
@@ -394,10 +422,12 @@ Status Mp3SplitFormat::splice(QIODevice& out, const Plan& plan,
             const int wantedSlack = std::min(originalSlack, MaxBackReference);
             const qsizetype dataStart =
                 std::max<qsizetype>(dataEnd, regionStart - MaxBackReference);
-            const int bitrateIndex = o.head[2] >> 4;
             int padding = (o.head[2] >> 1) & 1;
             int chosenIndex = 0, chosenPadding = 0, fallbackIndex = 0, fallbackPadding = 0;
-            for (int index = bitrateIndex; index <= 14 && chosenIndex == 0; ++index) {
+            for (int index = std::max(bitrateIndex, minimumIndex[f]);
+                 index <= 14 && chosenIndex == 0; ++index) {
+                if (index > bitrateIndex)
+                    padding = 0;
                 for (; padding <= 1; ++padding) {
                     const qsizetype regionEnd =
                         regionStart + frameBytes(index, padding) - frame.headBytes;
@@ -412,33 +442,42 @@ Status Mp3SplitFormat::splice(QIODevice& out, const Plan& plan,
                         break;
                     }
                 }
-                padding = 0;
             }
             if (chosenIndex == 0) {
                 if (fallbackIndex == 0)
-                    return Failure{}; // not even the largest frame holds it
+                    return qsizetype(f); // not even the largest frame holds it
                 chosenIndex = fallbackIndex;
                 chosenPadding = fallbackPadding;
             }
-            o.head[2] = (o.head[2] & 0x0d) | (chosenIndex << 4) | (chosenPadding << 1);
-            o.bytes = frameBytes(chosenIndex, chosenPadding);
-
             unsigned char* side = o.head.data() + frame.headBytes - frame.sideBytes;
             const int backReference = int(regionStart - dataStart);
             side[0] = (backReference >> 1) & 0xff;
             side[1] = (side[1] & 0x7f) | ((backReference & 1) << 7);
-            if (frame.protectedByCrc)
-                writeBig16(o.head.data() + 4, frameCrc(o.head.data(), frame.sideBytes));
+            setSize(chosenIndex, chosenPadding);
 
             regions.resize(size_t(regionStart + o.bytes - o.headBytes), 0);
-            const auto data = part.regions.begin() + frame.dataStart;
+            const auto data = planned[f].part->regions.begin() + frame.dataStart;
             std::copy(data, data + frame.dataBytes, regions.begin() + dataStart);
             dataEnd = dataStart + frame.dataBytes;
             frames.push_back(o);
         }
-    }
-    if (!frames.empty())
         std::fill(regions.begin() + dataEnd, regions.end(), 0);
+        return -1;
+    };
+    for (qsizetype failed = layOut(); failed >= 0; failed = layOut()) {
+        // More room before the frame: a larger frame before it (the single encoder's frames
+        // only the last one, whose main data stays where it is).
+        qsizetype before = failed - 1;
+        while (before >= 0 && minimumIndex[size_t(before)] >= 14)
+            --before;
+        if (before < 0 ||
+            (planned[size_t(before)].asItIs && before + 1 < qsizetype(planned.size()) &&
+             planned[size_t(before) + 1].asItIs))
+            return Failure{};
+        const int current =
+            std::max(minimumIndex[size_t(before)], int(frames[size_t(before)].head[2] >> 4));
+        minimumIndex[size_t(before)] = std::min(14, current + 1);
+    }
 
     // The stream: the tag frame, then each frame's head and region.
     const std::vector<unsigned char>& first = *parsed.front().stream;
