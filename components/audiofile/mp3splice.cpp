@@ -53,14 +53,22 @@ int bitrateIndexOf(int kbps)
     return found == Bitrates.end() - 1 ? 0 : int(found - Bitrates.begin());
 }
 
-// CRC-16 as the LAME tag uses it (polynomial 0x8005 reflected, start 0).
+// CRC-16 as the LAME tag uses it (polynomial 0x8005 reflected, start 0), a byte at a time.
+constexpr std::array<quint16, 256> TagCrcTable = [] {
+    std::array<quint16, 256> table{};
+    for (unsigned byte = 0; byte < 256; ++byte) {
+        unsigned crc = byte;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+        table[byte] = quint16(crc);
+    }
+    return table;
+}();
+
 quint16 tagCrc(const unsigned char* data, size_t size, quint16 crc = 0)
 {
-    for (size_t i = 0; i < size; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
-    }
+    for (size_t i = 0; i < size; ++i)
+        crc = quint16((crc >> 8) ^ TagCrcTable[(crc ^ data[i]) & 0xff]);
     return crc;
 }
 
