@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
 
 namespace
 {
@@ -143,7 +144,13 @@ Status configureLame(lame_global_flags* lame, const Mp3EncoderSettings& s, bool 
     if (!refused.isEmpty())
         return Failure{QStringLiteral("LAME does not accept the MP3 setting: %1.").arg(refused)};
     lameErrors.clear();
-    if (lame_init_params(lame) < 0) {
+    // LAME fills tables shared by all its encoders while it sets one up; encoders set up on
+    // several threads at once (grabs side by side, a track's parts) take turns at that.
+    static std::mutex setUp;
+    std::unique_lock lock(setUp);
+    const int initialised = lame_init_params(lame);
+    lock.unlock();
+    if (initialised < 0) {
         const QString why = lameErrors.trimmed();
         lameErrors.clear();
         return Failure{QStringLiteral("LAME does not accept the MP3 settings (%1)%2")
