@@ -5,10 +5,10 @@ packages=(
   build-essential cmake pkg-config clang-format
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libcdio-dev libcdio-paranoia-dev libcue-dev libsndfile1-dev
-  libmp3lame-dev libvorbis-dev libogg-dev
+  libmp3lame-dev libvorbis-dev libogg-dev libflac-dev libtag1-dev libdiscid-dev
   libavcodec-dev libavformat-dev libavutil-dev libswresample-dev
   libsqlite3-dev libasound2-dev libgtest-dev
-  sox ffmpeg lame mpg123 vorbis-tools bc time valgrind
+  sox ffmpeg lame mpg123 vorbis-tools flac bc time valgrind
   xvfb xauth xdotool imagemagick
   fonts-dejavu-core
   fp-utils desktop-file-utils

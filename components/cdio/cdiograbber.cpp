@@ -566,6 +566,18 @@ Result<TrackReader::Source> CdioGrabber::currentSource(bool preview) const
     for (const Track& t : drive->tracks)
         source.toc.push_back({t.firstSector, t.type == TrackTypeAudio});
     source.leadOut = drive->leadOut;
+    source.offsetSamples = m_readOffset;
+    // AccurateRip leaves out the edges of the disc's first and last audio tracks.
+    int firstAudio = -1;
+    int lastAudio = -1;
+    for (int t = 0; t < drive->tracks.size(); ++t) {
+        if (drive->tracks[t].type == TrackTypeAudio) {
+            firstAudio = firstAudio < 0 ? t : firstAudio;
+            lastAudio = t;
+        }
+    }
+    source.firstAudioTrack = m_currentTrack == firstAudio;
+    source.lastAudioTrack = m_currentTrack == lastAudio;
     return source;
 }
 

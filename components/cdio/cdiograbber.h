@@ -72,6 +72,9 @@ public:
     // How many threads one track of an image may be encoded on (cut into parts and spliced, for
     // MP3 and Ogg Vorbis); 0, the default: one for each usable core; 1: in one piece.
     void setEncodeThreads(int threads) { m_encodeThreads = threads; }
+    // The drive's read offset in samples (stereo frames): grabs and previews read the audio
+    // that many samples later (earlier when negative), silence beyond the disc's edges.
+    void setReadOffset(int samples) { m_readOffset = samples; }
 
     // The one seek mode: a sector counted from the track's start.
     static constexpr int SeekFromTrackStart = 3;
@@ -152,6 +155,7 @@ private:
     bool m_closed = false;
     bool m_paranoiaOnImages = false;
     int m_encodeThreads = 0;
+    int m_readOffset = 0;
 
     struct EventSink;
     std::shared_ptr<EventSink> m_sink;

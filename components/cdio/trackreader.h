@@ -44,6 +44,13 @@ public:
         // An empty table checks only that the track is still there.
         std::vector<TocEntry> toc;
         qint64 leadOut = 0;
+        // The drive's read offset in samples (stereo frames): the track's audio is read that
+        // many samples later (earlier when negative), across sector and track boundaries, with
+        // silence before the disc's first sector and from the lead-out on.
+        int offsetSamples = 0;
+        // Whether the track is the disc's first or last audio track (for AccurateRip).
+        bool firstAudioTrack = false;
+        bool lastAudioTrack = false;
     };
 
     // Called on the reading thread when a sector needs another read: once for each sector,
