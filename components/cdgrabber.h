@@ -4,6 +4,7 @@
 #include "components/result.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -85,6 +86,27 @@ public:
         return started;
     }
     virtual void StopGrab() = 0;
+
+    // What the last grab that put its file in place can prove about its copy: checksums of the
+    // track's audio as it was read. valid is false where the grabber computes none.
+    struct GrabProof {
+        bool valid = false;
+        quint32 crc32 = 0;
+        quint32 accurateRipV1 = 0;
+        quint32 accurateRipV2 = 0;
+    };
+    virtual GrabProof LastGrabProof() const { return {}; }
+    // The current disc's table of contents, to identify it: each track's first sector, whether
+    // it is audio, and the lead-out's first sector. Empty where the grabber doesn't tell.
+    struct DiscToc {
+        QList<qint64> firstSectors;
+        QList<bool> audio;
+        qint64 leadOut = 0;
+    };
+    virtual DiscToc CurrentDiscToc() const { return {}; }
+    // The drive's read offset in samples: grabs read the audio that many samples later (earlier
+    // when negative). Grabbers that can't shift their reads ignore it.
+    virtual void SetReadOffset(int samples) { Q_UNUSED(samples); }
 
     // Reading the current track into memory for the preview.
     void SetArrayReadParam1(int value) { m_arrayReadParams[0] = value; }

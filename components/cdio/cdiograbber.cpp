@@ -481,6 +481,10 @@ Status CdioGrabber::GrabTrack(const QString& path)
     events.retry = [post](int retry, qint64 sector) {
         post([retry, sector](CdioGrabber& grabber) { emit grabber.GrabRetry(retry, sector); });
     };
+    events.checksums = [post](const TrackChecksums& sums) {
+        post([proof = GrabProof{true, sums.crc32(), sums.accurateRipV1(), sums.accurateRipV2()}](
+                 CdioGrabber& grabber) { grabber.m_lastProof = proof; });
+    };
     events.finished = [post] {
         post([](CdioGrabber& grabber) {
             grabber.retireJob();
@@ -494,9 +498,12 @@ Status CdioGrabber::GrabTrack(const QString& path)
         });
     };
 
+    m_lastProof = {};
     auto job = std::make_unique<GrabJob>(
         source.take(), path, encoder.take(), std::move(events),
         makeSplitFormat(QFileInfo(path).suffix(), m_audioFile.settings()), m_encodeThreads);
+    if (const Drive* drive = current())
+        job->setTags({m_currentTrack + 1, int(drive->tracks.size()), QString()});
     if (Status s =
             job->start(m_replaceExisting ? GrabJob::Existing::Replace : GrabJob::Existing::Keep);
         !s.ok())
@@ -540,6 +547,19 @@ void CdioGrabber::pausePollWhileBusy()
 {
     if (m_poller)
         m_poller->setPaused(grabRunning());
+}
+
+CdGrabber::DiscToc CdioGrabber::CurrentDiscToc() const
+{
+    DiscToc toc;
+    if (const Drive* drive = current()) {
+        for (const Track& t : drive->tracks) {
+            toc.firstSectors << t.firstSector;
+            toc.audio << (t.type == TrackTypeAudio);
+        }
+        toc.leadOut = drive->leadOut;
+    }
+    return toc;
 }
 
 Result<TrackReader::Source> CdioGrabber::currentSource(bool preview) const

@@ -72,9 +72,11 @@ public:
     // How many threads one track of an image may be encoded on (cut into parts and spliced, for
     // MP3 and Ogg Vorbis); 0, the default: one for each usable core; 1: in one piece.
     void setEncodeThreads(int threads) { m_encodeThreads = threads; }
-    // The drive's read offset in samples (stereo frames): grabs and previews read the audio
-    // that many samples later (earlier when negative), silence beyond the disc's edges.
-    void setReadOffset(int samples) { m_readOffset = samples; }
+    // Grabs and previews read the audio that many samples later (earlier when negative), with
+    // silence beyond the disc's edges.
+    void SetReadOffset(int samples) override { m_readOffset = samples; }
+    GrabProof LastGrabProof() const override { return m_lastProof; }
+    DiscToc CurrentDiscToc() const override;
 
     // The one seek mode: a sector counted from the track's start.
     static constexpr int SeekFromTrackStart = 3;
@@ -156,6 +158,7 @@ private:
     bool m_paranoiaOnImages = false;
     int m_encodeThreads = 0;
     int m_readOffset = 0;
+    GrabProof m_lastProof;
 
     struct EventSink;
     std::shared_ptr<EventSink> m_sink;

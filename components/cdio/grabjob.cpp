@@ -1,6 +1,7 @@
 #include "components/cdio/grabjob.h"
 
 #include "components/cdio/splitencode.h"
+#include "components/taglib/tagwriter.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -184,6 +185,8 @@ bool GrabJob::waitFinished(int milliseconds)
 void GrabJob::readLoop()
 {
     TrackReader reader(m_source, m_events.retry);
+    TrackChecksums sums(m_source.sectors * FramesPerSector, m_source.firstAudioTrack,
+                        m_source.lastAudioTrack);
     Status status = reader.open();
     const int chunkSectors = m_source.paranoia ? DriveChunkSectors : ImageChunkSectors;
     while (status.ok() && reader.remaining() > 0 && !m_stop) {
@@ -200,6 +203,7 @@ void GrabJob::readLoop()
         status = reader.read(chunk.samples.data(), count, &m_stop);
         if (!status.ok() || m_stop)
             break;
+        sums.add(chunk.samples);
 
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [this] { return m_queue.size() < QueueLimit || m_stop; });
@@ -210,6 +214,8 @@ void GrabJob::readLoop()
     const std::lock_guard lock(m_mutex);
     m_readerDone = true;
     m_readError = status.error();
+    if (status.ok() && sums.complete())
+        m_checksums = sums;
     if (--m_threadsRunning == 0)
         m_finished = true;
     m_changed.notify_all();
@@ -369,6 +375,10 @@ void GrabJob::splitLoop()
     const SplitEncode::Result result =
         SplitEncode::run(*m_split, m_plan, m_source, *m_file, m_stop,
                          [this](double share) { reportProgress(100.0 * share); });
+    if (result.checksums && result.checksums->complete()) {
+        const std::lock_guard lock(m_mutex);
+        m_checksums = result.checksums;
+    }
     switch (result.outcome) {
     case SplitEncode::Outcome::Written:
         endWriting({});
@@ -397,7 +407,12 @@ void GrabJob::endWriting(const Status& encoded)
     QString error = encoded.error();
     bool done = false;
     if (encoded.ok() && !m_stop) {
-        if (Status c = commitFile(); !c.ok())
+        // The tags go in through a path of the file's own, which an unnamed file has too.
+        const Status tagged = writeTrackTags(QString::fromLatin1(descriptorPath(m_fd)),
+                                             QFileInfo(m_targetPath).suffix().toLower(), m_tags);
+        if (!tagged.ok())
+            error = tagged.error();
+        else if (Status c = commitFile(); !c.ok())
             error = c.error();
         else
             done = true;
@@ -406,6 +421,8 @@ void GrabJob::endWriting(const Status& encoded)
     // an existing target stays.
     closeFile();
 
+    if (done && m_checksums && m_events.checksums)
+        m_events.checksums(*m_checksums);
     if (done && m_events.finished)
         m_events.finished();
     else if (!done && !m_stop && m_events.failed)

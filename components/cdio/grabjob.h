@@ -1,9 +1,11 @@
 #pragma once
 
+#include "components/accuraterip/checksums.h"
 #include "components/audiofile/audioencoder.h"
 #include "components/audiofile/splitformat.h"
 #include "components/cdio/trackreader.h"
 #include "components/encodersettings.h"
+#include "components/tracktags.h"
 
 #include <QByteArray>
 #include <QString>
@@ -14,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -39,6 +42,8 @@ public:
     struct Events {
         std::function<void(double percent)> progress; // below 100, throttled
         TrackReader::RetryEvent retry;
+        // The checksums of the track's audio as it was read, just before finished.
+        std::function<void(const TrackChecksums&)> checksums;
         std::function<void()> finished; // the file is in place
         std::function<void(const QString& description)> failed;
     };
@@ -60,6 +65,9 @@ public:
 
     // Whether a file at the target's name may be replaced.
     enum class Existing { Keep, Replace };
+
+    // Tags written into the file once it is encoded (before start()).
+    void setTags(const TrackTags& tags) { m_tags = tags; }
 
     // Starts the threads; the file is created before this returns, so that a folder that can't
     // be written fails at once.
@@ -111,6 +119,8 @@ private:
     std::unique_ptr<AudioEncoder> m_encoder;
     Events m_events;
     std::unique_ptr<SplitFormat> m_split;
+    TrackTags m_tags;
+    std::optional<TrackChecksums> m_checksums; // once the track has been read
     SplitFormat::Plan m_plan;
     double m_lastReported = -1.0;
     qint64 m_lastReportTime = 0;

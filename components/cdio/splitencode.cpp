@@ -56,9 +56,11 @@ struct Shared {
     std::atomic<qint64> samplesDone{0};
 };
 
-// Reads the part's samples [first, end) of the track and feeds them to its encoder.
+// Reads the part's samples [first, end) of the track and feeds them to its encoder; the samples
+// of its own region (sums.firstFrame() to its seam regionEnd) go into its checksums.
 Status encodePart(PartEncoder& encoder, const TrackReader::Source& source, qint64 first, qint64 end,
-                  const std::atomic<bool>& stop, Shared& shared)
+                  qint64 regionEnd, TrackChecksums& sums, const std::atomic<bool>& stop,
+                  Shared& shared)
 {
     TrackReader reader(source);
     if (Status opened = reader.open(); !opened.ok())
@@ -80,6 +82,10 @@ Status encodePart(PartEncoder& encoder, const TrackReader::Source& source, qint6
         const std::span<const qint16> part(samples.data() + (from - at) * 2, size_t(to - from) * 2);
         if (Status encoded = encoder.encode(part); !encoded.ok())
             return encoded;
+        const qint64 sumFrom = std::max(from, sums.firstFrame() + sums.framesAdded());
+        const qint64 sumTo = std::min(to, regionEnd);
+        if (sumFrom < sumTo)
+            sums.add(part.subspan(size_t(sumFrom - from) * 2, size_t(sumTo - sumFrom) * 2));
         shared.samplesDone += to - from;
         at += qint64(count) * FramesPerSector;
     }
@@ -96,20 +102,24 @@ Result run(SplitFormat& format, const SplitFormat::Plan& plan, const TrackReader
     for (size_t i = 0; i < plan.parts(); ++i) {
         ::Result<std::unique_ptr<PartEncoder>> part = format.makePart(plan, i);
         if (!part.ok())
-            return {Outcome::Failed, part.error()};
+            return {Outcome::Failed, part.error(), {}};
         parts.push_back(part.take());
     }
     qint64 totalWork = 0;
     for (size_t i = 0; i < plan.parts(); ++i)
         totalWork += plan.end(i) - plan.start(i);
 
+    std::vector<TrackChecksums> sums;
+    for (size_t i = 0; i < plan.parts(); ++i)
+        sums.emplace_back(plan.totalSamples(), source.firstAudioTrack, source.lastAudioTrack,
+                          plan.seams[i]);
     Shared shared;
     shared.running = int(parts.size());
     std::vector<std::thread> threads;
     for (size_t i = 0; i < parts.size(); ++i) {
         threads.emplace_back([&, i] {
-            const Status done =
-                encodePart(*parts[i], source, plan.start(i), plan.end(i), stop, shared);
+            const Status done = encodePart(*parts[i], source, plan.start(i), plan.end(i),
+                                           plan.seams[i + 1], sums[i], stop, shared);
             const std::lock_guard lock(shared.mutex);
             if (!done.ok() && !shared.failed.exchange(true))
                 shared.error = done.error();
@@ -132,13 +142,16 @@ Result run(SplitFormat& format, const SplitFormat::Plan& plan, const TrackReader
         thread.join();
 
     if (stop.load())
-        return {Outcome::Stopped, {}};
+        return {Outcome::Stopped, {}, {}};
     if (shared.failed.load())
-        return {shared.error.isEmpty() ? Outcome::Stopped : Outcome::Failed, shared.error};
+        return {shared.error.isEmpty() ? Outcome::Stopped : Outcome::Failed, shared.error, {}};
+    for (size_t i = 1; i < sums.size(); ++i)
+        sums.front().append(sums[i]);
     const Status spliced = format.splice(out, plan, parts);
     if (spliced.ok())
-        return {Outcome::Written, {}};
-    return {spliced.error().isEmpty() ? Outcome::NoSeam : Outcome::Failed, spliced.error()};
+        return {Outcome::Written, {}, sums.front()};
+    return {spliced.error().isEmpty() ? Outcome::NoSeam : Outcome::Failed, spliced.error(),
+            sums.front()};
 }
 
 } // namespace SplitEncode

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "components/accuraterip/checksums.h"
 #include "components/audiofile/splitformat.h"
 #include "components/cdio/trackreader.h"
 
 #include <atomic>
 #include <functional>
+#include <optional>
 
 class QIODevice;
 
@@ -31,6 +33,8 @@ enum class Outcome { Written, Stopped, NoSeam, Failed };
 struct Result {
     Outcome outcome = Outcome::Failed;
     QString error; // for Failed
+    // The checksums of the track's audio as read, the parts' joined (Written and NoSeam).
+    std::optional<TrackChecksums> checksums;
 };
 
 // Reads and encodes every part of the plan at once, then splices them into out. progress is
