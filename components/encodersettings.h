@@ -50,4 +50,5 @@ struct EncoderSettings
     Mp3EncoderSettings mp3;
     OggFormat ogg;
     int wmaProfile = 8;
+    int flacLevel = 5; // FLAC compression level: 0 fastest .. 8 smallest; 5 is flac's default
 };

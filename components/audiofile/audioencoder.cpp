@@ -1,6 +1,7 @@
 #include "components/audiofile/audioencoder.h"
 
 #include "components/audiofile/ffmpegcodecs.h"
+#include "components/audiofile/flacencoder.h"
 #include "components/audiofile/lameencoder.h"
 #include "components/audiofile/vorbisencoder.h"
 #include "components/audiofile/wavencoder.h"
@@ -21,6 +22,8 @@ Result<std::unique_ptr<AudioEncoder>> makeEncoder(const QString& extension,
         return std::unique_ptr<AudioEncoder>(std::make_unique<LameEncoder>(settings.mp3));
     if (key == u"ogg")
         return std::unique_ptr<AudioEncoder>(std::make_unique<VorbisEncoder>(settings.ogg));
+    if (key == u"flac")
+        return std::unique_ptr<AudioEncoder>(std::make_unique<FlacEncoder>(settings.flacLevel));
     if (key == u"wma") {
         // FFmpeg's libraries are loaded only now, when a WMA file is first made.
         const Result<const FfmpegCodecs*> codecs = ffmpegCodecs();

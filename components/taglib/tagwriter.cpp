@@ -1,6 +1,192 @@
 #include "components/taglib/tagwriter.h"
 
-Status writeTrackTags(const QString&, const QString&, const TrackTags&)
+#include <taglib/asffile.h>
+#include <taglib/flacfile.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/textidentificationframe.h>
+#include <taglib/vorbisfile.h>
+#include <taglib/xiphcomment.h>
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
 {
+
+// Room reserved on the disk past the file's end while TagLib writes: inserting tags moves the
+// rest of the file back by the tags' size (at most a few KiB here), and TagLib does not report a
+// write that fails, so a full disk must be found before it starts.
+constexpr off_t TagReserveBytes = 256 * 1024;
+
+const char* const Mp3DiscIdDescription = "MusicBrainz Disc Id";
+const char* const WmaDiscIdAttribute = "MusicBrainz/Disc Id";
+
+TagLib::String text(const QString& value)
+{
+    return TagLib::String(value.toStdString(), TagLib::String::UTF8);
+}
+
+Failure unreadable()
+{
+    return Failure{QStringLiteral("Could not read the audio file to write its tags.")};
+}
+
+Failure unsaved()
+{
+    return Failure{QStringLiteral("Could not write the tags into the audio file.")};
+}
+
+Status tagMp3(const QByteArray& name, const TrackTags& tags)
+{
+    TagLib::MPEG::File file(name.constData(), false);
+    if (!file.isValid() || file.readOnly())
+        return unreadable();
+    TagLib::ID3v2::Tag* tag = file.ID3v2Tag(true);
+    tag->removeFrames("TRCK");
+    auto* track = new TagLib::ID3v2::TextIdentificationFrame("TRCK", TagLib::String::UTF8);
+    track->setText(tags.total > 0 ? text(QStringLiteral("%1/%2").arg(tags.number).arg(tags.total))
+                                  : text(QString::number(tags.number)));
+    tag->addFrame(track);
+    if (!tags.musicBrainzDiscId.isEmpty()) {
+        if (auto* old = TagLib::ID3v2::UserTextIdentificationFrame::find(tag, Mp3DiscIdDescription))
+            tag->removeFrame(old);
+        tag->addFrame(new TagLib::ID3v2::UserTextIdentificationFrame(
+            Mp3DiscIdDescription, TagLib::StringList(text(tags.musicBrainzDiscId)),
+            TagLib::String::UTF8));
+    }
+    // Only the ID3v2 tag, in front of the Xing/LAME frame, which stays the first audio frame.
+    if (!file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v4,
+                   TagLib::File::DoNotDuplicate))
+        return unsaved();
     return {};
+}
+
+void setComments(TagLib::Ogg::XiphComment& comment, const TrackTags& tags)
+{
+    comment.addField("TRACKNUMBER", text(QString::number(tags.number)));
+    if (tags.total > 0)
+        comment.addField("TRACKTOTAL", text(QString::number(tags.total)));
+    if (!tags.musicBrainzDiscId.isEmpty())
+        comment.addField("MUSICBRAINZ_DISCID", text(tags.musicBrainzDiscId));
+}
+
+template <typename File> Status saved(File& file)
+{
+    return file.save() ? Status{} : Status{unsaved()};
+}
+
+Status tagOgg(const QByteArray& name, const TrackTags& tags)
+{
+    TagLib::Ogg::Vorbis::File file(name.constData(), false);
+    if (!file.isValid() || file.readOnly() || !file.tag())
+        return unreadable();
+    setComments(*file.tag(), tags);
+    return saved(file);
+}
+
+Status tagFlac(const QByteArray& name, const TrackTags& tags)
+{
+    TagLib::FLAC::File file(name.constData(), false);
+    if (!file.isValid() || file.readOnly())
+        return unreadable();
+    setComments(*file.xiphComment(true), tags);
+    return saved(file);
+}
+
+Status tagWma(const QByteArray& name, const TrackTags& tags)
+{
+    TagLib::ASF::File file(name.constData(), false);
+    if (!file.isValid() || file.readOnly() || !file.tag())
+        return unreadable();
+    // A 32-bit number, as Windows Media Player writes it; ASF has no field for the total.
+    file.tag()->setAttribute("WM/TrackNumber", TagLib::ASF::Attribute(unsigned(tags.number)));
+    if (!tags.musicBrainzDiscId.isEmpty())
+        file.tag()->setAttribute(WmaDiscIdAttribute,
+                                 TagLib::ASF::Attribute(text(tags.musicBrainzDiscId)));
+    return saved(file);
+}
+
+// Holds the file open read-write while TagLib works on it, with disk space reserved past its end
+// (where the file system can), and gives back what the tags did not use.
+class Reservation
+{
+public:
+    explicit Reservation(const QByteArray& name)
+        : m_fd(::open(name.constData(), O_RDWR | O_CLOEXEC))
+    {
+    }
+    ~Reservation()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Reservation(const Reservation&) = delete;
+    Reservation& operator=(const Reservation&) = delete;
+
+    // Why the file can't be opened or the room reserved, or nothing.
+    Status reserve()
+    {
+        if (m_fd < 0)
+            return failure(errno);
+        struct stat info {
+        };
+        if (::fstat(m_fd, &info) != 0)
+            return failure(errno);
+        m_end = info.st_size + TagReserveBytes;
+        const int reserved = ::fallocate(m_fd, FALLOC_FL_KEEP_SIZE, info.st_size, TagReserveBytes);
+        // File systems without reservations (EOPNOTSUPP) are written without one.
+        if (reserved != 0 && (errno == ENOSPC || errno == EFBIG || errno == EDQUOT))
+            return failure(errno);
+        return {};
+    }
+
+    void release()
+    {
+        struct stat info {
+        };
+        if (m_fd >= 0 && ::fstat(m_fd, &info) == 0 && info.st_size < m_end)
+            ::fallocate(m_fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, info.st_size,
+                        m_end - info.st_size);
+    }
+
+private:
+    static Failure failure(int error)
+    {
+        return Failure{QStringLiteral("Could not write the tags into the audio file: %1")
+                           .arg(qt_error_string(error))};
+    }
+
+    int m_fd;
+    off_t m_end = 0;
+};
+
+} // namespace
+
+Status writeTrackTags(const QString& path, const QString& extension, const TrackTags& tags)
+{
+    const QString key = (extension.startsWith(u'.') ? extension.mid(1) : extension).toLower();
+    Status (*tagger)(const QByteArray&, const TrackTags&) = nullptr;
+    if (key == u"mp3")
+        tagger = tagMp3;
+    else if (key == u"ogg")
+        tagger = tagOgg;
+    else if (key == u"flac")
+        tagger = tagFlac;
+    else if (key == u"wma")
+        tagger = tagWma;
+    if (!tagger || tags.number <= 0)
+        return {};
+
+    const QByteArray name = QFile::encodeName(path);
+    Reservation reservation(name);
+    if (Status reserved = reservation.reserve(); !reserved)
+        return reserved;
+    const Status status = tagger(name, tags);
+    reservation.release();
+    return status;
 }

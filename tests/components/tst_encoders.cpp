@@ -266,9 +266,9 @@ private slots:
         QTest::addColumn<QString>("error");
         QTest::newRow("upper case") << QStringLiteral(".WAV") << QString();
         QTest::newRow("without dot") << QStringLiteral("ogg") << QString();
-        QTest::newRow("flac") << QStringLiteral(".flac")
-                              << QStringLiteral("There is no encoder for the file extension "
-                                                "\".flac\".");
+        QTest::newRow("ape") << QStringLiteral(".ape")
+                             << QStringLiteral("There is no encoder for the file extension "
+                                               "\".ape\".");
         QTest::newRow("none") << QString()
                               << QStringLiteral("There is no encoder for a file without an "
                                                 "extension.");
@@ -287,7 +287,7 @@ private slots:
     {
         QTest::addColumn<QString>("extension");
         QTest::addColumn<qint64>("room");
-        for (const char* extension : {".wav", ".mp3", ".ogg", ".wma"}) {
+        for (const char* extension : {".wav", ".mp3", ".ogg", ".wma", ".flac"}) {
             for (qint64 room : {0, 8000}) {
                 QTest::addRow("%s %lld", extension, room) << QString::fromLatin1(extension) << room;
             }
