@@ -65,6 +65,16 @@ TrackReader::TrackReader(Source source, RetryEvent retry)
     : m_source(std::move(source)), m_retry(std::move(retry)), m_handles(std::make_unique<Handles>())
 {
     m_handles->watch.retry = &m_retry;
+    // Rounded down, so the bytes left over are never negative: -1 sample is a sector back and
+    // 587 samples on.
+    const qint64 offset = m_source.offsetSamples;
+    m_shiftSectors = offset >= 0 ? offset / FramesPerSector
+                                 : -((-offset + FramesPerSector - 1) / FramesPerSector);
+    m_shiftBytes = int(offset - m_shiftSectors * FramesPerSector) * (SectorBytes / FramesPerSector);
+    if (m_shiftBytes != 0) {
+        m_carry.resize(SectorBytes);
+        m_spare.resize(SectorBytes);
+    }
 }
 
 TrackReader::~TrackReader() = default;
@@ -116,15 +126,26 @@ Status TrackReader::open()
         m_dataFile = toc.dataFile;
         if (!sameDisc(toc.tracks, toc.leadOut))
             return Failure{discChanged()};
+        std::vector<TocEntry> entries;
+        for (const ImageChild::Track& track : toc.tracks)
+            entries.push_back({track.firstSector, track.audio});
+        setAudioRun(entries, toc.leadOut);
         seek(0);
         return {};
     }
     h.cdio.reset(cdio_open(QFile::encodeName(m_source.device).constData(), DRIVER_DEVICE));
     // Past a disc's end paranoia hands out silence, so a disc swapped since the tracks were
     // read has to be caught before anything is read.
-    if (h.cdio &&
-        !sameDisc(tocOf(h.cdio.get()), cdio_get_track_lsn(h.cdio.get(), CDIO_CDROM_LEADOUT_TRACK)))
-        return Failure{discChanged()};
+    if (h.cdio) {
+        const std::vector<ImageChild::Track> tracks = tocOf(h.cdio.get());
+        const qint64 leadOut = cdio_get_track_lsn(h.cdio.get(), CDIO_CDROM_LEADOUT_TRACK);
+        if (!sameDisc(tracks, leadOut))
+            return Failure{discChanged()};
+        std::vector<TocEntry> entries;
+        for (const ImageChild::Track& track : tracks)
+            entries.push_back({track.firstSector, track.audio});
+        setAudioRun(entries, leadOut);
+    }
     if (h.cdio)
         h.drive.reset(cdio_cddap_identify_cdio(h.cdio.get(), CDDA_MESSAGE_FORGETIT, nullptr));
     if (h.drive && cdio_cddap_open(h.drive.get()) == 0)
@@ -141,7 +162,30 @@ Status TrackReader::open()
 void TrackReader::seek(qint64 sector)
 {
     m_position = std::clamp<qint64>(sector, 0, m_source.sectors);
-    m_seekPending = true;
+    m_paranoiaAt = -1;
+}
+
+void TrackReader::setAudioRun(const std::vector<TocEntry>& toc, qint64 leadOut)
+{
+    const auto track = std::find_if(toc.begin(), toc.end(), [this](const TocEntry& entry) {
+        return entry.firstSector == m_source.firstSector;
+    });
+    if (track == toc.end())
+        return;
+    // A data track before or after the audio ends the run: its sectors are no audio, and a
+    // drive reads them as garbage if at all. Before the first track the disc holds silence.
+    auto first = track;
+    while (first != toc.begin() && std::prev(first)->audio)
+        --first;
+    auto last = track;
+    while (std::next(last) != toc.end() && std::next(last)->audio)
+        ++last;
+    m_audioStart = first == toc.begin() ? 0 : first->firstSector;
+    m_audioEnd = std::next(last) == toc.end() ? leadOut : std::next(last)->firstSector;
+    const qint64 trackEnd = m_source.firstSector + m_source.sectors;
+    m_readEnd = std::clamp<qint64>(trackEnd + m_shiftSectors + (m_shiftBytes != 0 ? 1 : 0),
+                                   trackEnd, std::max(trackEnd, m_audioEnd));
+    m_carrySector = -1;
 }
 
 bool TrackReader::sameDisc(const std::vector<ImageChild::Track>& tracks, qint64 leadOut) const
@@ -183,6 +227,7 @@ Status TrackReader::openCue()
     if (!trackThere || (!m_source.toc.empty() &&
                         (toc != m_source.toc || image.value().leadOut() != m_source.leadOut)))
         return Failure{discChanged()};
+    setAudioRun(toc, image.value().leadOut());
     m_cue = image.take();
     seek(0);
     return {};
@@ -203,7 +248,9 @@ bool TrackReader::dataFileHoldsTrack() const
     }
     if (m_dataFile.isEmpty())
         return true;
-    const qint64 needed = (m_source.firstSector + m_source.sectors) * SectorBytes;
+    // With a later read offset the reads go on into the sectors after the track.
+    const qint64 needed =
+        std::max(m_source.firstSector + m_source.sectors, m_readEnd) * SectorBytes;
     struct stat st {
     };
     return ::stat(QFile::encodeName(m_dataFile).constData(), &st) == 0 && st.st_size >= needed;
@@ -225,14 +272,38 @@ Status TrackReader::read(qint16* samples, int count, const std::atomic<bool>* st
 
     const qint64 first = m_source.firstSector + m_position;
     char* out = reinterpret_cast<char*>(samples);
+    if (m_source.offsetSamples == 0) {
+        // The track's own sectors, straight into the caller's buffer.
+        int done = 0;
+        const Status read = readDisc(first, count, out, stop, done);
+        m_position += done;
+        if (!read.ok())
+            return read;
+    } else {
+        if (Status read = readShifted(first + m_shiftSectors, count, out, stop); !read.ok())
+            return read;
+        m_position += count;
+    }
+    if (!dataFileHoldsTrack())
+        return Failure{discChanged()};
+    return {};
+}
+
+Status TrackReader::readDisc(qint64 first, int count, char* out, const std::atomic<bool>* stop,
+                             int& done)
+{
+    Handles& h = *m_handles;
+    done = 0;
     if (m_cue) {
         const Result<QByteArray> sectors = m_cue->readSectors(first, count);
         if (!sectors.ok())
             return Failure{dataFileHoldsTrack() ? sectors.error() : discChanged()};
         std::memcpy(out, sectors.value().constData(), size_t(sectors.value().size()));
-        m_position += count;
-    } else if (m_child) {
-        for (int done = 0; done < count;) {
+        done = count;
+        return {};
+    }
+    if (m_child) {
+        while (done < count) {
             const int part = std::min(count - done, ImageChild::MaxSectorsPerRead);
             const Status read =
                 m_child->read(first + done, part, out + size_t(done) * SectorBytes, stop);
@@ -240,30 +311,60 @@ Status TrackReader::read(qint16* samples, int count, const std::atomic<bool>* st
                 return read.error().isEmpty() || dataFileHoldsTrack() ? read
                                                                       : Failure{discChanged()};
             done += part;
-            m_position += part;
         }
-    } else {
-        if (m_seekPending)
-            cdio_paranoia_seek(h.paranoia.get(), int32_t(first), SEEK_SET);
-        m_seekPending = false;
-        int done = 0;
-        const VerifiedRead::Outcome outcome =
-            VerifiedRead::read(h.paranoia.get(), h.watch, first, count, out, stop, done);
-        m_position += done;
-        if (outcome == VerifiedRead::Outcome::Stopped) {
-            m_seekPending = true;
-            return Failure{};
-        }
-        if (outcome == VerifiedRead::Outcome::Failed) {
-            m_seekPending = true;
-            return Failure{
-                dataFileHoldsTrack()
-                    ? tr("The disc cannot be read at sector %1: the read failed after %2 tries.")
-                          .arg(QString::number(first + done), QString::number(ParanoiaMaxRetries))
-                    : discChanged()};
-        }
+        return {};
     }
-    if (!dataFileHoldsTrack())
-        return Failure{discChanged()};
+    if (m_paranoiaAt != first)
+        cdio_paranoia_seek(h.paranoia.get(), int32_t(first), SEEK_SET);
+    m_paranoiaAt = -1;
+    const VerifiedRead::Outcome outcome =
+        VerifiedRead::read(h.paranoia.get(), h.watch, first, count, out, stop, done);
+    if (outcome == VerifiedRead::Outcome::Stopped)
+        return Failure{};
+    if (outcome == VerifiedRead::Outcome::Failed)
+        return Failure{
+            dataFileHoldsTrack()
+                ? tr("The disc cannot be read at sector %1: the read failed after %2 tries.")
+                      .arg(QString::number(first + done), QString::number(ParanoiaMaxRetries))
+                : discChanged()};
+    m_paranoiaAt = first + count;
+    return {};
+}
+
+Status TrackReader::readSpan(qint64 first, int count, char* out, const std::atomic<bool>* stop)
+{
+    const qint64 end = first + count;
+    const qint64 from = std::min(std::max(first, m_audioStart), end);
+    const qint64 to = std::max(std::min(end, m_audioEnd), from);
+    std::memset(out, 0, size_t(from - first) * SectorBytes);
+    std::memset(out + (to - first) * SectorBytes, 0, size_t(end - to) * SectorBytes);
+    int done = 0;
+    return from < to
+               ? readDisc(from, int(to - from), out + (from - first) * SectorBytes, stop, done)
+               : Status{};
+}
+
+Status TrackReader::readShifted(qint64 first, int count, char* out, const std::atomic<bool>* stop)
+{
+    if (m_shiftBytes == 0)
+        return readSpan(first, count, out, stop);
+    // The output is the tail of sector first, then sectors first+1 on, the last of them cut
+    // where the next read takes up. Sector first is mostly the previous read's last one.
+    // Reading in the disc's order keeps paranoia from seeking back.
+    if (m_carrySector != first) {
+        m_carrySector = -1;
+        if (Status read = readSpan(first, 1, m_carry.data(), stop); !read.ok())
+            return read;
+    }
+    m_carrySector = -1;
+    if (Status read = readSpan(first + 1, count, out, stop); !read.ok())
+        return read;
+    const size_t total = size_t(count) * SectorBytes;
+    const size_t head = size_t(SectorBytes - m_shiftBytes);
+    std::memcpy(m_spare.data(), out + total - SectorBytes, SectorBytes);
+    std::memmove(out + head, out, total - head);
+    std::memcpy(out, m_carry.data() + m_shiftBytes, head);
+    std::swap(m_carry, m_spare);
+    m_carrySector = first + count;
     return {};
 }

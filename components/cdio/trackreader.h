@@ -93,12 +93,34 @@ private:
     // contents, the track at the same place with the same length, and its data file holding it.
     bool sameDisc(const std::vector<ImageChild::Track>& tracks, qint64 leadOut) const;
     Status openCue();
+    // Finds the run of audio tracks the track lies in on the disc just opened: the read offset
+    // reads across track boundaries within it, and silence outside it.
+    void setAudioRun(const std::vector<TocEntry>& toc, qint64 leadOut);
+    // Reads count disc sectors from first on, as the source holds them (all within the audio
+    // run); done counts the sectors read, also when the read fails part way.
+    Status readDisc(qint64 first, int count, char* out, const std::atomic<bool>* stop, int& done);
+    // Like readDisc, with silence for the sectors outside the audio run, which are never read.
+    Status readSpan(qint64 first, int count, char* out, const std::atomic<bool>* stop);
+    // count sectors' worth of samples that start m_shiftBytes into the disc sector first.
+    Status readShifted(qint64 first, int count, char* out, const std::atomic<bool>* stop);
 
     Source m_source;
     RetryEvent m_retry;
     QString m_dataFile;
     qint64 m_position = 0;
-    bool m_seekPending = true; // paranoia is told the position before its next read
+    qint64 m_paranoiaAt = -1; // the sector paranoia reads next; -1: it is told before reading
+    // The read offset as whole sectors (rounded down) and the bytes left over (0..2351).
+    qint64 m_shiftSectors = 0;
+    int m_shiftBytes = 0;
+    // The audio run on the disc, and the sector after the last one a read of the track touches.
+    qint64 m_audioStart = 0;
+    qint64 m_audioEnd = 0;
+    qint64 m_readEnd = 0;
+    // With an offset that is no whole number of sectors, each read ends in the middle of a
+    // sector whose rest begins the next read: it is kept here rather than read again.
+    std::vector<char> m_carry;
+    std::vector<char> m_spare;
+    qint64 m_carrySector = -1;
     std::unique_ptr<Handles> m_handles;
     std::optional<CueImage> m_cue;       // a cue sheet's image, read without libcdio
     std::unique_ptr<ImageChild> m_child; // a .toc or .nrg image, read by libcdio in a child
