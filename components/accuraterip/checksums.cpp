@@ -1,5 +1,159 @@
 #include "components/accuraterip/checksums.h"
 
+#include <zlib.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define TAMBREL_X86 1
+#endif
+
+static_assert(std::endian::native == std::endian::little,
+              "the samples are summed as little-endian 32-bit frame words");
+
+namespace
+{
+
+// Frames of the disc's first track before this position (counted from 1) and of its last track
+// after the track's length minus this many are not summed.
+constexpr qint64 EdgeFrames = 5 * 588;
+
+quint32 zlibCrc(quint32 crc, const uchar* data, size_t size)
+{
+    while (size > 0) {
+        const uInt step = uInt(std::min<size_t>(size, 1u << 30));
+        crc = quint32(::crc32(crc, data, step));
+        data += step;
+        size -= step;
+    }
+    return crc;
+}
+
+// The AccurateRip sums of `count` frame words whose first has position `position`: the 64-bit
+// sums of the products and of their high halves (only their low 32 bits are used).
+struct Sums {
+    quint64 products = 0;
+    quint64 highHalves = 0;
+};
+
+Sums sumScalar(const quint32* words, size_t count, quint64 position)
+{
+    Sums s;
+    for (size_t i = 0; i < count; ++i) {
+        const quint64 product = quint64(words[i]) * (position + i);
+        s.products += product;
+        s.highHalves += product >> 32;
+    }
+    return s;
+}
+
+#ifdef TAMBREL_X86
+// Eight frames a step: vpmuludq multiplies the even and the odd 32-bit words by their positions
+// into four 64-bit products each.
+__attribute__((target("avx2"))) Sums sumAvx2(const quint32* words, size_t count, quint64 position)
+{
+    __m256i products = _mm256_setzero_si256();
+    __m256i high = _mm256_setzero_si256();
+    __m256i evenPos = _mm256_setr_epi64x(qint64(position), qint64(position + 2),
+                                         qint64(position + 4), qint64(position + 6));
+    __m256i oddPos = _mm256_add_epi64(evenPos, _mm256_set1_epi64x(1));
+    const __m256i step = _mm256_set1_epi64x(8);
+    size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + i));
+        const __m256i even = _mm256_mul_epu32(w, evenPos);
+        const __m256i odd = _mm256_mul_epu32(_mm256_srli_epi64(w, 32), oddPos);
+        products = _mm256_add_epi64(products, _mm256_add_epi64(even, odd));
+        high = _mm256_add_epi64(
+            high, _mm256_add_epi64(_mm256_srli_epi64(even, 32), _mm256_srli_epi64(odd, 32)));
+        evenPos = _mm256_add_epi64(evenPos, step);
+        oddPos = _mm256_add_epi64(oddPos, step);
+    }
+    alignas(32) quint64 p[4];
+    alignas(32) quint64 h[4];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(p), products);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(h), high);
+    Sums s = sumScalar(words + i, count - i, position + i);
+    s.products += p[0] + p[1] + p[2] + p[3];
+    s.highHalves += h[0] + h[1] + h[2] + h[3];
+    return s;
+}
+
+__attribute__((target("pclmul,sse4.1"))) inline __m128i load16(const uchar* p)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// Carries a 128-bit lane forward by the distance the constant k stands for.
+__attribute__((target("pclmul,sse4.1"))) inline __m128i fold(__m128i x, __m128i k)
+{
+    return _mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11));
+}
+
+// CRC-32 by carry-less multiplication (PCLMULQDQ): four 128-bit lanes are folded forward over
+// the data, then folded into one; its 16 bytes, whose remainder is the whole run's, go through
+// zlib. The constants are x^n mod P for the fold distances, bit-reflected and shifted by one:
+// 4*128 +/- 32 for the four-lane fold, 128 +/- 32 for the one-lane fold.
+__attribute__((target("pclmul,sse4.1"))) quint32 crcClmul(quint32 crc, const uchar* data,
+                                                          size_t size)
+{
+    if (size < 64)
+        return zlibCrc(crc, data, size);
+    const __m128i fold4 = _mm_set_epi64x(0x1c6e41596, 0x154442bd4);
+    const __m128i fold1 = _mm_set_epi64x(0x0ccaa009e, 0x1751997d0);
+
+    __m128i x0 = _mm_xor_si128(load16(data), _mm_cvtsi32_si128(int(~crc)));
+    __m128i x1 = load16(data + 16);
+    __m128i x2 = load16(data + 32);
+    __m128i x3 = load16(data + 48);
+    data += 64;
+    size -= 64;
+    for (; size >= 64; data += 64, size -= 64) {
+        x0 = _mm_xor_si128(fold(x0, fold4), load16(data));
+        x1 = _mm_xor_si128(fold(x1, fold4), load16(data + 16));
+        x2 = _mm_xor_si128(fold(x2, fold4), load16(data + 32));
+        x3 = _mm_xor_si128(fold(x3, fold4), load16(data + 48));
+    }
+    x0 = _mm_xor_si128(fold(x0, fold1), x1);
+    x0 = _mm_xor_si128(fold(x0, fold1), x2);
+    x0 = _mm_xor_si128(fold(x0, fold1), x3);
+    for (; size >= 16; data += 16, size -= 16)
+        x0 = _mm_xor_si128(fold(x0, fold1), load16(data));
+    uchar rest[16];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(rest), x0);
+    // zlib starts from the complement of the value it is given: 0xffffffff starts the register
+    // at 0, which is what the folded lanes need, and its final complement is the CRC's.
+    crc = zlibCrc(0xffffffffu, rest, sizeof rest);
+    return zlibCrc(crc, data, size);
+}
+
+const bool HasAvx2 = __builtin_cpu_supports("avx2");
+const bool HasClmul = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+#endif
+
+Sums sumFrames(const quint32* words, size_t count, quint64 position)
+{
+#ifdef TAMBREL_X86
+    if (HasAvx2)
+        return sumAvx2(words, count, position);
+#endif
+    return sumScalar(words, count, position);
+}
+
+quint32 crcBytes(quint32 crc, const uchar* data, size_t size)
+{
+#ifdef TAMBREL_X86
+    if (HasClmul)
+        return crcClmul(crc, data, size);
+#endif
+    return zlibCrc(crc, data, size);
+}
+
+} // namespace
+
 TrackChecksums::TrackChecksums(qint64 totalFrames, bool firstTrackOfDisc, bool lastTrackOfDisc,
                                qint64 firstFrame)
     : m_totalFrames(totalFrames), m_first(firstTrackOfDisc), m_last(lastTrackOfDisc),
@@ -9,11 +163,50 @@ TrackChecksums::TrackChecksums(qint64 totalFrames, bool firstTrackOfDisc, bool l
 
 void TrackChecksums::add(std::span<const qint16> interleaved)
 {
-    m_frames += qint64(interleaved.size() / 2);
+    const qint64 count = qint64(interleaved.size() / 2);
+    if (count == 0)
+        return;
+    const auto* bytes = reinterpret_cast<const uchar*>(interleaved.data());
+    m_crc = crcBytes(m_crc, bytes, size_t(count) * 4);
+
+    // Positions count from 1 within the track; only those in [from, to] are summed.
+    const qint64 start = m_firstFrame + m_frames + 1;
+    const qint64 from = std::max(start, m_first ? EdgeFrames : 1);
+    const qint64 to =
+        std::min(start + count - 1, m_last ? m_totalFrames - EdgeFrames : m_totalFrames);
+    if (from <= to) {
+        // The frames are read as 32-bit words; the buffer of 16-bit samples needn't be aligned
+        // for them, so the run is copied through memcpy-sized loads only where needed.
+        const uchar* first = bytes + (from - start) * 4;
+        const size_t n = size_t(to - from + 1);
+        Sums s;
+        if (reinterpret_cast<quintptr>(first) % alignof(quint32) == 0) {
+            s = sumFrames(reinterpret_cast<const quint32*>(first), n, quint64(from));
+        } else {
+            quint32 buffer[1024];
+            for (size_t done = 0; done < n;) {
+                const size_t step = std::min<size_t>(n - done, std::size(buffer));
+                std::memcpy(buffer, first + done * 4, step * 4);
+                const Sums part = sumFrames(buffer, step, quint64(from) + done);
+                s.products += part.products;
+                s.highHalves += part.highHalves;
+                done += step;
+            }
+        }
+        m_v1 += quint32(s.products);
+        m_v2High += quint32(s.highHalves);
+    }
+    m_frames += count;
 }
 
 void TrackChecksums::append(const TrackChecksums& following)
 {
+    Q_ASSERT(following.m_firstFrame == m_firstFrame + m_frames);
+    if (following.m_frames == 0)
+        return;
+    m_crc = quint32(crc32_combine(m_crc, following.m_crc, z_off_t(following.m_frames * 4)));
+    m_v1 += following.m_v1;
+    m_v2High += following.m_v2High;
     m_frames += following.m_frames;
 }
 

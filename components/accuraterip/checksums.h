@@ -9,6 +9,11 @@
 // (2939 frames), its last track its last 5 sectors' frames (2940), as AccurateRip defines them.
 // A track's samples may be summed in pieces on several threads: each object takes one run of
 // consecutive frames, and append() joins the run that follows.
+//
+// The CRC32 is the standard one (zlib's, as rippers print it as "Copy CRC") over the
+// little-endian bytes of the whole track. AccurateRip sums each stereo frame as the unsigned
+// 32-bit word left | right << 16 times its position in the track counted from 1: v1 is the sum of
+// the products modulo 2^32, v2 the sum of their low and high 32-bit halves.
 class TrackChecksums
 {
 public:
@@ -19,7 +24,8 @@ public:
 
     // The next frames, interleaved left/right, following those added so far.
     void add(std::span<const qint16> interleaved);
-    // Joins the run that starts where this one ends.
+    // Joins the run that starts where this one ends (following.firstFrame() must be
+    // firstFrame() + framesAdded()).
     void append(const TrackChecksums& following);
 
     qint64 firstFrame() const { return m_firstFrame; }

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "components/result.h"
+
+#include <QList>
+#include <QString>
+#include <QUrl>
+
+// A disc's table of contents as the identities are computed from it: sectors count from 0 at
+// the first track's start on a plain audio disc (LBA without the 150-sector lead-in).
+struct DiscLayout {
+    int firstTrack = 1;         // the number of the disc's first track
+    QList<qint64> firstSectors; // each track's first sector
+    QList<bool> audio;          // whether each track is audio (same length as firstSectors)
+    qint64 leadOut = 0;         // the lead-out's first sector (the end of the disc's last track)
+};
+
+// The identities by which the databases know a disc.
+//
+// AccurateRip numbers the disc's audio tracks from 1 and sums their first sectors (id 1) and the
+// first sectors (at least 1) times the track number (id 2), each with the lead-out of the whole
+// disc, the latter times the audio track count plus one. On an enhanced disc (audio, then a data
+// session) that is the data track's end, as EAC and dBpoweramp compute it; on a mixed-mode disc
+// (data track first) the data track is left out.
+// The freedb id takes every track, data tracks too, and that same lead-out, in seconds from the
+// start of the lead-in (sectors + 150, 75 a second).
+// The MusicBrainz id (libdiscid) takes the first session only: on an enhanced disc the audio
+// tracks, ending 11400 sectors before the data track.
+struct DiscIds {
+    int audioTracks = 0;
+    quint32 accurateRipId1 = 0;
+    quint32 accurateRipId2 = 0;
+    quint32 freedbId = 0;
+    QString musicBrainzId;
+
+    // "dBAR-013-00206791-01486a82-a710de0d.bin"
+    QString accurateRipFileName() const;
+    // The record's path below the database's folder: the last, second-last and third-last hex
+    // digits of id 1 as folders, then the file name ("1/9/7/dBAR-....bin").
+    QString accurateRipPath() const;
+    // The record's address below `base` (the database's folder, by default AccurateRip's own).
+    QUrl accurateRipUrl(const QUrl& base = defaultAccurateRipBase()) const;
+    static QUrl defaultAccurateRipBase();
+};
+
+// Fails on a table without audio tracks or with sectors out of order.
+Result<DiscIds> computeDiscIds(const DiscLayout& layout);
