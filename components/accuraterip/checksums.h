@@ -28,6 +28,11 @@ public:
     // firstFrame() + framesAdded()).
     void append(const TrackChecksums& following);
 
+    // The processor's instructions the sums use: the widest this processor has unless limited
+    // (for tests and measurements). Returns the set now used.
+    enum class Instructions { Portable, Avx2, Avx512 };
+    static Instructions useInstructions(Instructions most);
+
     qint64 firstFrame() const { return m_firstFrame; }
     qint64 framesAdded() const { return m_frames; }
     // Whether every frame of the track has been added.
