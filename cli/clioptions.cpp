@@ -5,6 +5,7 @@
 #include <QCommandLineParser>
 
 #include <algorithm>
+#include <optional>
 
 namespace
 {
@@ -29,6 +30,20 @@ const QCommandLineOption jobsOption(
     QStringLiteral("Tracks of a disc image grabbed at once (1 to 64). Default: one for each "
                    "core."),
     QStringLiteral("n"));
+const QCommandLineOption offsetOption(
+    QStringLiteral("offset"),
+    QStringLiteral("The drive's read offset in samples, e.g. +6 or -30; kept for the drive's "
+                   "model. Default: the one kept, else 0."),
+    QStringLiteral("n"));
+const QCommandLineOption flacLevelOption(QStringLiteral("flac-level"),
+                                         QStringLiteral("FLAC's compression level, 0 to 8. "
+                                                        "Default: 5."),
+                                         QStringLiteral("n"));
+const QCommandLineOption logOption(
+    QStringLiteral("log"),
+    QStringLiteral("Write a rip log to FILE (--log=FILE, or --log FILE after the source); "
+                   "--log alone writes DIR/rip.log."),
+    QStringLiteral("file"));
 const QCommandLineOption quietOption({QStringLiteral("q"), QStringLiteral("quiet")},
                                      QStringLiteral("Show no progress; failures are still named."));
 const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
@@ -41,7 +56,7 @@ void addOptions(QCommandLineParser& parser)
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const QCommandLineOption& option :
          {formatOption, outputOption, tracksOption, overwriteOption, skipOption, jobsOption,
-          quietOption, helpOption, versionOption})
+          offsetOption, flacLevelOption, logOption, quietOption, helpOption, versionOption})
         parser.addOption(option);
 }
 
@@ -83,8 +98,34 @@ Result<QList<int>> parseTrackList(const QString& text)
     return tracks;
 }
 
-Result<CliOptions> parseCliArguments(const QStringList& arguments)
+// "--log" may stand alone (the log goes into the output folder) or take the file that follows
+// it; the parser knows only options that always take a value, so a bare one gets the default.
+QStringList withLogValue(QStringList arguments)
 {
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] != u"--log")
+            continue;
+        if (i + 1 < arguments.size() && !arguments[i + 1].startsWith(u'-'))
+            arguments[i] = QStringLiteral("--log=") + arguments.takeAt(i + 1);
+        else
+            arguments[i] = QStringLiteral("--log=");
+    }
+    return arguments;
+}
+
+// An integer option's value within [low, high].
+std::optional<int> intValue(const QString& text, int low, int high)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < low || value > high || text.trimmed() != text)
+        return std::nullopt;
+    return value;
+}
+
+Result<CliOptions> parseCliArguments(const QStringList& givenArguments)
+{
+    const QStringList arguments = withLogValue(givenArguments);
     QCommandLineParser parser;
     addOptions(parser);
     if (!parser.parse(arguments))
@@ -110,7 +151,8 @@ Result<CliOptions> parseCliArguments(const QStringList& arguments)
         if (positional.size() > 2)
             return usageError(QStringLiteral("list takes at most one source."));
         for (const QCommandLineOption& option :
-             {formatOption, outputOption, tracksOption, overwriteOption, skipOption, jobsOption}) {
+             {formatOption, outputOption, tracksOption, overwriteOption, skipOption, jobsOption,
+              offsetOption, flacLevelOption, logOption}) {
             if (parser.isSet(option))
                 return usageError(QStringLiteral("--%1 belongs to convert, not to list.")
                                       .arg(option.names().constLast()));
@@ -131,9 +173,11 @@ Result<CliOptions> parseCliArguments(const QStringList& arguments)
 
     if (!parser.isSet(formatOption))
         return usageError(QStringLiteral("Say which format: --format wav|mp3|ogg|wma."));
-    const auto code = trackoutput::formatCode(parser.value(formatOption).toUpper());
+    const QString format = parser.value(formatOption).toUpper();
+    const auto code = format == u"FLAC" ? std::optional<quint8>(trackoutput::FormatFlac)
+                                        : trackoutput::formatCode(format);
     if (!code)
-        return usageError(QStringLiteral("Unknown format \"%1\": use wav, mp3, ogg or wma.")
+        return usageError(QStringLiteral("Unknown format \"%1\": use wav, mp3, ogg, wma or flac.")
                               .arg(parser.value(formatOption)));
     options.formatCode = *code;
 
@@ -149,12 +193,35 @@ Result<CliOptions> parseCliArguments(const QStringList& arguments)
     }
 
     if (parser.isSet(jobsOption)) {
-        bool ok = false;
-        const QString text = parser.value(jobsOption);
-        options.jobs = text.toInt(&ok);
-        if (!ok || options.jobs < 1 || options.jobs > 64 || text.trimmed() != text)
-            return usageError(
-                QStringLiteral("--jobs takes a number from 1 to 64, not \"%1\".").arg(text));
+        const std::optional<int> jobs = intValue(parser.value(jobsOption), 1, 64);
+        if (!jobs)
+            return usageError(QStringLiteral("--jobs takes a number from 1 to 64, not \"%1\".")
+                                  .arg(parser.value(jobsOption)));
+        options.jobs = *jobs;
+    }
+    // Drives' read offsets lie within about ±3000 samples; ten sectors is plenty.
+    if (parser.isSet(offsetOption)) {
+        QString text = parser.value(offsetOption);
+        if (text.startsWith(u'+'))
+            text.remove(0, 1);
+        options.offset = intValue(text, -5880, 5880);
+        if (!options.offset)
+            return usageError(QStringLiteral("--offset takes a number of samples from -5880 to "
+                                             "+5880, not \"%1\".")
+                                  .arg(parser.value(offsetOption)));
+    }
+    if (parser.isSet(flacLevelOption)) {
+        const std::optional<int> level = intValue(parser.value(flacLevelOption), 0, 8);
+        if (!level)
+            return usageError(QStringLiteral("--flac-level takes a number from 0 to 8, not "
+                                             "\"%1\".")
+                                  .arg(parser.value(flacLevelOption)));
+        options.flacLevel = *level;
+    }
+    if (parser.isSet(logOption)) {
+        options.logFile = parser.value(logOption);
+        if (options.logFile.isEmpty())
+            options.logFile = options.outputFolder + QStringLiteral("/rip.log");
     }
 
     if (parser.isSet(overwriteOption) && parser.isSet(skipOption))
@@ -176,12 +243,13 @@ QString cliHelpText()
     return QStringLiteral(
                "Usage:\n"
                "  tambrel-cli list [SOURCE]\n"
-               "  tambrel-cli convert SOURCE --format wav|mp3|ogg|wma --output DIR\n"
+               "  tambrel-cli convert SOURCE --format wav|mp3|ogg|wma|flac --output DIR\n"
                "                      [--tracks 1,3-5] [--overwrite | --skip-existing] "
-               "[--jobs N] [--quiet]\n"
+               "[--jobs N]\n"
+               "                      [--offset N] [--flac-level N] [--log [FILE]] [--quiet]\n"
                "\n"
-               "Rips audio CDs and disc images (.cue, .toc, .nrg) to WAV, MP3, Ogg Vorbis and "
-               "WMA files.\n"
+               "Rips audio CDs and disc images (.cue, .toc, .nrg) to WAV, MP3, Ogg Vorbis, "
+               "WMA and FLAC files.\n"
                "\n"
                "  list            One line per CD drive and disc image, as the window shows it.\n"
                "  list SOURCE     One line per track of SOURCE: name, type and length.\n"

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // What the command line of tambrel-cli asks for.
 struct CliOptions {
     enum class Command { Help, Version, List, Convert };
@@ -24,6 +26,12 @@ struct CliOptions {
     bool quiet = false;
     // Tracks of a disc image grabbed at once; 0: one for each usable core.
     int jobs = 0;
+    // The drive's read offset in samples, when given (it is then stored for the drive's model).
+    std::optional<int> offset;
+    // FLAC's compression level, 0 to 8.
+    int flacLevel = 5;
+    // Where the rip log goes; empty: no log. "<output>/rip.log" for a bare --log.
+    QString logFile;
 };
 
 // Reads the arguments (the program name first). A usage error comes back as a failure whose

@@ -6,7 +6,10 @@
 #include "encoders/storedencodersettings.h"
 #include "grab/trackoutput.h"
 #include "settings/cregister.h"
+#include "settings/readoffsets.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -167,6 +170,7 @@ int CliRipper::convert(const CliOptions& options)
         return ExitUsage;
     }
     m_quiet = options.quiet;
+    m_formatCode = options.formatCode;
     QList<TrackEntry> tracks;
     if (!selectSource(m_grabber, options.source) || !readTracks(tracks))
         return ExitUsage;
@@ -192,12 +196,78 @@ int CliRipper::convert(const CliOptions& options)
         }
     }
 
-    if (OutputFile* file = m_grabber.AudioFile())
+    if (OutputFile* file = m_grabber.AudioFile()) {
         applyStoredEncoderSettings(*file, CRegister(), options.formatCode);
+        file->SetFLACLevel(options.flacLevel);
+    }
+    m_readOffset = readOffset(options);
+    m_grabber.SetReadOffset(m_readOffset);
+    m_logTracks.clear();
 
-    if (m_jobs > 1 && m_makeGrabber && chosen.size() > 1)
-        return convertParallel(chosen, options);
+    const int status = m_jobs > 1 && m_makeGrabber && chosen.size() > 1
+                           ? convertParallel(chosen, options)
+                           : convertSerial(chosen, options);
+    if (!options.logFile.isEmpty())
+        writeLog(options, int(tracks.size()));
+    return status;
+}
 
+int CliRipper::readOffset(const CliOptions& options)
+{
+    // A drive's offset is kept for its model; an image's applies to this run only.
+    const bool drive = QFileInfo(options.source).exists() && !QFileInfo(options.source).isFile();
+    const QString model = m_grabber.DriveVendor() + u' ' + m_grabber.DriveProduct();
+    if (options.offset) {
+        if (drive)
+            readoffsets::store(CRegister(), model, *options.offset);
+        return *options.offset;
+    }
+    return drive ? readoffsets::stored(CRegister(), model).value_or(0) : 0;
+}
+
+void CliRipper::logTrack(const TrackEntry& entry, const QString& path, const QString& result,
+                         const CdGrabber::GrabProof& proof)
+{
+    riplog::Track track;
+    track.number = entry.number;
+    track.name = entry.name;
+    track.file = path;
+    track.format = trackoutput::extension(m_formatCode).mid(1).toUpper();
+    track.sectors = entry.sectors;
+    track.retries = m_retries;
+    track.proof = proof;
+    track.accurateRip = QStringLiteral("not looked up");
+    track.result = result;
+    m_logTracks << track;
+}
+
+void CliRipper::writeLog(const CliOptions& options, int discTracks)
+{
+    riplog::Disc disc;
+    disc.program = QStringLiteral("tambrel-cli ") + QCoreApplication::applicationVersion();
+    disc.date = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+    disc.source = options.source;
+    disc.drive = QString(m_grabber.DriveVendor() + u' ' + m_grabber.DriveProduct() + u' ' +
+                         m_grabber.DriveRevision())
+                     .simplified();
+    disc.readMode = QFileInfo(options.source).isFile()
+                        ? QStringLiteral("image, read as it is")
+                        : QStringLiteral("paranoia, full verification");
+    disc.offset = m_readOffset;
+    disc.tracks = discTracks;
+    disc.lookup = QStringLiteral("not looked up");
+    std::sort(m_logTracks.begin(), m_logTracks.end(),
+              [](const riplog::Track& a, const riplog::Track& b) { return a.number < b.number; });
+    QFile file(options.logFile);
+    const QByteArray text = riplog::text(disc, m_logTracks).toUtf8();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size() ||
+        !file.flush())
+        m_err << "tambrel-cli: the rip log " << options.logFile
+              << " cannot be written: " << file.errorString() << Qt::endl;
+}
+
+int CliRipper::convertSerial(const QList<TrackEntry>& chosen, const CliOptions& options)
+{
     int failures = 0;
     for (qsizetype k = 0; k < chosen.size() && !m_interrupted; ++k) {
         const TrackEntry& entry = chosen[k];
@@ -209,13 +279,16 @@ int CliRipper::convert(const CliOptions& options)
         switch (grab(entry, *path, replace, int(k) + 1, int(chosen.size()), error)) {
         case GrabOutcome::Written:
             reportWritten(entry, *path, speed(entry, 100.0));
+            logTrack(entry, *path, QStringLiteral("written"), m_grabber.LastGrabProof());
             break;
         case GrabOutcome::Failed:
             ++failures;
             m_err << entry.name << " failed: " << error << Qt::endl;
+            logTrack(entry, *path, QStringLiteral("failed: ") + error);
             break;
         case GrabOutcome::Interrupted:
             m_err << entry.name << " stopped; its file was not written." << Qt::endl;
+            logTrack(entry, *path, QStringLiteral("stopped"));
             break;
         }
     }
@@ -240,8 +313,10 @@ std::optional<QString> CliRipper::targetPath(const TrackEntry& entry, const CliO
     if (options.existing == CliOptions::Existing::Skip) {
         if (!options.quiet)
             m_err << entry.name << " skipped: " << path << " exists." << Qt::endl;
+        logTrack(entry, path, QStringLiteral("skipped: the file exists"));
         return std::nullopt;
     }
+    logTrack(entry, path, QStringLiteral("failed: the file exists"));
     ++failures;
     m_err << entry.name << " failed: " << path
           << " exists; give --overwrite to replace it or --skip-existing to leave it." << Qt::endl;
@@ -276,8 +351,11 @@ int CliRipper::convertParallel(const QList<TrackEntry>& chosen, const CliOptions
         slot->grabber = m_makeGrabber();
         if (!selectSource(*slot->grabber, options.source))
             return ExitUsage;
-        if (OutputFile* file = slot->grabber->AudioFile())
+        if (OutputFile* file = slot->grabber->AudioFile()) {
             applyStoredEncoderSettings(*file, CRegister(), options.formatCode);
+            file->SetFLACLevel(options.flacLevel);
+        }
+        slot->grabber->SetReadOffset(m_readOffset);
         lanes.push_back(std::move(slot));
     }
 
@@ -322,6 +400,8 @@ int CliRipper::convertParallel(const QList<TrackEntry>& chosen, const CliOptions
                             reportWritten(s->entry, s->path,
                                           double(s->entry.sectors) / CdGrabber::SectorsPerSecond /
                                               std::max(1e-9, s->timer.nsecsElapsed() / 1e9));
+                            logTrack(s->entry, s->path, QStringLiteral("written"),
+                                     s->grabber->LastGrabProof());
                             finish(*s);
                         }
                         if (m_terminalColumns)
@@ -332,6 +412,7 @@ int CliRipper::convertParallel(const QList<TrackEntry>& chosen, const CliOptions
                         clearProgressLine();
                         ++failures;
                         m_err << s->entry.name << " failed: " << description << Qt::endl;
+                        logTrack(s->entry, s->path, QStringLiteral("failed: ") + description);
                         finish(*s);
                     });
             slot.before = fileAt(*path);
@@ -346,6 +427,7 @@ int CliRipper::convertParallel(const QList<TrackEntry>& chosen, const CliOptions
             ++failures;
             ++done;
             m_err << entry.name << " failed: " << started.error() << Qt::endl;
+            logTrack(entry, *path, QStringLiteral("failed: ") + started.error());
         }
         if (!anyBusy())
             loop.quit();
@@ -360,10 +442,14 @@ int CliRipper::convertParallel(const QList<TrackEntry>& chosen, const CliOptions
             slot->events.reset();
             // A grab stopped as it ended may have put its file in place already.
             const auto after = fileAt(slot->path);
-            if (after && after != slot->before)
+            if (after && after != slot->before) {
                 reportWritten(slot->entry, slot->path, 0.0);
-            else
+                logTrack(slot->entry, slot->path, QStringLiteral("written"),
+                         slot->grabber->LastGrabProof());
+            } else {
                 m_err << slot->entry.name << " stopped; its file was not written." << Qt::endl;
+                logTrack(slot->entry, slot->path, QStringLiteral("stopped"));
+            }
         }
         loop.quit();
     };

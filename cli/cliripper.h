@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/clioptions.h"
+#include "cli/riplog.h"
 #include "grab/trackgrab.h"
 
 #include <QElapsedTimer>
@@ -70,6 +71,13 @@ private:
     std::optional<QString> targetPath(const TrackEntry& entry, const CliOptions& options,
                                       int& failures);
     void reportWritten(const TrackEntry& entry, const QString& path, double speed);
+    // Grabs the tracks one after another.
+    int convertSerial(const QList<TrackEntry>& chosen, const CliOptions& options);
+    // The read offset to apply: the one given (kept for a drive's model), else the one kept.
+    int readOffset(const CliOptions& options);
+    void logTrack(const TrackEntry& entry, const QString& path, const QString& result,
+                  const CdGrabber::GrabProof& proof = {});
+    void writeLog(const CliOptions& options, int discTracks);
     // Grabs the tracks several at once, each on a grabber of its own.
     int convertParallel(const QList<TrackEntry>& chosen, const CliOptions& options);
     void showParallelProgress(int done, int count, const std::vector<std::unique_ptr<Slot>>& lanes);
@@ -86,6 +94,9 @@ private:
     const TerminalColumns m_terminalColumns;
     bool m_interrupted = false;
     bool m_quiet = false;
+    int m_formatCode = 0;
+    int m_readOffset = 0;
+    QList<riplog::Track> m_logTracks;
     bool m_progressShown = false;
     // Reads of the running track that had to be retried.
     int m_retries = 0;

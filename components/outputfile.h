@@ -26,6 +26,8 @@ public:
                                 int maxBitrate, qint16 quality) = 0;
     // Later WMA grabs use this profile (0..10).
     virtual Status SetWMAProfile(int profile) = 0;
+    // FLAC's compression level (0 to 8) for grabs into .flac files; other output files ignore it.
+    virtual void SetFLACLevel(int level) { Q_UNUSED(level); }
 
     // A readable description of the format last handed over.
     virtual QString FormatString() const = 0;

@@ -22,6 +22,8 @@ QString extension(int formatCode)
         return QStringLiteral(".wma");
     case FormatOgg:
         return QStringLiteral(".ogg");
+    case FormatFlac:
+        return QStringLiteral(".flac");
     default:
         return {};
     }

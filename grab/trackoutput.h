@@ -9,14 +9,21 @@
 namespace trackoutput
 {
 
-// Output format codes; 0 means no format has been chosen yet.
-enum FormatCode : quint8 { FormatWav = 1, FormatMp3 = 2, FormatWma = 3, FormatOgg = 4 };
+// Output format codes; 0 means no format has been chosen yet. FLAC is the command-line tool's
+// only: the window's format list holds the other four.
+enum FormatCode : quint8 {
+    FormatWav = 1,
+    FormatMp3 = 2,
+    FormatWma = 3,
+    FormatOgg = 4,
+    FormatFlac = 5
+};
 
 // The track name with every character a file name on the desktop can't safely hold
 // (" < > | / \ * ?) replaced by "-". Anything else, a colon for instance, stays.
 QString sanitizedName(const QString& trackName);
 
-// ".wav", ".mp3", ".wma" or ".ogg"; empty for a code that names no format.
+// ".wav", ".mp3", ".wma", ".ogg" or ".flac"; empty for a code that names no format.
 QString extension(int formatCode);
 
 // The code of a format list entry ("WAV", "MP3", "WMA", "OGG", exact case); none for other texts.

@@ -36,8 +36,8 @@ protected:
     static Failure notStarted();
 };
 
-// The encoder for a file extension (".wav", ".mp3", ".ogg", ".wma", compared without regard to
-// case), or a failure naming the extension when there is none for it.
+// The encoder for a file extension (".wav", ".mp3", ".ogg", ".wma", ".flac", compared without
+// regard to case), or a failure naming the extension when there is none for it.
 Result<std::unique_ptr<AudioEncoder>> makeEncoder(const QString& extension,
                                                   const EncoderSettings& settings);
 

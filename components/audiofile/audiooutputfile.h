@@ -17,6 +17,7 @@ public:
     Status SetOGGFormat(int sampleRate, int channels, int bitrate, int minBitrate, int maxBitrate,
                         qint16 quality) override;
     Status SetWMAProfile(int profile) override;
+    void SetFLACLevel(int level) override { m_settings.flacLevel = level; }
     QString FormatString() const override;
 
     // What a grab starting now encodes with.

@@ -155,9 +155,15 @@ private slots:
                                    << "--format";
         QTest::newRow("unknown format")
             << QStringList{QStringLiteral("convert"), cue,
-                           QStringLiteral("-f"),      QStringLiteral("flac"),
+                           QStringLiteral("-f"),      QStringLiteral("ape"),
                            QStringLiteral("-o"),      QStringLiteral("/tmp")}
-            << "flac";
+            << "ape";
+        QTest::newRow("bad offset") << (ok + QStringList{QStringLiteral("--offset"),
+                                                         QStringLiteral("6000")})
+                                    << "--offset takes";
+        QTest::newRow("bad FLAC level") << (ok + QStringList{QStringLiteral("--flac-level"),
+                                                             QStringLiteral("9")})
+                                        << "--flac-level takes";
         QTest::newRow("no output") << QStringList{QStringLiteral("convert"), cue,
                                                   QStringLiteral("-f"), QStringLiteral("wav")}
                                    << "--output";

@@ -334,8 +334,8 @@ private slots:
                                         << "gone";
         QTest::newRow("no extension") << 0 << "out/x"
                                       << "extension";
-        QTest::newRow("unknown extension") << 0 << "out/x.flac"
-                                           << "flac";
+        QTest::newRow("unknown extension") << 0 << "out/x.ape"
+                                           << "ape";
     }
 
     void refusedAtOnce()

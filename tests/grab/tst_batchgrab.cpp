@@ -154,7 +154,7 @@ private slots:
             {"wma", "/m", "t", 3, "/m/t.wma"},
             {"ogg", "/m", "t", 4, "/m/t.ogg"},
             {"no format yet", "/m", "t", 0, "/m/t"},
-            {"unknown format", "/m", "t", 5, "/m/t"},
+            {"unknown format", "/m", "t", 9, "/m/t"},
             {"colon stays", "/m", "a/b:c?", 2, "/m/a-b:c-.mp3"},
             {"every replaced character", "/m", "\"<>|/\\*?x", 1, "/m/--------x.wav"},
             {"folder kept as it is", "/m/", "t", 1, "/m//t.wav"},

@@ -1,0 +1,81 @@
+#include "cli/riplog.h"
+
+namespace riplog
+{
+namespace
+{
+
+QString hex(quint32 value)
+{
+    return QStringLiteral("%1").arg(value, 8, 16, QLatin1Char('0')).toUpper();
+}
+
+// mm:ss.fff and the sector count.
+QString lengthText(qint64 sectors)
+{
+    const qint64 milliseconds = sectors * 1000 / CdGrabber::SectorsPerSecond;
+    return QStringLiteral("%1:%2.%3 (%4 sectors)")
+        .arg(milliseconds / 60000)
+        .arg(milliseconds / 1000 % 60, 2, 10, QLatin1Char('0'))
+        .arg(milliseconds % 1000, 3, 10, QLatin1Char('0'))
+        .arg(sectors);
+}
+
+} // namespace
+
+bool accuratelyRipped(const Track& track)
+{
+    return track.result == u"written" && track.accurateRip.startsWith(u"accurately ripped");
+}
+
+QString summary(const QList<Track>& tracks)
+{
+    const qsizetype unverified = std::count_if(tracks.begin(), tracks.end(),
+                                               [](const Track& t) { return !accuratelyRipped(t); });
+    if (unverified == 0 && !tracks.isEmpty())
+        return QStringLiteral("All tracks accurately ripped");
+    return unverified == 1 ? QStringLiteral("1 track not verified")
+                           : QStringLiteral("%1 tracks not verified").arg(unverified);
+}
+
+QString text(const Disc& disc, const QList<Track>& tracks)
+{
+    QString log;
+    const auto line = [&log](const QString& field, const QString& value) {
+        log += field + QStringLiteral(": ") + value + u'\n';
+    };
+    log += QStringLiteral("Tambrel rip log\n\n");
+    line(QStringLiteral("Program"), disc.program);
+    line(QStringLiteral("Date"), disc.date);
+    line(QStringLiteral("Source"), disc.source);
+    line(QStringLiteral("Drive"), disc.drive);
+    line(QStringLiteral("Read mode"), disc.readMode);
+    line(QStringLiteral("Read offset"), (disc.offset > 0 ? QStringLiteral("+") : QString()) +
+                                            QString::number(disc.offset) +
+                                            QStringLiteral(" samples"));
+    line(QStringLiteral("Tracks on disc"), QString::number(disc.tracks));
+    line(QStringLiteral("AccurateRip disc id"), disc.accurateRipId);
+    line(QStringLiteral("FreeDB disc id"), disc.freedbId);
+    line(QStringLiteral("MusicBrainz disc id"), disc.musicBrainzId);
+    line(QStringLiteral("AccurateRip lookup"), disc.lookup);
+    for (const Track& track : tracks) {
+        log += QStringLiteral("\nTrack %1\n").arg(track.number, 2, 10, QLatin1Char('0'));
+        line(QStringLiteral("  Name"), track.name);
+        line(QStringLiteral("  File"), track.file);
+        line(QStringLiteral("  Format"), track.format);
+        line(QStringLiteral("  Length"), lengthText(track.sectors));
+        line(QStringLiteral("  Retries"), QString::number(track.retries));
+        if (track.proof.valid) {
+            line(QStringLiteral("  CRC32"), hex(track.proof.crc32));
+            line(QStringLiteral("  AccurateRip v1"), hex(track.proof.accurateRipV1));
+            line(QStringLiteral("  AccurateRip v2"), hex(track.proof.accurateRipV2));
+        }
+        line(QStringLiteral("  AccurateRip"), track.accurateRip);
+        line(QStringLiteral("  Result"), track.result);
+    }
+    log += u'\n';
+    line(QStringLiteral("Summary"), summary(tracks));
+    return log;
+}
+
+} // namespace riplog

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "components/cdgrabber.h"
+
+#include <QList>
+#include <QString>
+
+// The rip log of tambrel-cli: plain text a person reads, one "Field: value" per line, so that
+// scripts find each value by its field name. Its layout is described in docs/rip-log.md.
+namespace riplog
+{
+
+struct Disc {
+    QString program;  // "tambrel-cli 0.1.0"
+    QString date;     // ISO 8601, UTC
+    QString source;   // the drive's device or the image's path
+    QString drive;    // vendor, product and revision
+    QString readMode; // how the audio was read
+    int offset = 0;   // the read offset in samples
+    int tracks = 0;
+    QString accurateRipId; // the AccurateRip disc id (its record's name)
+    QString freedbId;
+    QString musicBrainzId;
+    QString lookup; // what came of looking the disc up in AccurateRip's database
+};
+
+struct Track {
+    int number = 0; // as the disc counts
+    QString name;
+    QString file;
+    QString format;
+    qint64 sectors = 0;
+    int retries = 0;
+    CdGrabber::GrabProof proof;
+    QString accurateRip; // "accurately ripped (confidence 12, v2)", "not in the database", ...
+    QString result;      // "written", "failed: ...", "stopped", "skipped: ..."
+};
+
+// Whether the track was written and matched AccurateRip's database.
+bool accuratelyRipped(const Track& track);
+// The summary: "All tracks accurately ripped" or "N tracks not verified".
+QString summary(const QList<Track>& tracks);
+QString text(const Disc& disc, const QList<Track>& tracks);
+
+} // namespace riplog
