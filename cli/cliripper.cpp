@@ -1,5 +1,8 @@
 #include "cli/cliripper.h"
 
+#include "components/accuraterip/database.h"
+#include "components/accuraterip/discids.h"
+
 #include "app/disctext.h"
 #include "components/cdgrabber.h"
 #include "components/filename.h"
@@ -256,6 +259,40 @@ void CliRipper::writeLog(const CliOptions& options, int discTracks)
     disc.offset = m_readOffset;
     disc.tracks = discTracks;
     disc.lookup = QStringLiteral("not looked up");
+
+    // The disc's identities, and AccurateRip's record of it where the database can be reached.
+    const CdGrabber::DiscToc toc = m_grabber.CurrentDiscToc();
+    const Result<DiscIds> ids =
+        computeDiscIds(DiscLayout{1, toc.firstSectors, toc.audio, toc.leadOut});
+    if (ids.ok()) {
+        disc.accurateRipId = ids.value().accurateRipFileName().mid(5).chopped(4);
+        disc.freedbId = QStringLiteral("%1").arg(ids.value().freedbId, 8, 16, QLatin1Char('0'));
+        disc.musicBrainzId = ids.value().musicBrainzId;
+        const QString base = qEnvironmentVariable("TAMBREL_ACCURATERIP_URL");
+        const AccurateRipLookup lookup = fetchAccurateRipRecord(
+            ids.value(), base.isEmpty() ? DiscIds::defaultAccurateRipBase() : QUrl(base));
+        switch (lookup.outcome) {
+        case AccurateRipLookup::Outcome::Found:
+            disc.lookup = QStringLiteral("found, %1 pressings").arg(lookup.record.chunks.size());
+            break;
+        case AccurateRipLookup::Outcome::DiscNotFound:
+            disc.lookup = QStringLiteral("the disc is not in the database");
+            break;
+        case AccurateRipLookup::Outcome::Failed:
+            disc.lookup = QStringLiteral("not looked up: ") + lookup.reason;
+            break;
+        }
+        for (riplog::Track& track : m_logTracks) {
+            if (lookup.outcome == AccurateRipLookup::Outcome::Failed)
+                track.accurateRip = QStringLiteral("not looked up");
+            else if (track.proof.valid)
+                track.accurateRip =
+                    lookup
+                        .verdict(ids.value(), track.number - 1, track.proof.accurateRipV1,
+                                 track.proof.accurateRipV2)
+                        .text();
+        }
+    }
     std::sort(m_logTracks.begin(), m_logTracks.end(),
               [](const riplog::Track& a, const riplog::Track& b) { return a.number < b.number; });
     QFile file(options.logFile);

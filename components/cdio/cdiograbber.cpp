@@ -1,5 +1,6 @@
 #include "components/cdio/cdiograbber.h"
 
+#include "components/accuraterip/discids.h"
 #include "components/filename.h"
 
 #include <QDeadlineTimer>
@@ -502,8 +503,17 @@ Status CdioGrabber::GrabTrack(const QString& path)
     auto job = std::make_unique<GrabJob>(
         source.take(), path, encoder.take(), std::move(events),
         makeSplitFormat(QFileInfo(path).suffix(), m_audioFile.settings()), m_encodeThreads);
-    if (const Drive* drive = current())
-        job->setTags({m_currentTrack + 1, int(drive->tracks.size()), QString()});
+    if (const Drive* drive = current()) {
+        DiscLayout layout;
+        for (const Track& t : drive->tracks) {
+            layout.firstSectors << t.firstSector;
+            layout.audio << (t.type == TrackTypeAudio);
+        }
+        layout.leadOut = drive->leadOut;
+        const Result<DiscIds> ids = computeDiscIds(layout);
+        job->setTags({m_currentTrack + 1, int(drive->tracks.size()),
+                      ids.ok() ? ids.value().musicBrainzId : QString()});
+    }
     if (Status s =
             job->start(m_replaceExisting ? GrabJob::Existing::Replace : GrabJob::Existing::Keep);
         !s.ok())

@@ -7,10 +7,14 @@
 #include "support/decoders.h"
 #include "support/discimage.h"
 
+#include <QDataStream>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMultiMap>
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -63,6 +67,46 @@ QByteArray contents(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The standard CRC-32, bit by bit: slow and plain, unlike the program's.
+quint32 plainCrc32(const QByteArray& bytes)
+{
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char byte : bytes) {
+        crc ^= quint8(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+// The values of a rip log's "Field: value" lines, by field, in order.
+QMultiMap<QString, QString> logFields(const QString& log)
+{
+    QMultiMap<QString, QString> fields;
+    for (const QString& line : log.split(u'\n')) {
+        const qsizetype colon = line.indexOf(QStringLiteral(": "));
+        if (colon > 0)
+            fields.insert(line.left(colon).trimmed(), line.mid(colon + 2));
+    }
+    return fields;
+}
+
+// Runs tambrel-cli while this thread's events keep flowing (a test server answers meanwhile).
+Run runCliServing(const QStringList& arguments, const QString& accurateRip)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TAMBREL_ACCURATERIP_URL"), accurateRip);
+    process.setProcessEnvironment(environment);
+    process.start(qEnvironmentVariable("TAMBREL_CLI"), arguments);
+    Run run;
+    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 120000))
+        return run;
+    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
 }
 
 } // namespace
@@ -158,12 +202,12 @@ private slots:
                            QStringLiteral("-f"),      QStringLiteral("ape"),
                            QStringLiteral("-o"),      QStringLiteral("/tmp")}
             << "ape";
-        QTest::newRow("bad offset") << (ok + QStringList{QStringLiteral("--offset"),
-                                                         QStringLiteral("6000")})
-                                    << "--offset takes";
-        QTest::newRow("bad FLAC level") << (ok + QStringList{QStringLiteral("--flac-level"),
-                                                             QStringLiteral("9")})
-                                        << "--flac-level takes";
+        QTest::newRow("bad offset")
+            << (ok + QStringList{QStringLiteral("--offset"), QStringLiteral("6000")})
+            << "--offset takes";
+        QTest::newRow("bad FLAC level")
+            << (ok + QStringList{QStringLiteral("--flac-level"), QStringLiteral("9")})
+            << "--flac-level takes";
         QTest::newRow("no output") << QStringList{QStringLiteral("convert"), cue,
                                                   QStringLiteral("-f"), QStringLiteral("wav")}
                                    << "--output";
@@ -330,6 +374,76 @@ private slots:
             QCOMPARE(wav.size(), 44 + trackPcm(disc, track).size());
             QVERIFY(wav.mid(44) == trackPcm(disc, track));
         }
+    }
+
+    // The log proves the copy: each track's CRC32 is its file's audio, and a database record
+    // holding the tracks' AccurateRip checksums makes them accurately ripped; a database that
+    // can't be reached leaves them not looked up.
+    void ripLogProvesTheCopy()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        QByteArray record;
+        QStringList requested;
+        connect(&server, &QTcpServer::newConnection, &server, [&] {
+            QTcpSocket* socket = server.nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, socket, [&, socket] {
+                requested << QString::fromLatin1(socket->readAll().split(' ').value(1));
+                socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                              "Content-Length: " +
+                              QByteArray::number(record.size()) + "\r\nConnection: close\r\n\r\n" +
+                              record);
+                socket->disconnectFromHost();
+            });
+        });
+        const QString base = QStringLiteral("http://127.0.0.1:%1/").arg(server.serverPort());
+        const QString folder = outputFolder();
+        const QString log = folder + QStringLiteral("/rip.log");
+        const QStringList arguments{QStringLiteral("convert"), m_cue,
+                                    QStringLiteral("-f"),      QStringLiteral("wav"),
+                                    QStringLiteral("-o"),      folder,
+                                    QStringLiteral("-t"),      QStringLiteral("1-2"),
+                                    QStringLiteral("--log"),   QStringLiteral("-q")};
+
+        // First no database can be reached.
+        Run run = runCliServing(arguments, QStringLiteral("http://127.0.0.1:9/"));
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        QMultiMap<QString, QString> fields = logFields(QString::fromUtf8(contents(log)));
+        QVERIFY(fields.value(QStringLiteral("AccurateRip lookup")).startsWith(u"not looked up"));
+        QCOMPARE(fields.value(QStringLiteral("Summary")), QStringLiteral("2 tracks not verified"));
+        const QStringList crcs = fields.values(QStringLiteral("CRC32"));
+        QCOMPARE(crcs.size(), 2);
+        for (int track = 0; track < 2; ++track) {
+            const QByteArray pcm =
+                contents(folder + QStringLiteral("/Session1_Track%1.wav").arg(track + 1)).mid(44);
+            // values() lists the last line first.
+            QCOMPARE(crcs[1 - track],
+                     QStringLiteral("%1").arg(plainCrc32(pcm), 8, 16, QLatin1Char('0')).toUpper());
+        }
+
+        // A record of this disc whose entries hold the tracks' v2 checksums.
+        const QStringList id = fields.value(QStringLiteral("AccurateRip disc id")).split(u'-');
+        QCOMPARE(id.size(), 4);
+        QDataStream out(&record, QIODevice::WriteOnly);
+        out.setByteOrder(QDataStream::LittleEndian);
+        out << quint8(id[0].toInt()) << quint32(id[1].toUInt(nullptr, 16))
+            << quint32(id[2].toUInt(nullptr, 16)) << quint32(id[3].toUInt(nullptr, 16));
+        const QStringList v2 = fields.values(QStringLiteral("AccurateRip v2"));
+        for (int track = 0; track < id[0].toInt(); ++track)
+            out << quint8(9) << (track < 2 ? v2[1 - track].toUInt(nullptr, 16) : quint32(1))
+                << quint32(0);
+        run = runCliServing(arguments + QStringList{QStringLiteral("--overwrite")}, base);
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        fields = logFields(QString::fromUtf8(contents(log)));
+        QCOMPARE(requested.size(), 1);
+        QVERIFY2(requested.first().endsWith(QStringLiteral("dBAR-") +
+                                            fields.value(QStringLiteral("AccurateRip disc id")) +
+                                            QStringLiteral(".bin")),
+                 qPrintable(requested.first()));
+        QCOMPARE(fields.values(QStringLiteral("AccurateRip")),
+                 QStringList(2, QStringLiteral("accurately ripped (confidence 9, v2)")));
+        QCOMPARE(fields.value(QStringLiteral("Summary")),
+                 QStringLiteral("All tracks accurately ripped"));
     }
 
     void existingFiles()
