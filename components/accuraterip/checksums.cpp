@@ -138,6 +138,18 @@ __attribute__((target("pclmul,sse4.1"))) quint32 crcClmul(quint32 crc, const uch
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #define TAMBREL_AVX512 __attribute__((target("avx512f,avx512bw,vpclmulqdq,pclmul,sse4.1")))
 
+// The eight lanes' sum, wrapping as unsigned numbers do (the compiler's own reduction adds them
+// as signed numbers, whose overflow is undefined).
+TAMBREL_AVX512 inline quint64 sumLanes(__m512i v)
+{
+    alignas(64) quint64 lanes[8];
+    _mm512_store_si512(lanes, v);
+    quint64 sum = 0;
+    for (const quint64 lane : lanes)
+        sum += lane;
+    return sum;
+}
+
 // Sixteen frames a step, as sumAvx2 does eight.
 TAMBREL_AVX512 Sums sumAvx512(const quint32* words, size_t count, quint64 position)
 {
@@ -159,8 +171,8 @@ TAMBREL_AVX512 Sums sumAvx512(const quint32* words, size_t count, quint64 positi
         oddPos = _mm512_add_epi64(oddPos, step);
     }
     Sums s = sumScalar(words + i, count - i, position + i);
-    s.products += quint64(_mm512_reduce_add_epi64(products));
-    s.highHalves += quint64(_mm512_reduce_add_epi64(high));
+    s.products += sumLanes(products);
+    s.highHalves += sumLanes(high);
     return s;
 }
 
