@@ -1,5 +1,6 @@
 #pragma once
 
+#include "components/albuminfo.h"
 #include "components/outputfile.h"
 #include "components/result.h"
 
@@ -104,6 +105,9 @@ public:
         qint64 leadOut = 0;
     };
     virtual DiscToc CurrentDiscToc() const { return {}; }
+    // What the current disc itself tells of its album: a cue sheet's titles and performers, a
+    // drive's CD-Text. Empty where it tells nothing.
+    virtual AlbumInfo CurrentAlbumInfo() const { return {}; }
     // The drive's read offset in samples: grabs read the audio that many samples later (earlier
     // when negative). Grabbers that can't shift their reads ignore it.
     virtual void SetReadOffset(int samples) { Q_UNUSED(samples); }
