@@ -45,6 +45,38 @@ QString fromFixed(const char* text)
     return QString::fromLatin1(text).trimmed();
 }
 
+// The disc's CD-Text, from its first language block (libcdio hands it on as UTF-8): track 0
+// holds the album's fields. Empty when the disc has none.
+AlbumInfo cdText(CdIo_t* cdio, track_t first, track_t count)
+{
+    cdtext_t* text = cdio_get_cdtext(cdio); // owned by cdio
+    if (!text)
+        return {};
+    cdtext_set_language_index(text, 0);
+    const auto field = [text](cdtext_field_t f, track_t track) {
+        const char* value = cdtext_get_const(text, f, track);
+        return value ? QString::fromUtf8(value).trimmed() : QString();
+    };
+    AlbumInfo album;
+    album.title = field(CDTEXT_FIELD_TITLE, 0);
+    album.artist = field(CDTEXT_FIELD_PERFORMER, 0);
+    album.genre = field(CDTEXT_FIELD_GENRE, 0);
+    bool told = !album.title.isEmpty() || !album.artist.isEmpty() || !album.genre.isEmpty();
+    for (track_t number = first; number < first + count; ++number) {
+        TrackInfo track;
+        track.title = field(CDTEXT_FIELD_TITLE, number);
+        track.artist = field(CDTEXT_FIELD_PERFORMER, number);
+        track.songwriter = field(CDTEXT_FIELD_SONGWRITER, number);
+        told = told || !track.title.isEmpty() || !track.artist.isEmpty() ||
+               !track.songwriter.isEmpty();
+        album.tracks << track;
+    }
+    if (!told)
+        return {};
+    album.source = QStringLiteral("CD-Text");
+    return album;
+}
+
 } // namespace
 
 void CdioGrabber::CdioDeleter::operator()(CdIo_t* cdio) const
@@ -172,6 +204,7 @@ void CdioGrabber::readDisc(Drive& drive)
     drive.leadOut = 0;
     drive.discError.clear();
     drive.imageFiles.clear();
+    drive.album = {};
     if (drive.isImage) {
         readImage(drive);
         return;
@@ -203,6 +236,7 @@ void CdioGrabber::readDisc(Drive& drive)
         drive.tracks << track;
     }
     drive.leadOut = cdio_get_track_lsn(drive.handle.get(), CDIO_CDROM_LEADOUT_TRACK);
+    drive.album = cdText(drive.handle.get(), first, count);
 }
 
 void CdioGrabber::readImage(Drive& drive)
@@ -281,6 +315,7 @@ void CdioGrabber::readCueSheet(Drive& drive)
     for (const CueImage::Track& t : image.value().tracks())
         drive.tracks << Track{t.audio ? TrackTypeAudio : TrackTypeData, t.firstSector, t.sectors};
     drive.leadOut = image.value().leadOut();
+    drive.album = image.value().album();
 }
 
 Status CdioGrabber::SetCurrentDrive(int drive)
@@ -570,6 +605,12 @@ CdGrabber::DiscToc CdioGrabber::CurrentDiscToc() const
         toc.leadOut = drive->leadOut;
     }
     return toc;
+}
+
+AlbumInfo CdioGrabber::CurrentAlbumInfo() const
+{
+    const Drive* drive = current();
+    return drive ? drive->album : AlbumInfo{};
 }
 
 Result<TrackReader::Source> CdioGrabber::currentSource(bool preview) const

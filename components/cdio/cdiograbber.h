@@ -77,6 +77,8 @@ public:
     void SetReadOffset(int samples) override { m_readOffset = samples; }
     GrabProof LastGrabProof() const override { return m_lastProof; }
     DiscToc CurrentDiscToc() const override;
+    // A cue sheet's album data, or a drive's CD-Text; empty for a .toc or an .nrg.
+    AlbumInfo CurrentAlbumInfo() const override;
 
     // The one seek mode: a sector counted from the track's start.
     static constexpr int SeekFromTrackStart = 3;
@@ -122,6 +124,7 @@ private:
         QString discError;      // why the disc can't be read; empty when it can
         QStringList imageFiles; // the image's files, watched for changes
         QList<FileStamp> stamps;
+        AlbumInfo album; // what the disc tells of its album
     };
 
     void readDisc(Drive& drive);

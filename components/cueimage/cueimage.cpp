@@ -178,6 +178,30 @@ QStringList words(const QString& line)
     return result;
 }
 
+// The value of a line after its first `skip` words: the rest of the line, so that a bare value
+// keeps its spaces, without the quotes around it. Quotes within it stay (sheets don't escape
+// them: TITLE "The "Best" Of" is a title with quotes), and so do backslashes.
+QString valueAfter(const QString& line, int skip)
+{
+    qsizetype at = 0;
+    const auto skipSpace = [&] {
+        while (at < line.size() && line[at].isSpace())
+            ++at;
+    };
+    for (int w = 0; w < skip; ++w) {
+        skipSpace();
+        while (at < line.size() && !line[at].isSpace())
+            ++at;
+    }
+    QString value = line.mid(at).trimmed();
+    if (value.startsWith(QLatin1Char('"'))) {
+        value.remove(0, 1);
+        if (value.endsWith(QLatin1Char('"')))
+            value.chop(1);
+    }
+    return value;
+}
+
 // What the sheet says, line by line, as far as the disc's layout goes. libcue parses the sheet
 // as well, but reports neither the lines, nor the track numbers, the file types, nor a PREGAP
 // apart from an INDEX 00.
@@ -196,6 +220,7 @@ struct SheetTrack {
     QList<SheetIndex> indexes;
     qint64 pregap = 0;
     qint64 postgap = 0;
+    TrackInfo info;
     const SheetIndex* index01() const
     {
         for (const SheetIndex& index : indexes)
@@ -214,6 +239,7 @@ struct SheetFile {
 struct Sheet {
     QList<SheetFile> files;
     QList<SheetTrack> tracks;
+    AlbumInfo album; // its tracks are the SheetTracks' info
 };
 
 // Bytes per sector in a raw file, by track mode; 0 for a mode Tambrel doesn't know.
@@ -252,6 +278,8 @@ public:
                 failure = index(w);
             else if (keyword == QLatin1String("PREGAP") || keyword == QLatin1String("POSTGAP"))
                 failure = gap(w, keyword == QLatin1String("PREGAP"));
+            else
+                albumText(keyword, w, lines[n]);
             if (failure)
                 return *failure;
         }
@@ -259,6 +287,7 @@ public:
             return Failure{tr("it holds no TRACK line: it is not a cue sheet.")};
         if (auto failure = trackComplete())
             return *failure;
+        finishText();
         return m_sheet;
     }
 
@@ -398,6 +427,39 @@ private:
         return std::nullopt;
     }
 
+    // TITLE, PERFORMER and SONGWRITER of the album, or of the track they follow; REM DATE and
+    // REM GENRE of the album, before the first track.
+    void albumText(const QString& keyword, const QStringList& w, const QString& line)
+    {
+        SheetTrack* track = current();
+        QString* field = nullptr;
+        int skip = 1;
+        if (keyword == QLatin1String("TITLE"))
+            field = track ? &track->info.title : &m_sheet.album.title;
+        else if (keyword == QLatin1String("PERFORMER"))
+            field = track ? &track->info.artist : &m_sheet.album.artist;
+        else if (keyword == QLatin1String("SONGWRITER"))
+            field = track ? &track->info.songwriter : &m_songwriter;
+        else if (keyword == QLatin1String("REM") && w.size() > 1 && !track) {
+            skip = 2;
+            const QString what = w[1].toUpper();
+            if (what == QLatin1String("DATE"))
+                field = &m_sheet.album.date;
+            else if (what == QLatin1String("GENRE"))
+                field = &m_sheet.album.genre;
+        }
+        if (field)
+            *field = valueAfter(line, skip);
+    }
+
+    void finishText()
+    {
+        for (SheetTrack& track : m_sheet.tracks) {
+            if (track.info.songwriter.isEmpty())
+                track.info.songwriter = m_songwriter;
+        }
+    }
+
     std::optional<Failure> trackComplete()
     {
         const SheetTrack* track = current();
@@ -408,6 +470,8 @@ private:
     }
 
     Sheet m_sheet;
+    // The album's SONGWRITER; AlbumInfo has none of its own: it goes to tracks without one.
+    QString m_songwriter;
     int m_line = 0;
     std::optional<SheetIndex> m_last;
 };
@@ -497,6 +561,18 @@ Result<CueImage> CueImage::open(const QString& cuePath)
 
     CueImage image;
     image.m_cuePath = cuePath;
+    bool told = !sheet.album.title.isEmpty() || !sheet.album.artist.isEmpty() ||
+                !sheet.album.date.isEmpty() || !sheet.album.genre.isEmpty();
+    for (const SheetTrack& track : sheet.tracks) {
+        told = told || !track.info.title.isEmpty() || !track.info.artist.isEmpty() ||
+               !track.info.songwriter.isEmpty();
+    }
+    if (told) {
+        image.m_album = sheet.album;
+        image.m_album.source = QStringLiteral("cue sheet");
+        for (const SheetTrack& track : sheet.tracks)
+            image.m_album.tracks << track.info;
+    }
     const QDir folder = QFileInfo(cuePath).absoluteDir();
 
     // Each file: opened, and its sector size taken from the tracks that lie in it.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "components/albuminfo.h"
 #include "components/result.h"
 
 #include <QByteArray>
@@ -47,6 +48,10 @@ public:
     // The sector after the last track.
     qint64 leadOut() const { return m_leadOut; }
     const QList<DataFile>& dataFiles() const { return m_files; }
+    // What the sheet tells of the album: TITLE, PERFORMER and SONGWRITER before the first TRACK
+    // and within each, REM DATE and REM GENRE; source "cue sheet", one TrackInfo per track.
+    // The album's SONGWRITER goes to tracks without one. Empty when the sheet gives none.
+    const AlbumInfo& album() const { return m_album; }
 
     // count sectors from firstSector on, each 2352 bytes: audio as 16-bit little-endian stereo
     // samples, data sectors as the file holds them (padded with zeros to 2352 bytes), silence
@@ -69,4 +74,5 @@ private:
     QList<DataFile> m_files;
     QList<Piece> m_pieces;
     qint64 m_leadOut = 0;
+    AlbumInfo m_album;
 };
