@@ -89,8 +89,9 @@ int main(int argc, char* argv[])
     }
     QObject::connect(&termination, &TerminationSignals::received, &ripper, &CliRipper::interrupt);
 
-    const int status = options.command == CliOptions::Command::List ? ripper.list(options.source)
-                                                                    : ripper.convert(options);
+    const int status = options.command == CliOptions::Command::List   ? ripper.list(options.source)
+                       : options.command == CliOptions::Command::Info ? ripper.info(options)
+                                                                      : ripper.convert(options);
     // A stopped grab's temporary file is gone once the grabber is closed.
     grabber.Close();
     // From here on a signal ends the program at once, by its default action. One that came

@@ -44,6 +44,20 @@ const QCommandLineOption logOption(
     QStringLiteral("Write a rip log to FILE (--log=FILE, or --log FILE after the source); "
                    "--log alone writes DIR/rip.log."),
     QStringLiteral("file"));
+const QCommandLineOption metadataOption(
+    QStringLiteral("metadata"),
+    QStringLiteral("Where album data comes from: auto (the disc's own CD-Text or cue sheet, else "
+                   "MusicBrainz), cdtext (the disc's own only), musicbrainz, or none."),
+    QStringLiteral("source"));
+const QCommandLineOption releaseOption(
+    QStringLiteral("release"),
+    QStringLiteral("Which of several MusicBrainz releases: its number in the list, or its MBID."),
+    QStringLiteral("n|mbid"));
+const QCommandLineOption nameOption(
+    QStringLiteral("name"),
+    QStringLiteral("File names from album data: %A album artist, %a album, %n track number, "
+                   "%t title, %p track artist, %y date, %g genre; / makes folders."),
+    QStringLiteral("template"));
 const QCommandLineOption quietOption({QStringLiteral("q"), QStringLiteral("quiet")},
                                      QStringLiteral("Show no progress; failures are still named."));
 const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
@@ -56,7 +70,8 @@ void addOptions(QCommandLineParser& parser)
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const QCommandLineOption& option :
          {formatOption, outputOption, tracksOption, overwriteOption, skipOption, jobsOption,
-          offsetOption, flacLevelOption, logOption, quietOption, helpOption, versionOption})
+          offsetOption, flacLevelOption, logOption, metadataOption, releaseOption, nameOption,
+          quietOption, helpOption, versionOption})
         parser.addOption(option);
 }
 
@@ -147,6 +162,35 @@ Result<CliOptions> parseCliArguments(const QStringList& givenArguments)
     const QString& command = positional.first();
     options.quiet = parser.isSet(quietOption);
 
+    const auto metadata = [&]() -> std::optional<CliOptions::Metadata> {
+        const QString value = parser.value(metadataOption);
+        if (!parser.isSet(metadataOption) || value == u"auto")
+            return CliOptions::Metadata::Auto;
+        if (value == u"cdtext")
+            return CliOptions::Metadata::Offline;
+        if (value == u"musicbrainz")
+            return CliOptions::Metadata::MusicBrainz;
+        if (value == u"none")
+            return CliOptions::Metadata::None;
+        return std::nullopt;
+    }();
+    if (!metadata)
+        return usageError(QStringLiteral("--metadata takes auto, cdtext, musicbrainz or none, "
+                                         "not \"%1\".")
+                              .arg(parser.value(metadataOption)));
+    options.metadata = *metadata;
+    options.release = parser.value(releaseOption);
+    options.nameTemplate = parser.value(nameOption);
+
+    if (command == u"info") {
+        if (positional.size() != 2)
+            return usageError(QStringLiteral("info takes exactly one source: a drive or a disc "
+                                             "image."));
+        options.command = CliOptions::Command::Info;
+        options.source = positional[1];
+        return options;
+    }
+
     if (command == u"list") {
         if (positional.size() > 2)
             return usageError(QStringLiteral("list takes at most one source."));
@@ -164,7 +208,7 @@ Result<CliOptions> parseCliArguments(const QStringList& givenArguments)
 
     if (command != u"convert")
         return usageError(
-            QStringLiteral("Unknown command \"%1\": use list or convert.").arg(command));
+            QStringLiteral("Unknown command \"%1\": use list, info or convert.").arg(command));
     options.command = CliOptions::Command::Convert;
     if (positional.size() != 2)
         return usageError(QStringLiteral("convert takes exactly one source: a drive or a disc "
@@ -243,16 +287,20 @@ QString cliHelpText()
     return QStringLiteral(
                "Usage:\n"
                "  tambrel-cli list [SOURCE]\n"
+               "  tambrel-cli info SOURCE [--metadata auto|cdtext|musicbrainz|none]\n"
                "  tambrel-cli convert SOURCE --format wav|mp3|ogg|wma|flac --output DIR\n"
                "                      [--tracks 1,3-5] [--overwrite | --skip-existing] "
                "[--jobs N]\n"
                "                      [--offset N] [--flac-level N] [--log [FILE]] [--quiet]\n"
+               "                      [--metadata auto|cdtext|musicbrainz|none] [--release N]\n"
+               "                      [--name TEMPLATE]\n"
                "\n"
                "Rips audio CDs and disc images (.cue, .toc, .nrg) to WAV, MP3, Ogg Vorbis, "
                "WMA and FLAC files.\n"
                "\n"
                "  list            One line per CD drive and disc image, as the window shows it.\n"
                "  list SOURCE     One line per track of SOURCE: name, type and length.\n"
+               "  info SOURCE     The album data found for SOURCE, and where it came from.\n"
                "  convert SOURCE  Grabs the chosen tracks of SOURCE, in order (several at once\n"
                "                  from a disc image), into DIR.\n"
                "\n"

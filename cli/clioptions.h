@@ -10,7 +10,9 @@
 
 // What the command line of tambrel-cli asks for.
 struct CliOptions {
-    enum class Command { Help, Version, List, Convert };
+    enum class Command { Help, Version, List, Info, Convert };
+    // Where album data (names and tags) comes from.
+    enum class Metadata { Auto, Offline, MusicBrainz, None };
     // What to do with a file that is already where a track goes.
     enum class Existing { Fail, Overwrite, Skip };
 
@@ -32,6 +34,11 @@ struct CliOptions {
     int flacLevel = 5;
     // Where the rip log goes; empty: no log. "<output>/rip.log" for a bare --log.
     QString logFile;
+    Metadata metadata = Metadata::Auto;
+    // Which of several MusicBrainz releases: its place in the list (from 1) or its MBID.
+    QString release;
+    // File names from album data, e.g. "%A/%a/%n - %t"; empty: the window's names.
+    QString nameTemplate;
 };
 
 // Reads the arguments (the program name first). A usage error comes back as a failure whose

@@ -1,7 +1,9 @@
 #include "cli/cliripper.h"
 
+#include "cli/albumnames.h"
 #include "components/accuraterip/database.h"
 #include "components/accuraterip/discids.h"
+#include "components/musicbrainz/musicbrainz.h"
 
 #include "app/disctext.h"
 #include "components/cdgrabber.h"
@@ -206,6 +208,8 @@ int CliRipper::convert(const CliOptions& options)
     m_readOffset = readOffset(options);
     m_grabber.SetReadOffset(m_readOffset);
     m_logTracks.clear();
+    m_album = albumData(options, true);
+    m_grabber.SetAlbumTags(m_album);
 
     const int status = m_jobs > 1 && m_makeGrabber && chosen.size() > 1
                            ? convertParallel(chosen, options)
@@ -213,6 +217,103 @@ int CliRipper::convert(const CliOptions& options)
     if (!options.logFile.isEmpty())
         writeLog(options, int(tracks.size()));
     return status;
+}
+
+AlbumInfo CliRipper::albumData(const CliOptions& options, bool listReleases)
+{
+    if (options.metadata == CliOptions::Metadata::None)
+        return {};
+    AlbumInfo offline = m_grabber.CurrentAlbumInfo();
+    if (options.metadata == CliOptions::Metadata::Offline ||
+        (options.metadata == CliOptions::Metadata::Auto && !offline.isEmpty()))
+        return offline;
+
+    const CdGrabber::DiscToc toc = m_grabber.CurrentDiscToc();
+    const Result<DiscIds> ids =
+        computeDiscIds(DiscLayout{1, toc.firstSectors, toc.audio, toc.leadOut});
+    if (!ids.ok())
+        return offline;
+    // The service's TOC: first and last track, the lead-out, each track's start, counted from
+    // the lead-in's start.
+    QStringList tocText{QStringLiteral("1"), QString::number(toc.firstSectors.size()),
+                        QString::number(toc.leadOut + 150)};
+    for (const qint64 first : toc.firstSectors)
+        tocText << QString::number(first + 150);
+    const QString base = qEnvironmentVariable("TAMBREL_MUSICBRAINZ_URL");
+    const musicbrainz::Lookup lookup =
+        musicbrainz::lookupDisc(ids.value().musicBrainzId, tocText.join(u' '),
+                                base.isEmpty() ? musicbrainz::defaultBase() : QUrl(base));
+    // Asked for by name (or for names), a lookup that brings nothing is said; in the automatic
+    // mode the grab just goes on without album data.
+    const bool say = options.metadata == CliOptions::Metadata::MusicBrainz ||
+                     !options.nameTemplate.isEmpty() ||
+                     options.command == CliOptions::Command::Info;
+    switch (lookup.outcome) {
+    case musicbrainz::Lookup::Outcome::Failed:
+        if (say)
+            m_err << "tambrel-cli: MusicBrainz could not be asked (" << lookup.reason
+                  << "); going on without its data." << Qt::endl;
+        return offline;
+    case musicbrainz::Lookup::Outcome::NotFound:
+        if (say)
+            m_err << "tambrel-cli: MusicBrainz does not know this disc." << Qt::endl;
+        return offline;
+    case musicbrainz::Lookup::Outcome::Found:
+        break;
+    }
+    if (lookup.releases.size() == 1)
+        return lookup.releases.first();
+    for (qsizetype i = 0; i < lookup.releases.size(); ++i) {
+        bool isNumber = false;
+        const int number = options.release.toInt(&isNumber);
+        if ((isNumber && number == i + 1) ||
+            options.release == lookup.releases[i].musicBrainzReleaseId)
+            return lookup.releases[i];
+    }
+    if (listReleases) {
+        m_err << "tambrel-cli: " << lookup.releases.size()
+              << " MusicBrainz releases hold this disc; choose one with --release N or its MBID:"
+              << Qt::endl;
+        for (qsizetype i = 0; i < lookup.releases.size(); ++i)
+            m_err << "  " << (i + 1) << ". " << albumnames::releaseLine(lookup.releases[i])
+                  << Qt::endl;
+    }
+    return offline;
+}
+
+int CliRipper::info(const CliOptions& options)
+{
+    QList<TrackEntry> tracks;
+    if (!selectSource(m_grabber, options.source) || !readTracks(tracks))
+        return ExitUsage;
+    const CdGrabber::DiscToc toc = m_grabber.CurrentDiscToc();
+    const Result<DiscIds> ids =
+        computeDiscIds(DiscLayout{1, toc.firstSectors, toc.audio, toc.leadOut});
+    if (ids.ok())
+        m_out << "MusicBrainz disc id: " << ids.value().musicBrainzId << '\n';
+    const AlbumInfo album = albumData(options, true);
+    if (album.isEmpty()) {
+        m_out << "Source: none (no album data found)\n";
+        m_out.flush();
+        return ExitOk;
+    }
+    m_out << "Source: " << album.source << '\n';
+    m_out << "Album: " << album.title << '\n' << "Artist: " << album.artist << '\n';
+    if (!album.date.isEmpty())
+        m_out << "Date: " << album.date << '\n';
+    if (!album.genre.isEmpty())
+        m_out << "Genre: " << album.genre << '\n';
+    if (!album.musicBrainzReleaseId.isEmpty())
+        m_out << "MusicBrainz release: " << album.musicBrainzReleaseId << '\n';
+    for (const TrackEntry& entry : std::as_const(tracks)) {
+        const TrackInfo track =
+            entry.number - 1 < album.tracks.size() ? album.tracks[entry.number - 1] : TrackInfo{};
+        m_out << QStringLiteral("%1").arg(entry.number, 2, 10, QLatin1Char('0')) << '\t'
+              << track.title << '\t' << (track.artist.isEmpty() ? album.artist : track.artist)
+              << '\n';
+    }
+    m_out.flush();
+    return ExitOk;
 }
 
 int CliRipper::readOffset(const CliOptions& options)
@@ -340,11 +441,23 @@ int CliRipper::convertSerial(const QList<TrackEntry>& chosen, const CliOptions& 
     return ExitOk;
 }
 
+QString CliRipper::trackPath(const TrackEntry& entry, const CliOptions& options) const
+{
+    if (options.nameTemplate.isEmpty())
+        return QDir::cleanPath(
+            trackoutput::outputPath(options.outputFolder, entry.name, options.formatCode));
+    const QString name =
+        albumnames::fromTemplate(options.nameTemplate, m_album, entry.number - 1, entry.number);
+    const QString path = QDir::cleanPath(options.outputFolder + u'/' + name +
+                                         trackoutput::extension(options.formatCode));
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return path;
+}
+
 std::optional<QString> CliRipper::targetPath(const TrackEntry& entry, const CliOptions& options,
                                              int& failures)
 {
-    const QString path = QDir::cleanPath(
-        trackoutput::outputPath(options.outputFolder, entry.name, options.formatCode));
+    const QString path = trackPath(entry, options);
     if (!QFileInfo::exists(path) || options.existing == CliOptions::Existing::Overwrite)
         return path;
     if (options.existing == CliOptions::Existing::Skip) {
@@ -393,6 +506,7 @@ int CliRipper::convertParallel(const QList<TrackEntry>& chosen, const CliOptions
             file->SetFLACLevel(options.flacLevel);
         }
         slot->grabber->SetReadOffset(m_readOffset);
+        slot->grabber->SetAlbumTags(m_album);
         lanes.push_back(std::move(slot));
     }
 

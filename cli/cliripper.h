@@ -41,6 +41,8 @@ public:
     void setParallel(int jobs, GrabberFactory makeGrabber);
 
     int list(const QString& source);
+    // The album data found for the source, and where it came from.
+    int info(const CliOptions& options);
     int convert(const CliOptions& options);
 
     // Stops the grab under way at once and ends convert() without starting another track. The
@@ -71,6 +73,11 @@ private:
     std::optional<QString> targetPath(const TrackEntry& entry, const CliOptions& options,
                                       int& failures);
     void reportWritten(const TrackEntry& entry, const QString& path, double speed);
+    // The album data to name and tag the files with, as the options say; lines on err tell
+    // what was found and chosen.
+    AlbumInfo albumData(const CliOptions& options, bool listReleases);
+    // Where a track's file goes: the window's name, or the template's (its folders made).
+    QString trackPath(const TrackEntry& entry, const CliOptions& options) const;
     // Grabs the tracks one after another.
     int convertSerial(const QList<TrackEntry>& chosen, const CliOptions& options);
     // The read offset to apply: the one given (kept for a drive's model), else the one kept.
@@ -97,6 +104,7 @@ private:
     int m_formatCode = 0;
     int m_readOffset = 0;
     QList<riplog::Track> m_logTracks;
+    AlbumInfo m_album;
     bool m_progressShown = false;
     // Reads of the running track that had to be retried.
     int m_retries = 0;

@@ -108,6 +108,9 @@ public:
     // What the current disc itself tells of its album: a cue sheet's titles and performers, a
     // drive's CD-Text. Empty where it tells nothing.
     virtual AlbumInfo CurrentAlbumInfo() const { return {}; }
+    // Album data whose titles, artists and ids later grabs write into their files' tags (the
+    // track's entry by its place on the disc); empty: none.
+    void SetAlbumTags(const AlbumInfo& album) { m_albumTags = album; }
     // The drive's read offset in samples: grabs read the audio that many samples later (earlier
     // when negative). Grabbers that can't shift their reads ignore it.
     virtual void SetReadOffset(int samples) { Q_UNUSED(samples); }
@@ -137,4 +140,5 @@ protected:
     int m_arrayReadParams[3] = {0, 0, 0};
     // Set for the time of a GrabTrack(path, true) call.
     bool m_replaceExisting = false;
+    AlbumInfo m_albumTags;
 };

@@ -546,8 +546,12 @@ Status CdioGrabber::GrabTrack(const QString& path)
         }
         layout.leadOut = drive->leadOut;
         const Result<DiscIds> ids = computeDiscIds(layout);
-        job->setTags({m_currentTrack + 1, int(drive->tracks.size()),
-                      ids.ok() ? ids.value().musicBrainzId : QString()});
+        TrackTags tags;
+        tags.number = m_currentTrack + 1;
+        tags.total = int(drive->tracks.size());
+        tags.musicBrainzDiscId = ids.ok() ? ids.value().musicBrainzId : QString();
+        addAlbumTags(tags, m_albumTags, m_currentTrack);
+        job->setTags(tags);
     }
     if (Status s =
             job->start(m_replaceExisting ? GrabJob::Existing::Replace : GrabJob::Existing::Keep);

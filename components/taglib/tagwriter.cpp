@@ -5,6 +5,7 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/textidentificationframe.h>
+#include <taglib/tpropertymap.h>
 #include <taglib/vorbisfile.h>
 #include <taglib/xiphcomment.h>
 
@@ -29,6 +30,27 @@ const char* const WmaDiscIdAttribute = "MusicBrainz/Disc Id";
 TagLib::String text(const QString& value)
 {
     return TagLib::String(value.toStdString(), TagLib::String::UTF8);
+}
+
+// The texts go in through TagLib's property map, which names them the same way in every format
+// (TIT2, TPE1... in ID3v2; TITLE, ARTIST... as Vorbis comments; WM/ attributes in ASF).
+template <typename File> void addTexts(File& file, const TrackTags& tags)
+{
+    TagLib::PropertyMap properties = file.properties();
+    const auto set = [&properties](const char* key, const QString& value) {
+        if (!value.isEmpty())
+            properties.replace(key, TagLib::StringList(text(value)));
+    };
+    set("TITLE", tags.title);
+    set("ARTIST", tags.artist);
+    set("ALBUM", tags.album);
+    set("ALBUMARTIST", tags.albumArtist);
+    set("DATE", tags.date);
+    set("GENRE", tags.genre);
+    set("COMPOSER", tags.composer);
+    set("MUSICBRAINZ_ALBUMID", tags.musicBrainzReleaseId);
+    set("MUSICBRAINZ_TRACKID", tags.musicBrainzRecordingId);
+    file.setProperties(properties);
 }
 
 Failure unreadable()
@@ -59,6 +81,7 @@ Status tagMp3(const QByteArray& name, const TrackTags& tags)
             Mp3DiscIdDescription, TagLib::StringList(text(tags.musicBrainzDiscId)),
             TagLib::String::UTF8));
     }
+    addTexts(file, tags);
     // Only the ID3v2 tag, in front of the Xing/LAME frame, which stays the first audio frame.
     if (!file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v4,
                    TagLib::File::DoNotDuplicate))
@@ -86,6 +109,7 @@ Status tagOgg(const QByteArray& name, const TrackTags& tags)
     if (!file.isValid() || file.readOnly() || !file.tag())
         return unreadable();
     setComments(*file.tag(), tags);
+    addTexts(file, tags);
     return saved(file);
 }
 
@@ -95,6 +119,7 @@ Status tagFlac(const QByteArray& name, const TrackTags& tags)
     if (!file.isValid() || file.readOnly())
         return unreadable();
     setComments(*file.xiphComment(true), tags);
+    addTexts(file, tags);
     return saved(file);
 }
 
@@ -108,6 +133,7 @@ Status tagWma(const QByteArray& name, const TrackTags& tags)
     if (!tags.musicBrainzDiscId.isEmpty())
         file.tag()->setAttribute(WmaDiscIdAttribute,
                                  TagLib::ASF::Attribute(text(tags.musicBrainzDiscId)));
+    addTexts(file, tags);
     return saved(file);
 }
 

@@ -446,6 +446,61 @@ private slots:
                  QStringLiteral("All tracks accurately ripped"));
     }
 
+    // The album data of a cue sheet names and tags the files; awkward titles stay inside the
+    // output folder with the characters a file name can't hold replaced.
+    void namesAndTagsFromTheSheet()
+    {
+        const QString folder = outputFolder();
+        const QString cue = folder + QStringLiteral("/text.cue");
+        QVERIFY(!writeImage(cue, {{{TrackKind::Audio, 75 * 2, Content::Tone, 440},
+                                   {TrackKind::Audio, 75 * 2, Content::Noise, 0}}}));
+        QString sheet = QString::fromUtf8(contents(cue));
+        const QString longTitle(300, u'\u03a9');
+        sheet.replace(QStringLiteral("TRACK 01 AUDIO"),
+                      QStringLiteral("TRACK 01 AUDIO\n    TITLE \"AC/DC: Live?\""));
+        sheet.replace(QStringLiteral("TRACK 02 AUDIO"),
+                      QStringLiteral("TRACK 02 AUDIO\n    TITLE \"%1\"").arg(longTitle));
+        sheet = QStringLiteral("REM DATE 1997\nPERFORMER \"Σίσυφος\"\nTITLE \"../Up\"\n") + sheet;
+        {
+            QFile file(cue);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(sheet.toUtf8());
+        }
+        const QString out = folder + QStringLiteral("/out");
+        QVERIFY(QDir().mkpath(out));
+
+        const Run info = runCli({QStringLiteral("info"), cue});
+        QVERIFY2(info.status == 0, qPrintable(info.err));
+        QVERIFY2(info.out.contains(QStringLiteral("Source: cue sheet")) &&
+                     info.out.contains(QStringLiteral("Artist: Σίσυφος")),
+                 qPrintable(info.out));
+
+        const Run run =
+            runCli({QStringLiteral("convert"), cue, QStringLiteral("-f"), QStringLiteral("ogg"),
+                    QStringLiteral("-o"), out, QStringLiteral("--name"),
+                    QStringLiteral("%A/%a/%n - %t"), QStringLiteral("-q")});
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        const QString album = out + QStringLiteral("/Σίσυφος/..-Up/");
+        const QString first = album + QStringLiteral("01 - AC-DC: Live-.ogg");
+        QVERIFY2(QFileInfo::exists(first), qPrintable(QDir(album).entryList().join(u',')));
+        const QStringList second =
+            QDir(album).entryList({QStringLiteral("02 - *.ogg")}, QDir::Files);
+        QCOMPARE(second.size(), 1);
+        QVERIFY(second.first().toUtf8().size() <= 255);
+
+        SKIP_WITHOUT_TOOL("ffprobe");
+        QProcess probe;
+        probe.start(QStringLiteral("ffprobe"),
+                    {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                     QStringLiteral("stream_tags"), first});
+        QVERIFY(probe.waitForFinished(30000));
+        const QString tags = QString::fromUtf8(probe.readAllStandardOutput());
+        for (const QString& tag :
+             {QStringLiteral("TITLE=AC/DC: Live?"), QStringLiteral("ARTIST=Σίσυφος"),
+              QStringLiteral("ALBUM=../Up"), QStringLiteral("DATE=1997")})
+            QVERIFY2(tags.contains(tag, Qt::CaseInsensitive), qPrintable(tags));
+    }
+
     void existingFiles()
     {
         const QString folder = outputFolder();

@@ -141,7 +141,11 @@ private slots:
         QVERIFY(QFile::copy(fdPath(fd.value()), plain));
 
         const QString discId = QStringLiteral("XzPS7vW.HPHsYemQh0HBUGr8vuU-");
-        const Status written = writeTrackTags(fdPath(fd.value()), format, {3, 12, discId});
+        TrackTags trackTags;
+        trackTags.number = 3;
+        trackTags.total = 12;
+        trackTags.musicBrainzDiscId = discId;
+        const Status written = writeTrackTags(fdPath(fd.value()), format, trackTags);
         QVERIFY(link(fd.value(), tagged));
         ::close(fd.value());
         QVERIFY2(written, qPrintable(written.error()));
