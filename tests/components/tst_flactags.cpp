@@ -145,6 +145,10 @@ private slots:
         trackTags.number = 3;
         trackTags.total = 12;
         trackTags.musicBrainzDiscId = discId;
+        // Album data as a cue sheet or MusicBrainz gives it, with characters beyond ASCII.
+        trackTags.title = QStringLiteral("AC/DC: \"Live\" \u65e5\u672c");
+        trackTags.artist = QStringLiteral("\u03a3\u03af\u03c3\u03c5\u03c6\u03bf\u03c2");
+        trackTags.album = QStringLiteral("../Up");
         const Status written = writeTrackTags(fdPath(fd.value()), format, trackTags);
         QVERIFY(link(fd.value(), tagged));
         ::close(fd.value());
@@ -155,6 +159,9 @@ private slots:
         QCOMPARE(tags.value(discIdKey), discId);
         if (!totalKey.isEmpty())
             QCOMPARE(tags.value(totalKey), QStringLiteral("12"));
+        QCOMPARE(tags.value(QStringLiteral("title")), trackTags.title);
+        QCOMPARE(tags.value(QStringLiteral("artist")), trackTags.artist);
+        QCOMPARE(tags.value(QStringLiteral("album")), trackTags.album);
 
         // The tags leave the audio alone: the same samples come out, and for the formats that
         // keep the exact length (the LAME tag's, the last granule, STREAMINFO), all of them.
