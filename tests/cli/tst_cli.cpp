@@ -58,6 +58,22 @@ Run runCli(const QStringList& arguments)
     return run;
 }
 
+// A MusicBrainz release in the web service's JSON, with the given titles for its tracks.
+QByteArray releaseJson(const QString& id, const QString& title, const QStringList& tracks)
+{
+    QString json = QStringLiteral("{\"id\":\"%1\",\"title\":\"%2\",\"date\":\"2001\","
+                                  "\"artist-credit\":[{\"name\":\"Band\",\"joinphrase\":\"\"}],"
+                                  "\"media\":[{\"position\":1,\"discs\":[],\"tracks\":[")
+                       .arg(id, title);
+    for (int i = 0; i < tracks.size(); ++i)
+        json += QStringLiteral("%1{\"position\":%2,\"number\":\"%2\",\"title\":\"%3\","
+                               "\"recording\":{\"id\":\"rec-%2\",\"title\":\"%3\"}}")
+                    .arg(i ? QStringLiteral(",") : QString())
+                    .arg(i + 1)
+                    .arg(tracks[i]);
+    return (json + QStringLiteral("]}]}")).toUtf8();
+}
+
 QStringList filesIn(const QString& folder)
 {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
@@ -94,17 +110,20 @@ QMultiMap<QString, QString> logFields(const QString& log)
 }
 
 // Runs tambrel-cli while this thread's events keep flowing (a test server answers meanwhile).
-Run runCliServing(const QStringList& arguments, const QString& accurateRip)
+Run runCliServing(const QStringList& arguments, const QString& accurateRip,
+                  const QString& musicBrainz = QStringLiteral("http://127.0.0.1:9/"))
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TAMBREL_ACCURATERIP_URL"), accurateRip);
+    environment.insert(QStringLiteral("TAMBREL_MUSICBRAINZ_URL"), musicBrainz);
     process.setProcessEnvironment(environment);
     process.start(qEnvironmentVariable("TAMBREL_CLI"), arguments);
     Run run;
     if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 120000))
         return run;
     run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
     run.err = QString::fromUtf8(process.readAllStandardError());
     return run;
 }
@@ -499,6 +518,62 @@ private slots:
              {QStringLiteral("TITLE=AC/DC: Live?"), QStringLiteral("ARTIST=Σίσυφος"),
               QStringLiteral("ALBUM=../Up"), QStringLiteral("DATE=1997")})
             QVERIFY2(tags.contains(tag, Qt::CaseInsensitive), qPrintable(tags));
+    }
+
+    // MusicBrainz's releases name the files: one is taken as it is; of several, the one chosen
+    // with --release, and without a choice they are listed and the run goes on unnamed.
+    void musicBrainzNamesTheTracks()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        QByteArray answer;
+        connect(&server, &QTcpServer::newConnection, &server, [&] {
+            QTcpSocket* socket = server.nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, socket, [&, socket] {
+                socket->readAll();
+                socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
+                              "Content-Length: " +
+                              QByteArray::number(answer.size()) + "\r\nConnection: close\r\n\r\n" +
+                              answer);
+                socket->disconnectFromHost();
+            });
+        });
+        const QString base = QStringLiteral("http://127.0.0.1:%1/").arg(server.serverPort());
+        const QStringList titles{QStringLiteral("Opening"), QStringLiteral("Second"),
+                                 QStringLiteral("Data"), QStringLiteral("Long Road")};
+        const QByteArray one =
+            releaseJson(QStringLiteral("r-one"), QStringLiteral("First"), titles);
+        const QByteArray two =
+            releaseJson(QStringLiteral("r-two"), QStringLiteral("Other"), titles);
+
+        answer = "{\"releases\":[" + one + "]}";
+        Run run = runCliServing({QStringLiteral("info"), m_cue, QStringLiteral("--metadata"),
+                                 QStringLiteral("musicbrainz")},
+                                QStringLiteral("http://127.0.0.1:9/"), base);
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        QVERIFY2(
+            run.out.contains(QStringLiteral("Source: MusicBrainz\nAlbum: First\nArtist: Band")) &&
+                run.out.contains(QStringLiteral("04\tLong Road\tBand")),
+            qPrintable(run.out));
+
+        answer = "{\"releases\":[" + one + "," + two + "]}";
+        const QString folder = outputFolder();
+        const QStringList convert{QStringLiteral("convert"), m_cue,
+                                  QStringLiteral("-f"),      QStringLiteral("wav"),
+                                  QStringLiteral("-o"),      folder,
+                                  QStringLiteral("-t"),      QStringLiteral("1"),
+                                  QStringLiteral("--name"),  QStringLiteral("%a/%n %t"),
+                                  QStringLiteral("-q")};
+        run = runCliServing(convert, QStringLiteral("http://127.0.0.1:9/"), base);
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        QVERIFY2(run.err.contains(QStringLiteral("2 MusicBrainz releases")) &&
+                     run.err.contains(QStringLiteral("2. Band - Other (2001) r-two")),
+                 qPrintable(run.err));
+        QVERIFY(QFileInfo::exists(folder + QStringLiteral("/_/01 Track 1.wav")));
+        run = runCliServing(convert + QStringList{QStringLiteral("--release"), QStringLiteral("2")},
+                            QStringLiteral("http://127.0.0.1:9/"), base);
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        QVERIFY(QFileInfo::exists(folder + QStringLiteral("/Other/01 Opening.wav")));
     }
 
     void existingFiles()
