@@ -243,11 +243,11 @@ AlbumInfo CliRipper::albumData(const CliOptions& options, bool listReleases)
     const musicbrainz::Lookup lookup =
         musicbrainz::lookupDisc(ids.value().musicBrainzId, tocText.join(u' '),
                                 base.isEmpty() ? musicbrainz::defaultBase() : QUrl(base));
-    // Asked for by name (or for names), a lookup that brings nothing is said; in the automatic
-    // mode the grab just goes on without album data.
+    // A lookup that brings nothing is said (in the automatic mode not with --quiet, since the
+    // rip goes on as well without album data).
     const bool say = options.metadata == CliOptions::Metadata::MusicBrainz ||
                      !options.nameTemplate.isEmpty() ||
-                     options.command == CliOptions::Command::Info;
+                     options.command == CliOptions::Command::Info || !options.quiet;
     switch (lookup.outcome) {
     case musicbrainz::Lookup::Outcome::Failed:
         if (say)
