@@ -404,6 +404,17 @@ void CliRipper::writeLog(const CliOptions& options, int discTracks)
               << " cannot be written: " << file.errorString() << Qt::endl;
 }
 
+int CliRipper::finalStatus(int failures, qsizetype tracks)
+{
+    if (m_interrupted)
+        return ExitFailed;
+    if (failures > 0) {
+        m_err << "tambrel-cli: " << failures << " of " << tracks << " tracks failed." << Qt::endl;
+        return ExitFailed;
+    }
+    return ExitOk;
+}
+
 int CliRipper::convertSerial(const QList<TrackEntry>& chosen, const CliOptions& options)
 {
     int failures = 0;
@@ -431,14 +442,7 @@ int CliRipper::convertSerial(const QList<TrackEntry>& chosen, const CliOptions& 
         }
     }
 
-    if (m_interrupted)
-        return ExitFailed;
-    if (failures > 0) {
-        m_err << "tambrel-cli: " << failures << " of " << chosen.size() << " tracks failed."
-              << Qt::endl;
-        return ExitFailed;
-    }
-    return ExitOk;
+    return finalStatus(failures, chosen.size());
 }
 
 QString CliRipper::trackPath(const TrackEntry& entry, const CliOptions& options) const
@@ -613,14 +617,7 @@ int CliRipper::convertParallel(const QList<TrackEntry>& chosen, const CliOptions
     for (const auto& slot : lanes)
         slot->grabber->Close();
 
-    if (m_interrupted)
-        return ExitFailed;
-    if (failures > 0) {
-        m_err << "tambrel-cli: " << failures << " of " << chosen.size() << " tracks failed."
-              << Qt::endl;
-        return ExitFailed;
-    }
-    return ExitOk;
+    return finalStatus(failures, chosen.size());
 }
 
 void CliRipper::showParallelProgress(int done, int count,

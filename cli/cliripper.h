@@ -78,6 +78,8 @@ private:
     AlbumInfo albumData(const CliOptions& options, bool listReleases);
     // Where a track's file goes: the window's name, or the template's (its folders made).
     QString trackPath(const TrackEntry& entry, const CliOptions& options) const;
+    // The run's exit status; failures are summed up in a line.
+    int finalStatus(int failures, qsizetype tracks);
     // Grabs the tracks one after another.
     int convertSerial(const QList<TrackEntry>& chosen, const CliOptions& options);
     // The read offset to apply: the one given (kept for a drive's model), else the one kept.

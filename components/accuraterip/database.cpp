@@ -1,10 +1,6 @@
 #include "components/accuraterip/database.h"
 
-#include <QEventLoop>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QTimer>
+#include "components/net/httpget.h"
 
 #include <memory>
 
@@ -108,47 +104,27 @@ AccurateRipVerdict AccurateRipLookup::verdict(const DiscIds& ids, int position, 
 AccurateRipLookup fetchAccurateRipRecord(const DiscIds& ids, const QUrl& base, int timeoutMs)
 {
     AccurateRipLookup lookup;
-    QNetworkAccessManager manager;
-    QNetworkRequest request(ids.accurateRipUrl(base));
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
-    const std::unique_ptr<QNetworkReply> reply(manager.get(request));
-
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    bool timedOut = false;
-    QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
-        timedOut = true;
-        loop.quit();
-    });
-    timer.start(timeoutMs);
-    if (!reply->isFinished())
-        loop.exec();
-    if (timedOut) {
-        QObject::disconnect(reply.get(), nullptr, &loop, nullptr);
-        reply->abort();
+    const QUrl url = ids.accurateRipUrl(base);
+    const HttpAnswer answer = httpGet(QNetworkRequest(url), timeoutMs);
+    if (answer.timedOut) {
         lookup.reason = QStringLiteral("no answer from %1 within %2 s")
-                            .arg(request.url().host())
+                            .arg(url.host())
                             .arg(double(timeoutMs) / 1000.0);
         return lookup;
     }
-
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status == 404) {
+    if (answer.status == 404) {
         lookup.outcome = AccurateRipLookup::Outcome::DiscNotFound;
         return lookup;
     }
-    if (reply->error() != QNetworkReply::NoError) {
-        lookup.reason = reply->errorString();
+    if (answer.failed) {
+        lookup.reason = answer.errorText;
         return lookup;
     }
-    if (status != 200) {
-        lookup.reason = QStringLiteral("HTTP status %1").arg(status);
+    if (answer.status != 200) {
+        lookup.reason = QStringLiteral("HTTP status %1").arg(answer.status);
         return lookup;
     }
-    Result<AccurateRipRecord> record = AccurateRipRecord::parse(reply->readAll());
+    Result<AccurateRipRecord> record = AccurateRipRecord::parse(answer.body);
     if (!record.ok()) {
         lookup.reason = record.error();
         return lookup;

@@ -1,17 +1,15 @@
 #include "components/musicbrainz/musicbrainz.h"
 
+#include "components/net/httpget.h"
+
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRegularExpression>
 #include <QThread>
-#include <QTimer>
 
 #include <chrono>
 #include <memory>
@@ -170,44 +168,23 @@ Lookup lookupDisc(const QString& discId, const QString& toc, const QUrl& base, i
                                            .arg(QCoreApplication::applicationVersion())
                                            .toUtf8());
     request.setRawHeader("Accept", "application/json");
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
 
     waitForTurn();
-    QNetworkAccessManager manager;
-    const std::unique_ptr<QNetworkReply> reply(manager.get(request));
-
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    bool timedOut = false;
-    QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
-        timedOut = true;
-        loop.quit();
-    });
-    timer.start(timeoutMs);
-    if (!reply->isFinished())
-        loop.exec();
-    if (timedOut) {
-        QObject::disconnect(reply.get(), nullptr, &loop, nullptr);
-        reply->abort();
+    const HttpAnswer answer = httpGet(request, timeoutMs);
+    if (answer.timedOut)
         return failed(QStringLiteral("no answer from %1 within %2 s")
                           .arg(url.host())
                           .arg(double(timeoutMs) / 1000.0));
-    }
-
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status == 404) {
+    if (answer.status == 404) {
         Lookup lookup;
         lookup.outcome = Lookup::Outcome::NotFound;
         return lookup;
     }
-    if (status != 0 && status != 200)
-        return failed(QStringLiteral("HTTP %1 from %2").arg(status).arg(url.host()));
-    if (reply->error() != QNetworkReply::NoError)
-        return failed(QStringLiteral("MusicBrainz (%1): %2").arg(url.host(), reply->errorString()));
-    return parseAnswer(reply->readAll(), discId, toc);
+    if (answer.status != 0 && answer.status != 200)
+        return failed(QStringLiteral("HTTP %1 from %2").arg(answer.status).arg(url.host()));
+    if (answer.failed)
+        return failed(QStringLiteral("MusicBrainz (%1): %2").arg(url.host(), answer.errorText));
+    return parseAnswer(answer.body, discId, toc);
 }
 
 } // namespace musicbrainz
