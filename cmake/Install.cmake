@@ -10,6 +10,8 @@ include(GNUInstallDirs)
 set(TAMBREL_INSTALL_PRIVATEDIR ${CMAKE_INSTALL_LIBDIR}/tambrel)
 
 install(TARGETS tambrel tambrel-cli RUNTIME DESTINATION ${TAMBREL_INSTALL_PRIVATEDIR})
+# The process both programs read drives and libcdio's disc images in, found beside them.
+install(TARGETS tambrel-reader RUNTIME DESTINATION ${TAMBREL_INSTALL_PRIVATEDIR})
 # FFmpeg's encoders, loaded from beside the programs when first needed.
 install(TARGETS tambrel_ffmpeg LIBRARY DESTINATION ${TAMBREL_INSTALL_PRIVATEDIR})
 # Made by the targets skin_file, splash_file and help_file.

@@ -8,7 +8,7 @@ packages=(
   libmp3lame-dev libvorbis-dev libogg-dev libflac-dev libtag1-dev libdiscid-dev
   libavcodec-dev libavformat-dev libavutil-dev libswresample-dev
   libsqlite3-dev libasound2-dev libgtest-dev
-  sox ffmpeg lame mpg123 vorbis-tools flac bc time valgrind
+  sox ffmpeg lame mpg123 vorbis-tools flac bc time valgrind cd-paranoia libcdio-utils
   xvfb xauth xdotool imagemagick
   fonts-dejavu-core
   fp-utils desktop-file-utils

@@ -1,5 +1,7 @@
 #include "components/cdio/cdiograbber.h"
 
+#include "components/cdio/disctoc.h"
+
 #include "components/accuraterip/discids.h"
 #include "components/filename.h"
 
@@ -220,23 +222,16 @@ void CdioGrabber::readDisc(Drive& drive)
         drive.product = fromFixed(hw.psz_model);
         drive.revision = fromFixed(hw.psz_revision);
     }
-    const track_t first = cdio_get_first_track_num(drive.handle.get());
-    const track_t count = cdio_get_num_tracks(drive.handle.get());
-    if (first == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK || count == 0) {
+    int64_t leadOut = 0;
+    const std::vector<disctoc::Track> toc = disctoc::read(drive.handle.get(), leadOut);
+    if (toc.empty()) {
         drive.handle.reset();
         return;
     }
-    for (track_t number = first; number < first + count; ++number) {
-        Track track;
-        track.type = cdio_get_track_format(drive.handle.get(), number) == TRACK_FORMAT_AUDIO
-                         ? TrackTypeAudio
-                         : TrackTypeData;
-        track.firstSector = cdio_get_track_lsn(drive.handle.get(), number);
-        track.sectors = cdio_get_track_sec_count(drive.handle.get(), number);
-        drive.tracks << track;
-    }
-    drive.leadOut = cdio_get_track_lsn(drive.handle.get(), CDIO_CDROM_LEADOUT_TRACK);
-    drive.album = cdText(drive.handle.get(), first, count);
+    for (const disctoc::Track& t : toc)
+        drive.tracks << Track{t.audio ? TrackTypeAudio : TrackTypeData, t.firstSector, t.sectors};
+    drive.leadOut = leadOut;
+    drive.album = cdText(drive.handle.get(), track_t(toc.front().number), track_t(toc.size()));
 }
 
 void CdioGrabber::readImage(Drive& drive)
@@ -265,22 +260,22 @@ void CdioGrabber::readImage(Drive& drive)
     }
     // libcdio reads a .toc or an .nrg only in a child process of its own: a damaged image
     // ends the child, not the program.
-    const Result<std::unique_ptr<ImageChild>> child =
-        ImageChild::open(drive.letter,
-                         format.value() == TrackReader::ImageFormat::Toc ? ImageChild::Format::Toc
-                                                                         : ImageChild::Format::Nrg,
-                         false);
+    const Result<std::unique_ptr<ReaderChild>> child = ReaderChild::open(
+        drive.letter,
+        format.value() == TrackReader::ImageFormat::Toc ? ReaderChild::Source::Toc
+                                                        : ReaderChild::Source::Nrg,
+        false);
     if (!child.ok()) {
         drive.discError = child.error();
         return;
     }
-    const ImageChild::Toc& toc = child.value()->toc();
+    const ReaderChild::Toc& toc = child.value()->toc();
     drive.vendor = toc.vendor;
     drive.product = toc.product;
     drive.revision = toc.revision;
     if (!toc.dataFile.isEmpty())
         drive.imageFiles << toc.dataFile;
-    for (const ImageChild::Track& t : toc.tracks)
+    for (const ReaderChild::Track& t : toc.tracks)
         drive.tracks << Track{t.audio ? TrackTypeAudio : TrackTypeData, t.firstSector, t.sectors};
     drive.leadOut = toc.leadOut;
     // An image whose data file is missing or shorter than its table says can't be grabbed from.

@@ -1,14 +1,8 @@
 #include "components/cdio/trackreader.h"
 
-#include "components/cdio/verifiedread.h"
-
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-
-#include <cdio/cdio.h>
-#include <cdio/paranoia/cdda.h>
-#include <cdio/paranoia/paranoia.h>
 
 #include <algorithm>
 #include <cstring>
@@ -26,45 +20,11 @@ QString tr(const char* text)
     return QCoreApplication::translate("TrackReader", text);
 }
 
-struct CdioCloser {
-    void operator()(CdIo_t* cdio) const { cdio_destroy(cdio); }
-};
-struct DriveCloser {
-    void operator()(cdrom_drive_t* drive) const { cdio_cddap_close_no_free_cdio(drive); }
-};
-struct ParanoiaFreer {
-    void operator()(cdrom_paranoia_t* paranoia) const { cdio_paranoia_free(paranoia); }
-};
-
-// The table of contents of the disc in a drive.
-std::vector<ImageChild::Track> tocOf(CdIo_t* cdio)
-{
-    std::vector<ImageChild::Track> toc;
-    const track_t first = cdio_get_first_track_num(cdio);
-    const track_t count = cdio_get_num_tracks(cdio);
-    if (first == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK)
-        return toc;
-    for (track_t number = first; number < first + count; ++number)
-        toc.push_back({number, cdio_get_track_lsn(cdio, number),
-                       qint64(cdio_get_track_sec_count(cdio, number)),
-                       cdio_get_track_format(cdio, number) == TRACK_FORMAT_AUDIO});
-    return toc;
-}
-
 } // namespace
 
-// Closed in the reverse order of opening: paranoia, the drive, then libcdio's handle.
-struct TrackReader::Handles {
-    std::unique_ptr<CdIo_t, CdioCloser> cdio;
-    std::unique_ptr<cdrom_drive_t, DriveCloser> drive;
-    std::unique_ptr<cdrom_paranoia_t, ParanoiaFreer> paranoia;
-    VerifiedRead::Watch watch;
-};
-
 TrackReader::TrackReader(Source source, RetryEvent retry)
-    : m_source(std::move(source)), m_retry(std::move(retry)), m_handles(std::make_unique<Handles>())
+    : m_source(std::move(source)), m_retry(std::move(retry))
 {
-    m_handles->watch.retry = &m_retry;
     // Rounded down, so the bytes left over are never negative: -1 sample is a sector back and
     // 587 samples on.
     const qint64 offset = m_source.offsetSamples;
@@ -108,53 +68,33 @@ Result<TrackReader::ImageFormat> TrackReader::imageFormat(const QString& path)
 
 Status TrackReader::open()
 {
-    Handles& h = *m_handles;
+    ReaderChild::Source kind = ReaderChild::Source::Drive;
     if (m_source.isImage) {
         const Result<ImageFormat> format = imageFormat(m_source.device);
         if (!format.ok())
             return Failure{format.error()};
         if (format.value() == ImageFormat::Cue)
             return openCue();
-        Result<std::unique_ptr<ImageChild>> child = ImageChild::open(
-            m_source.device,
-            format.value() == ImageFormat::Toc ? ImageChild::Format::Toc : ImageChild::Format::Nrg,
-            m_source.paranoia);
-        if (!child.ok())
-            return Failure{child.error()};
-        m_child = child.take();
-        const ImageChild::Toc& toc = m_child->toc();
-        m_dataFile = toc.dataFile;
-        if (!sameDisc(toc.tracks, toc.leadOut))
-            return Failure{discChanged()};
-        std::vector<TocEntry> entries;
-        for (const ImageChild::Track& track : toc.tracks)
-            entries.push_back({track.firstSector, track.audio});
-        setAudioRun(entries, toc.leadOut);
-        seek(0);
-        return {};
+        kind = format.value() == ImageFormat::Toc ? ReaderChild::Source::Toc
+                                                  : ReaderChild::Source::Nrg;
     }
-    h.cdio.reset(cdio_open(QFile::encodeName(m_source.device).constData(), DRIVER_DEVICE));
-    // Past a disc's end paranoia hands out silence, so a disc swapped since the tracks were
-    // read has to be caught before anything is read.
-    if (h.cdio) {
-        const std::vector<ImageChild::Track> tracks = tocOf(h.cdio.get());
-        const qint64 leadOut = cdio_get_track_lsn(h.cdio.get(), CDIO_CDROM_LEADOUT_TRACK);
-        if (!sameDisc(tracks, leadOut))
-            return Failure{discChanged()};
-        std::vector<TocEntry> entries;
-        for (const ImageChild::Track& track : tracks)
-            entries.push_back({track.firstSector, track.audio});
-        setAudioRun(entries, leadOut);
-    }
-    if (h.cdio)
-        h.drive.reset(cdio_cddap_identify_cdio(h.cdio.get(), CDDA_MESSAGE_FORGETIT, nullptr));
-    if (h.drive && cdio_cddap_open(h.drive.get()) == 0)
-        h.paranoia.reset(cdio_paranoia_init(h.drive.get()));
-    if (!h.paranoia)
-        return Failure{tr("The drive %1 cannot be opened for reading audio.").arg(m_source.device)};
-    // Full verification, but a sector that stays unreadable ends the read rather than the read
-    // hanging on it forever.
-    cdio_paranoia_modeset(h.paranoia.get(), PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
+    Result<std::unique_ptr<ReaderChild>> child =
+        ReaderChild::open(m_source.device, kind, m_source.paranoia);
+    if (!child.ok())
+        return Failure{child.error()};
+    m_child = child.take();
+    m_child->setTrackStart(m_source.firstSector);
+    m_child->setRetryEvent(m_retry);
+    const ReaderChild::Toc& toc = m_child->toc();
+    m_dataFile = toc.dataFile;
+    // Past a disc's end a drive hands out silence, so a disc swapped since the tracks were read
+    // has to be caught before anything is read.
+    if (!sameDisc(toc.tracks, toc.leadOut))
+        return Failure{discChanged()};
+    std::vector<TocEntry> entries;
+    for (const ReaderChild::Track& track : toc.tracks)
+        entries.push_back({track.firstSector, track.audio});
+    setAudioRun(entries, toc.leadOut);
     seek(0);
     return {};
 }
@@ -162,7 +102,6 @@ Status TrackReader::open()
 void TrackReader::seek(qint64 sector)
 {
     m_position = std::clamp<qint64>(sector, 0, m_source.sectors);
-    m_paranoiaAt = -1;
 }
 
 void TrackReader::setAudioRun(const std::vector<TocEntry>& toc, qint64 leadOut)
@@ -182,19 +121,23 @@ void TrackReader::setAudioRun(const std::vector<TocEntry>& toc, qint64 leadOut)
         ++last;
     m_audioStart = first == toc.begin() ? 0 : first->firstSector;
     m_audioEnd = std::next(last) == toc.end() ? leadOut : std::next(last)->firstSector;
+    // An enhanced CD's audio session ends 11,400 sectors before its data track, where the
+    // track's length (the drive's multisession information) says.
+    if (last == track && std::next(last) != toc.end())
+        m_audioEnd = std::min(m_audioEnd, m_source.firstSector + m_source.sectors);
     const qint64 trackEnd = m_source.firstSector + m_source.sectors;
     m_readEnd = std::clamp<qint64>(trackEnd + m_shiftSectors + (m_shiftBytes != 0 ? 1 : 0),
                                    trackEnd, std::max(trackEnd, m_audioEnd));
     m_carrySector = -1;
 }
 
-bool TrackReader::sameDisc(const std::vector<ImageChild::Track>& tracks, qint64 leadOut) const
+bool TrackReader::sameDisc(const std::vector<ReaderChild::Track>& tracks, qint64 leadOut) const
 {
     if (tracks.empty())
         return false;
     std::vector<TocEntry> toc;
     bool trackThere = false;
-    for (const ImageChild::Track& track : tracks) {
+    for (const ReaderChild::Track& track : tracks) {
         toc.push_back({track.firstSector, track.audio});
         // libcdio takes an image's last track to run to the end of its data file: a file cut
         // before the track's end shortens it (or wraps its length round when cut before its
@@ -258,8 +201,7 @@ bool TrackReader::dataFileHoldsTrack() const
 
 Status TrackReader::read(qint16* samples, int count, const std::atomic<bool>* stop)
 {
-    Handles& h = *m_handles;
-    if (!h.paranoia && !m_cue && !m_child)
+    if (!m_cue && !m_child)
         return Failure{tr("The disc %1 is not open for reading.").arg(m_source.device)};
     count = int(std::clamp<qint64>(count, 0, remaining()));
     if (count == 0)
@@ -292,7 +234,6 @@ Status TrackReader::read(qint16* samples, int count, const std::atomic<bool>* st
 Status TrackReader::readDisc(qint64 first, int count, char* out, const std::atomic<bool>* stop,
                              int& done)
 {
-    Handles& h = *m_handles;
     done = 0;
     if (m_cue) {
         const Result<QByteArray> sectors = m_cue->readSectors(first, count);
@@ -302,32 +243,17 @@ Status TrackReader::readDisc(qint64 first, int count, char* out, const std::atom
         done = count;
         return {};
     }
-    if (m_child) {
-        while (done < count) {
-            const int part = std::min(count - done, ImageChild::MaxSectorsPerRead);
-            const Status read =
-                m_child->read(first + done, part, out + size_t(done) * SectorBytes, stop);
-            if (!read.ok())
-                return read.error().isEmpty() || dataFileHoldsTrack() ? read
-                                                                      : Failure{discChanged()};
-            done += part;
-        }
-        return {};
+    while (done < count) {
+        const int part = std::min(count - done, ReaderChild::MaxSectorsPerRead);
+        int got = 0;
+        const Status read =
+            m_child->read(first + done, part, out + size_t(done) * SectorBytes, stop, got);
+        done += got;
+        if (!read.ok())
+            return read.error().isEmpty() || m_child->discRemoved() || dataFileHoldsTrack()
+                       ? read
+                       : Failure{discChanged()};
     }
-    if (m_paranoiaAt != first)
-        cdio_paranoia_seek(h.paranoia.get(), int32_t(first), SEEK_SET);
-    m_paranoiaAt = -1;
-    const VerifiedRead::Outcome outcome =
-        VerifiedRead::read(h.paranoia.get(), h.watch, first, count, out, stop, done);
-    if (outcome == VerifiedRead::Outcome::Stopped)
-        return Failure{};
-    if (outcome == VerifiedRead::Outcome::Failed)
-        return Failure{
-            dataFileHoldsTrack()
-                ? tr("The disc cannot be read at sector %1: the read failed after %2 tries.")
-                      .arg(QString::number(first + done), QString::number(ParanoiaMaxRetries))
-                : discChanged()};
-    m_paranoiaAt = first + count;
     return {};
 }
 

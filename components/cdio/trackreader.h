@@ -1,7 +1,6 @@
 #pragma once
 
-#include "components/cdio/imagechild.h"
-#include "components/cdio/verifiedread.h"
+#include "components/cdio/readerchild.h"
 #include "components/cueimage/cueimage.h"
 #include "components/result.h"
 
@@ -15,9 +14,11 @@
 
 // Reads the sectors of one audio track off a disc: through libcdio-paranoia's full verification
 // on a drive, straight from the file for a disc image (which can't jitter): a cue sheet through
-// CueImage, a cdrdao .toc or a Nero .nrg through libcdio's driver for it in a child process
-// (ImageChild). The grab's reader thread and the preview read through it, so a preview plays
-// exactly what a rip holds. One reader is used by one thread at a time.
+// CueImage, a cdrdao .toc or a Nero .nrg through libcdio's driver for it. Drives and libcdio's
+// images are read in a process of their own (ReaderChild), so a crash or a hang in libcdio or
+// paranoia fails the read instead of taking the program down. The grab's reader thread and the
+// preview read through it, so a preview plays exactly what a rip holds. One reader is used by one
+// thread at a time.
 class TrackReader
 {
 public:
@@ -55,12 +56,11 @@ public:
 
     // Called on the reading thread when a sector needs another read: once for each sector,
     // however many reads paranoia makes for it, with the count of sectors retried so far.
-    using RetryEvent = VerifiedRead::RetryEvent;
+    using RetryEvent = std::function<void(int retry, qint64 sector)>;
+    using ReadStats = ReaderChild::ReadStats;
 
     static constexpr int SectorBytes = 2352;
     static constexpr int FramesPerSector = 588;
-    // Reads on a physical drive give up on a sector after this many tries.
-    static constexpr int ParanoiaMaxRetries = VerifiedRead::MaxRetries;
 
     explicit TrackReader(Source source, RetryEvent retry = {});
     ~TrackReader();
@@ -80,6 +80,10 @@ public:
     Status read(qint16* samples, int count, const std::atomic<bool>* stop = nullptr);
     // Whether the image's data file (if it has one) still holds every sector of the track.
     bool dataFileHoldsTrack() const;
+    // What paranoia did on a drive so far; nothing for an image read straight.
+    ReadStats stats() const { return m_child ? m_child->stats() : ReadStats{}; }
+    // Whether the last read failed because the drive's disc is gone.
+    bool discRemoved() const { return m_child && m_child->discRemoved(); }
 
     static QString discChanged();
     // The image's kind by its extension (case aside); any other is refused, as is a name that is
@@ -87,11 +91,9 @@ public:
     static Result<ImageFormat> imageFormat(const QString& path);
 
 private:
-    struct Handles;
-
     // Whether the disc just opened is still the one the grabber read: the same table of
     // contents, the track at the same place with the same length, and its data file holding it.
-    bool sameDisc(const std::vector<ImageChild::Track>& tracks, qint64 leadOut) const;
+    bool sameDisc(const std::vector<ReaderChild::Track>& tracks, qint64 leadOut) const;
     Status openCue();
     // Finds the run of audio tracks the track lies in on the disc just opened: the read offset
     // reads across track boundaries within it, and silence outside it.
@@ -108,7 +110,6 @@ private:
     RetryEvent m_retry;
     QString m_dataFile;
     qint64 m_position = 0;
-    qint64 m_paranoiaAt = -1; // the sector paranoia reads next; -1: it is told before reading
     // The read offset as whole sectors (rounded down) and the bytes left over (0..2351).
     qint64 m_shiftSectors = 0;
     int m_shiftBytes = 0;
@@ -121,7 +122,6 @@ private:
     std::vector<char> m_carry;
     std::vector<char> m_spare;
     qint64 m_carrySector = -1;
-    std::unique_ptr<Handles> m_handles;
-    std::optional<CueImage> m_cue;       // a cue sheet's image, read without libcdio
-    std::unique_ptr<ImageChild> m_child; // a .toc or .nrg image, read by libcdio in a child
+    std::optional<CueImage> m_cue;        // a cue sheet's image, read without libcdio
+    std::unique_ptr<ReaderChild> m_child; // a drive, or a .toc or .nrg image
 };

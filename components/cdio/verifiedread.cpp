@@ -4,6 +4,7 @@
 #include <cdio/paranoia/cdda.h>
 #include <cdio/paranoia/paranoia.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace VerifiedRead
@@ -22,44 +23,67 @@ struct WatchScope {
     WatchScope& operator=(const WatchScope&) = delete;
 };
 
-void callback(long, paranoia_cb_mode_t mode)
+// Paranoia gives positions in 16-bit words from the disc's start.
+constexpr long WordsPerSector = CDIO_CD_FRAMESIZE_RAW / 2;
+
+void noteSuspicious(Watch& watch, int64_t sector)
+{
+    if (std::find(watch.suspicious.begin(), watch.suspicious.end(), sector) ==
+        watch.suspicious.end())
+        watch.suspicious.push_back(sector);
+}
+
+void callback(long position, paranoia_cb_mode_t mode)
 {
     Watch* watch = current;
     if (!watch)
         return;
-    if (mode == PARANOIA_CB_READERR || mode == PARANOIA_CB_SCRATCH) {
-        // Paranoia calls back for every failed read, up to 20 for each sector, and each read
-        // spans many sectors ahead of the one it is after. A retry is told once for the sector
-        // the read is waiting for.
-        if (watch->reading == watch->lastRetry)
-            return;
-        watch->lastRetry = watch->reading;
-        ++watch->retries;
-        if (watch->retry && *watch->retry)
-            (*watch->retry)(watch->retries, watch->reading);
-    } else if (mode == PARANOIA_CB_SKIP) {
+    const int64_t sector = position / WordsPerSector;
+    switch (mode) {
+    case PARANOIA_CB_READERR:
+        ++watch->reReads;
+        ++watch->tries;
+        // A read of many sectors is reported at the sector where it broke off; before the one
+        // awaited, it says nothing of that one.
+        if (sector >= watch->reading && (watch->firstError < 0 || sector < watch->firstError))
+            watch->firstError = sector;
+        noteSuspicious(*watch, std::max(sector, watch->reading));
+        if (watch->onError)
+            watch->onError(*watch);
+        break;
+    case PARANOIA_CB_SKIP:
+        ++watch->skips;
         watch->skipped = true;
+        noteSuspicious(*watch, sector);
+        break;
+    case PARANOIA_CB_FIXUP_ATOM:
+    case PARANOIA_CB_FIXUP_DROPPED:
+    case PARANOIA_CB_FIXUP_DUPED:
+    case PARANOIA_CB_SCRATCH:
+    case PARANOIA_CB_REPAIR:
+        ++watch->repairs;
+        noteSuspicious(*watch, sector);
+        break;
+    default:
+        break;
     }
 }
 
 } // namespace
 
-Outcome read(cdrom_paranoia_t* paranoia, Watch& watch, qint64 first, int count, char* out,
-             const std::atomic<bool>* stop, int& done)
+Outcome readSector(cdrom_paranoia_t* paranoia, Watch& watch, int64_t sector, int maxTries,
+                   char* out)
 {
-    done = 0;
+    watch.reading = sector;
+    watch.since = std::chrono::steady_clock::now();
+    watch.tries = 0;
+    watch.firstError = -1;
     watch.skipped = false;
     const WatchScope watching(&watch);
-    for (int s = 0; s < count; ++s) {
-        if (stop && stop->load())
-            return Outcome::Stopped;
-        watch.reading = first + s;
-        const int16_t* sector = cdio_paranoia_read_limited(paranoia, callback, MaxRetries);
-        if (!sector || watch.skipped)
-            return Outcome::Failed;
-        std::memcpy(out + size_t(s) * CDIO_CD_FRAMESIZE_RAW, sector, CDIO_CD_FRAMESIZE_RAW);
-        ++done;
-    }
+    const int16_t* samples = cdio_paranoia_read_limited(paranoia, callback, maxTries);
+    if (!samples || watch.skipped)
+        return Outcome::Failed;
+    std::memcpy(out, samples, CDIO_CD_FRAMESIZE_RAW);
     return Outcome::Read;
 }
 

@@ -1,39 +1,40 @@
 #pragma once
 
-#include <QtGlobal>
-
-#include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <functional>
+#include <vector>
 
 typedef struct cdrom_paranoia_s cdrom_paranoia_t;
 
-// Reading through libcdio-paranoia's full verification, shared by the track reader (drives)
-// and the image child (.toc and .nrg images read verified on request).
+// Reading through libcdio-paranoia's full verification, in the reader process (drives, and .toc
+// and .nrg images read verified on request), with what paranoia reports along the way counted.
 namespace VerifiedRead
 {
 
-// Called when a sector needs another read: once for each sector, with the count of sectors
-// retried so far.
-using RetryEvent = std::function<void(int retry, qint64 sector)>;
-
 // What paranoia's callback reports to while a read runs.
 struct Watch {
-    const RetryEvent* retry = nullptr;
-    qint64 reading = -1;   // the sector the read waits for
-    int retries = 0;       // sectors retried so far
-    qint64 lastRetry = -1; // the sector reported last
+    int64_t reading = -1;                        // the sector the read waits for
+    std::chrono::steady_clock::time_point since; // when the wait for it began
+    int tries = 0;                               // failed reads while waiting for it
+    // The first sector at or after the one awaited that paranoia could not read.
+    int64_t firstError = -1;
     bool skipped = false;
+    // Counted until the owner takes them.
+    int reReads = 0;
+    int repairs = 0;
+    int skips = 0;
+    std::vector<int64_t> suspicious; // sectors, each once, in the order met
+    // Called after each failed read, with the watch: it may end the process (a sector that takes
+    // too long, a disc that has gone), since paranoia can't be interrupted.
+    std::function<void(Watch&)> onError;
 };
 
-// A sector still unreadable after this many tries ends the read.
-constexpr int MaxRetries = 20;
+enum class Outcome { Read, Failed };
 
-enum class Outcome { Read, Stopped, Failed };
-
-// Reads count sectors, one after the other from where paranoia stands (first is the first of
-// them, for the watch), into out as 2352 bytes each. done counts the sectors read. A set stop
-// flag is looked at between sectors. A sector paranoia gave up on is a failure.
-Outcome read(cdrom_paranoia_t* paranoia, Watch& watch, qint64 first, int count, char* out,
-             const std::atomic<bool>* stop, int& done);
+// Reads the next sector from where paranoia stands (sector is its number, for the watch) into out
+// (2352 bytes). A sector paranoia gave up on, after maxTries, is a failure.
+Outcome readSector(cdrom_paranoia_t* paranoia, Watch& watch, int64_t sector, int maxTries,
+                   char* out);
 
 } // namespace VerifiedRead

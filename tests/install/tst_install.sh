@@ -20,6 +20,8 @@ for program in tambrel tambrel-cli; do
   [ -x "$prefix/$private/$program" ] && [ ! -L "$prefix/$private/$program" ] ||
     fail "$private/$program is not an executable file"
 done
+# The reader process of both programs, not a command of its own.
+[ -x "$prefix/$private/tambrel-reader" ] || fail "$private/tambrel-reader is not an executable file"
 for file in main.skn Moravel.spl Pellmar.chm; do
   [ -s "$prefix/$private/$file" ] || fail "$private/$file is missing or empty"
 done
@@ -35,6 +37,7 @@ $private/libtambrel_ffmpeg.so
 $private/main.skn
 $private/tambrel
 $private/tambrel-cli
+$private/tambrel-reader
 share/applications/tambrel.desktop
 share/icons/hicolor/scalable/apps/tambrel.svg"
 actual=$(cd "$prefix" && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort)

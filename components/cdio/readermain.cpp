@@ -1,0 +1,348 @@
+// tambrel-reader: reads one disc for the program, in a process of its own. libcdio's parsers for
+// .toc and .nrg images abort on failed assertions, crash or allocate without end on a damaged
+// file, and libcdio-paranoia can crash or spin on a drive that returns bad data; here that ends
+// this process, not the program, which reports it as the read's failure. The program starts it
+// as `tambrel-reader toc|nrg|drive PATH` with a socket on descriptor 3 (readerprotocol.h): this
+// process sends the table of contents, then reads sectors on request until the socket closes.
+
+#include "components/cdio/disctoc.h"
+#include "components/cdio/readerprotocol.h"
+#include "components/cdio/verifiedread.h"
+
+#include <cdio/cdio.h>
+#include <cdio/logging.h>
+#include <cdio/paranoia/cdda.h>
+#include <cdio/paranoia/paranoia.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include <fcntl.h>
+#include <linux/cdrom.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace readerprotocol;
+
+namespace
+{
+
+int link = SocketFd;
+bool tocSent = false;
+char firstMessage[512];
+
+void copyText(char* to, size_t size, const char* from)
+{
+    std::snprintf(to, size, "%s", from ? from : "");
+}
+
+bool sendAll(const void* data, size_t size)
+{
+    const char* at = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t sent = ::send(link, at, size, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent <= 0)
+            return false;
+        at += sent;
+        size -= size_t(sent);
+    }
+    return true;
+}
+
+bool receiveAll(void* data, size_t size)
+{
+    char* at = static_cast<char*>(data);
+    while (size > 0) {
+        const ssize_t got = ::recv(link, at, size, 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        at += got;
+        size -= size_t(got);
+    }
+    return true;
+}
+
+// Keeps libcdio's first warning or error as the reason an open failed. A failed assertion in
+// libcdio must not carry on: it is reported, when it can be, and the reader ends.
+void logHandler(cdio_log_level_t level, const char message[])
+{
+    if (level >= CDIO_LOG_WARN && !firstMessage[0])
+        copyText(firstMessage, sizeof firstMessage, message);
+    if (level == CDIO_LOG_ASSERT) {
+        if (!tocSent) {
+            static TocReply reply;
+            reply.checkFailed = 1;
+            copyText(reply.error, sizeof reply.error, message);
+            sendAll(&reply, sizeof reply);
+        }
+        _exit(2);
+    }
+}
+
+// The reader may grow this much beyond what it started with.
+constexpr rlim_t MemoryLimitBytes = rlim_t(1) << 30;
+
+void limitMemory()
+{
+    long pages = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld", &pages) != 1)
+            pages = 0;
+        std::fclose(statm);
+    }
+    const rlim_t limit = rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + MemoryLimitBytes;
+    const rlimit rl{limit, limit};
+    ::setrlimit(RLIMIT_AS, &rl);
+}
+
+void setUp()
+{
+    // The program decides when the reader ends; a signal meant for the program (Ctrl+C reaches
+    // the whole process group) leaves the reader to be ended by it.
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        std::signal(signalNumber, SIG_IGN);
+    // A crash ends the reader at once, and leaves no core file.
+    for (const int signalNumber : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP})
+        std::signal(signalNumber, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    const rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    // Ends with the program even in a read that never returns; the socket's close ends it
+    // otherwise.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    ::close_range(SocketFd + 1, ~0U, 0);
+    limitMemory();
+    cdio_log_set_handler(logHandler);
+}
+
+// --- A drive's state, asked directly of the kernel's driver: libcdio has no call that tells a
+// removed disc from an unreadable one.
+
+int driveFd = -1;
+
+bool discGone()
+{
+    if (driveFd < 0)
+        return false;
+    const int status = ::ioctl(driveFd, CDROM_DRIVE_STATUS, CDSL_CURRENT);
+    return status == CDS_NO_DISC || status == CDS_TRAY_OPEN;
+}
+
+struct Reader {
+    Source source = Source::Toc;
+    CdIo_t* cdio = nullptr;
+    cdrom_drive_t* drive = nullptr;
+    cdrom_paranoia_t* paranoia = nullptr;
+    int64_t next = -1; // where paranoia stands
+    VerifiedRead::Watch watch;
+    char sectors[MaxSectorsPerRead * SectorBytes];
+};
+
+// Whether a sector can be read at all, in one plain try.
+bool readable(CdIo_t* cdio, int64_t sector)
+{
+    static char buffer[SectorBytes];
+    return cdio_read_audio_sectors(cdio, buffer, lsn_t(sector), 1) == DRIVER_OP_SUCCESS;
+}
+
+// The first sector from the one awaited on that can't be read by itself: paranoia's own report
+// names the start of the read that broke off, which may lie before the damage.
+int64_t firstUnreadable(Reader& r, int64_t from)
+{
+    constexpr int64_t Span = 2 * MaxSectorsPerRead;
+    const int64_t reported = r.watch.firstError;
+    if (!r.cdio)
+        return reported >= 0 ? reported : from;
+    for (int64_t sector = from; sector < from + Span; ++sector) {
+        if (discGone())
+            return sector;
+        if (!readable(r.cdio, sector))
+            return sector;
+    }
+    return reported >= 0 ? reported : from;
+}
+
+void takeCounts(Reader& r, ReadReply& reply)
+{
+    reply.reReads = r.watch.reReads;
+    reply.repairs = r.watch.repairs;
+    reply.skips = r.watch.skips;
+    reply.suspiciousCount = int32_t(std::min<size_t>(r.watch.suspicious.size(), MaxSuspicious));
+    std::copy_n(r.watch.suspicious.begin(), reply.suspiciousCount, reply.suspicious);
+    r.watch.reReads = r.watch.repairs = r.watch.skips = 0;
+    r.watch.suspicious.clear();
+}
+
+Reader reader;
+
+// The answer that ends a failed request, sent from paranoia's callback, which can't be made to
+// return: the reader ends after it.
+[[noreturn]] void failAndEnd(Failed why, VerifiedRead::Watch& watch)
+{
+    ReadReply reply;
+    reply.failed = why;
+    reply.failedSector =
+        why == Failed::DiscRemoved ? watch.reading : firstUnreadable(reader, watch.reading);
+    takeCounts(reader, reply);
+    sendAll(&reply, sizeof reply);
+    _exit(0);
+}
+
+bool openParanoia(Reader& r)
+{
+    r.drive = cdio_cddap_identify_cdio(r.cdio, CDDA_MESSAGE_FORGETIT, nullptr);
+    if (!r.drive)
+        return false;
+    // READ CD gives audio little-endian on every drive; left to guess, paranoia judges by the
+    // audio itself and swaps the bytes of noise-like music.
+    r.drive->bigendianp = 0;
+    if (cdio_cddap_open(r.drive) != 0)
+        return false;
+    r.paranoia = cdio_paranoia_init(r.drive);
+    if (!r.paranoia)
+        return false;
+    // Full verification, but a sector that stays unreadable ends the read instead of hanging it.
+    cdio_paranoia_modeset(r.paranoia, PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
+    r.watch.onError = [](VerifiedRead::Watch& watch) {
+        if (discGone())
+            failAndEnd(Failed::DiscRemoved, watch);
+        const auto spent = std::chrono::steady_clock::now() - watch.since;
+        if (spent > std::chrono::seconds(SectorSeconds))
+            failAndEnd(Failed::TooSlow, watch);
+    };
+    return true;
+}
+
+// Serves one request; false when the socket is gone.
+bool serve(Reader& r, const ReadRequest& request)
+{
+    const int count = request.count;
+    if (count < 1 || count > MaxSectorsPerRead) {
+        ReadReply reply;
+        reply.failed = Failed::CannotRead;
+        reply.failedSector = request.firstSector;
+        return sendAll(&reply, sizeof reply);
+    }
+    if (!request.paranoia) {
+        ReadReply reply;
+        if (cdio_read_audio_sectors(r.cdio, r.sectors, lsn_t(request.firstSector),
+                                    uint32_t(count)) == DRIVER_OP_SUCCESS) {
+            reply.count = count;
+        } else {
+            reply.failed = discGone() ? Failed::DiscRemoved : Failed::CannotRead;
+            reply.failedSector = request.firstSector;
+        }
+        return sendAll(&reply, sizeof reply) &&
+               (reply.count == 0 || sendAll(r.sectors, size_t(count) * SectorBytes));
+    }
+    if (!r.paranoia && !openParanoia(r)) {
+        ReadReply reply;
+        reply.failed = discGone() ? Failed::DiscRemoved : Failed::CannotRead;
+        reply.failedSector = request.firstSector;
+        return sendAll(&reply, sizeof reply);
+    }
+    if (request.firstSector != r.next)
+        cdio_paranoia_seek(r.paranoia, int32_t(request.firstSector), SEEK_SET);
+    r.next = -1;
+    // One answer for each sector, so the program's wait for an answer is a wait for one sector.
+    for (int s = 0; s < count; ++s) {
+        const int64_t sector = request.firstSector + s;
+        ReadReply reply;
+        if (VerifiedRead::readSector(r.paranoia, r.watch, sector, MaxTries, r.sectors) ==
+            VerifiedRead::Outcome::Failed) {
+            reply.failed = discGone() ? Failed::DiscRemoved : Failed::Unreadable;
+            reply.failedSector =
+                reply.failed == Failed::DiscRemoved ? sector : firstUnreadable(r, sector);
+            if (reply.failed == Failed::Unreadable && discGone())
+                reply.failed = Failed::DiscRemoved;
+            takeCounts(r, reply);
+            return sendAll(&reply, sizeof reply);
+        }
+        reply.count = 1;
+        takeCounts(r, reply);
+        if (!sendAll(&reply, sizeof reply) || !sendAll(r.sectors, SectorBytes))
+            return false;
+    }
+    r.next = request.firstSector + count;
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "tambrel-reader is started by Tambrel's programs, not by hand.\n");
+        return 64;
+    }
+    setUp();
+    const std::string kind = argv[1];
+    const char* path = argv[2];
+    Reader& r = reader;
+    r.source = kind == "drive" ? Source::Drive : kind == "nrg" ? Source::Nrg : Source::Toc;
+
+    static TocReply reply;
+    if (r.source == Source::Drive) {
+        r.cdio = cdio_open(path, DRIVER_DEVICE);
+        driveFd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (!r.cdio)
+            reply.noDisc = discGone();
+    } else {
+        // A .toc names its data files relative to its own folder.
+        std::string folder = path;
+        folder.erase(folder.find_last_of('/') == std::string::npos ? 0 : folder.find_last_of('/'));
+        if (!folder.empty() && ::chdir(folder.c_str()) != 0)
+            copyText(reply.error, sizeof reply.error, std::strerror(errno));
+        else
+            r.cdio = cdio_open(path, r.source == Source::Toc ? DRIVER_CDRDAO : DRIVER_NRG);
+    }
+    int64_t leadOut = 0;
+    const std::vector<disctoc::Track> toc =
+        r.cdio ? disctoc::read(r.cdio, leadOut) : std::vector<disctoc::Track>{};
+    if (!toc.empty() && toc.size() <= size_t(MaxTracks)) {
+        reply.ok = 1;
+        reply.trackCount = int32_t(toc.size());
+        for (size_t i = 0; i < toc.size(); ++i)
+            reply.tracks[i] = {toc[i].number, int32_t(toc[i].firstSector), int32_t(toc[i].sectors),
+                               toc[i].audio ? 1 : 0};
+        reply.leadOut = int32_t(leadOut);
+        copyText(reply.source, sizeof reply.source, cdio_get_arg(r.cdio, "source"));
+        cdio_hwinfo_t hw{};
+        if (cdio_get_hwinfo(r.cdio, &hw)) {
+            copyText(reply.vendor, sizeof reply.vendor, hw.psz_vendor);
+            copyText(reply.product, sizeof reply.product, hw.psz_model);
+            copyText(reply.revision, sizeof reply.revision, hw.psz_revision);
+        }
+    } else if (!reply.error[0]) {
+        if (r.source == Source::Drive && discGone())
+            reply.noDisc = 1;
+        copyText(reply.error, sizeof reply.error,
+                 firstMessage[0] ? firstMessage
+                 : r.cdio        ? "it holds no tracks"
+                                 : "");
+    }
+    tocSent = true;
+    if (!sendAll(&reply, sizeof reply) || !reply.ok)
+        return 0;
+
+    ReadRequest request;
+    while (receiveAll(&request, sizeof request)) {
+        if (!serve(r, request))
+            break;
+    }
+    return 0;
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+
+// What the program and its reader process (tambrel-reader) say to each other over the socket
+// pair: the table of contents once, then for each read request one or more answers, each
+// followed by the sectors it carries. Both ends are built from this header, so the structures go
+// as they lie in memory.
+namespace readerprotocol
+{
+
+// The socket is the reader's file descriptor 3.
+constexpr int SocketFd = 3;
+constexpr int MaxTracks = 99;
+constexpr int SectorBytes = 2352;
+// A request reads at most this many sectors.
+constexpr int MaxSectorsPerRead = 75;
+// A drive's reader gives up on a sector after this many tries, or once it has spent this long on
+// it, whichever comes first.
+constexpr int MaxTries = 20;
+constexpr int SectorSeconds = 10;
+// Positions of trouble one answer names at most.
+constexpr int MaxSuspicious = 8;
+
+enum class Source : int32_t { Toc = 0, Nrg = 1, Drive = 2 };
+
+struct TocReply {
+    int32_t ok = 0;          // 0: the disc can't be opened; error says why
+    int32_t checkFailed = 0; // libcdio stopped on a failed assertion: the image is damaged
+    int32_t noDisc = 0;      // a drive without a disc
+    char error[512] = {};
+    int32_t trackCount = 0;
+    struct {
+        int32_t number, firstSector, sectors, audio;
+    } tracks[MaxTracks] = {};
+    int32_t leadOut = 0;
+    char source[4096] = {};
+    char vendor[16] = {};
+    char product[32] = {};
+    char revision[16] = {};
+};
+
+struct ReadRequest {
+    int64_t firstSector = 0;
+    int32_t count = 0;
+    int32_t paranoia = 0; // read through paranoia's verification
+};
+
+// Why a read ended before all its sectors came.
+enum class Failed : int32_t {
+    None = 0,
+    Unreadable,  // a sector stayed unreadable after every try
+    TooSlow,     // a sector took longer than SectorSeconds
+    DiscRemoved, // the drive holds no disc any more
+    CannotRead,  // the read can't be made at all (a straight read that failed)
+};
+
+struct ReadReply {
+    int32_t count = 0;            // sectors that follow this answer
+    Failed failed = Failed::None; // set on the last answer of a failed request
+    int64_t failedSector = -1;    // the first sector that could not be read
+    // What paranoia did for these sectors: reads that failed and were made again, damage it
+    // repaired by comparing reads, and stretches it gave up on and skipped.
+    int32_t reReads = 0;
+    int32_t repairs = 0;
+    int32_t skips = 0;
+    int32_t suspiciousCount = 0;
+    int64_t suspicious[MaxSuspicious] = {}; // sectors where that happened
+};
+
+} // namespace readerprotocol
