@@ -58,6 +58,9 @@ const QCommandLineOption nameOption(
     QStringLiteral("File names from album data: %A album artist, %a album, %n track number, "
                    "%t title, %p track artist, %y date, %g genre; / makes folders."),
     QStringLiteral("template"));
+const QCommandLineOption verifyOption(
+    QStringLiteral("verify"),
+    QStringLiteral("Test and copy: read each track twice and fail it when the reads differ."));
 const QCommandLineOption quietOption({QStringLiteral("q"), QStringLiteral("quiet")},
                                      QStringLiteral("Show no progress; failures are still named."));
 const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
@@ -71,7 +74,7 @@ void addOptions(QCommandLineParser& parser)
     for (const QCommandLineOption& option :
          {formatOption, outputOption, tracksOption, overwriteOption, skipOption, jobsOption,
           offsetOption, flacLevelOption, logOption, metadataOption, releaseOption, nameOption,
-          quietOption, helpOption, versionOption})
+          verifyOption, quietOption, helpOption, versionOption})
         parser.addOption(option);
 }
 
@@ -161,6 +164,7 @@ Result<CliOptions> parseCliArguments(const QStringList& givenArguments)
         return usageError(QStringLiteral("Say what to do: list or convert."));
     const QString& command = positional.first();
     options.quiet = parser.isSet(quietOption);
+    options.verify = parser.isSet(verifyOption);
 
     const auto metadata = [&]() -> std::optional<CliOptions::Metadata> {
         const QString value = parser.value(metadataOption);
@@ -196,7 +200,7 @@ Result<CliOptions> parseCliArguments(const QStringList& givenArguments)
             return usageError(QStringLiteral("list takes at most one source."));
         for (const QCommandLineOption& option :
              {formatOption, outputOption, tracksOption, overwriteOption, skipOption, jobsOption,
-              offsetOption, flacLevelOption, logOption}) {
+              offsetOption, flacLevelOption, logOption, verifyOption}) {
             if (parser.isSet(option))
                 return usageError(QStringLiteral("--%1 belongs to convert, not to list.")
                                       .arg(option.names().constLast()));
@@ -291,7 +295,8 @@ QString cliHelpText()
                "  tambrel-cli convert SOURCE --format wav|mp3|ogg|wma|flac --output DIR\n"
                "                      [--tracks 1,3-5] [--overwrite | --skip-existing] "
                "[--jobs N]\n"
-               "                      [--offset N] [--flac-level N] [--log [FILE]] [--quiet]\n"
+               "                      [--offset N] [--flac-level N] [--log [FILE]] [--verify]\n"
+               "                      [--quiet]\n"
                "                      [--metadata auto|cdtext|musicbrainz|none] [--release N]\n"
                "                      [--name TEMPLATE]\n"
                "\n"

@@ -26,6 +26,8 @@ struct CliOptions {
     QList<int> tracks;
     Existing existing = Existing::Fail;
     bool quiet = false;
+    // Test and copy: each track read twice, failed when the reads differ.
+    bool verify = false;
     // Tracks of a disc image grabbed at once; 0: one for each usable core.
     int jobs = 0;
     // The drive's read offset in samples, when given (it is then stored for the drive's model).

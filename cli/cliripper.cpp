@@ -207,6 +207,7 @@ int CliRipper::convert(const CliOptions& options)
     }
     m_readOffset = readOffset(options);
     m_grabber.SetReadOffset(m_readOffset);
+    m_grabber.SetVerify(options.verify);
     m_logTracks.clear();
     m_album = albumData(options, true);
     m_grabber.SetAlbumTags(m_album);
@@ -330,16 +331,18 @@ int CliRipper::readOffset(const CliOptions& options)
 }
 
 void CliRipper::logTrack(const TrackEntry& entry, const QString& path, const QString& result,
-                         const CdGrabber::GrabProof& proof)
+                         const CdGrabber::GrabProof& proof, const CdGrabber::ReadReport& read)
 {
     riplog::Track track;
     track.number = entry.number;
     track.name = entry.name;
     track.file = path;
     track.format = trackoutput::extension(m_formatCode).mid(1).toUpper();
+    track.firstSector = m_grabber.CurrentDiscToc().firstSectors.value(entry.track);
     track.sectors = entry.sectors;
     track.retries = m_retries;
     track.proof = proof;
+    track.read = read;
     track.accurateRip = QStringLiteral("not looked up");
     track.result = result;
     m_logTracks << track;
@@ -357,6 +360,8 @@ void CliRipper::writeLog(const CliOptions& options, int discTracks)
     disc.readMode = QFileInfo(options.source).isFile()
                         ? QStringLiteral("image, read as it is")
                         : QStringLiteral("paranoia, full verification");
+    if (options.verify)
+        disc.readMode += QStringLiteral(", test and copy");
     disc.offset = m_readOffset;
     disc.tracks = discTracks;
     disc.lookup = QStringLiteral("not looked up");
@@ -428,12 +433,27 @@ int CliRipper::convertSerial(const QList<TrackEntry>& chosen, const CliOptions& 
         switch (grab(entry, *path, replace, int(k) + 1, int(chosen.size()), error)) {
         case GrabOutcome::Written:
             reportWritten(entry, *path, speed(entry, 100.0));
-            logTrack(entry, *path, QStringLiteral("written"), m_grabber.LastGrabProof());
+            logTrack(entry, *path, QStringLiteral("written"), m_grabber.LastGrabProof(),
+                     m_grabber.LastReadReport());
             break;
         case GrabOutcome::Failed:
             ++failures;
             m_err << entry.name << " failed: " << error << Qt::endl;
-            logTrack(entry, *path, QStringLiteral("failed: ") + error);
+            logTrack(entry, *path, QStringLiteral("failed: ") + error, {},
+                     m_grabber.LastReadReport());
+            // Without its disc the drive can rip nothing more: the other tracks are named once.
+            if (m_grabber.LastReadReport().discRemoved) {
+                const qsizetype left = chosen.size() - k - 1;
+                for (qsizetype rest = k + 1; rest < chosen.size(); ++rest)
+                    logTrack(chosen[rest], trackPath(chosen[rest], options),
+                             QStringLiteral("not ripped: the disc was removed"));
+                failures += int(left);
+                if (left > 0)
+                    m_err << "tambrel-cli: the disc was removed; " << left
+                          << (left == 1 ? " more track was" : " more tracks were") << " not ripped."
+                          << Qt::endl;
+                k = chosen.size();
+            }
             break;
         case GrabOutcome::Interrupted:
             m_err << entry.name << " stopped; its file was not written." << Qt::endl;
@@ -510,6 +530,7 @@ int CliRipper::convertParallel(const QList<TrackEntry>& chosen, const CliOptions
             file->SetFLACLevel(options.flacLevel);
         }
         slot->grabber->SetReadOffset(m_readOffset);
+        slot->grabber->SetVerify(options.verify);
         slot->grabber->SetAlbumTags(m_album);
         lanes.push_back(std::move(slot));
     }
@@ -556,7 +577,7 @@ int CliRipper::convertParallel(const QList<TrackEntry>& chosen, const CliOptions
                                           double(s->entry.sectors) / CdGrabber::SectorsPerSecond /
                                               std::max(1e-9, s->timer.nsecsElapsed() / 1e9));
                             logTrack(s->entry, s->path, QStringLiteral("written"),
-                                     s->grabber->LastGrabProof());
+                                     s->grabber->LastGrabProof(), s->grabber->LastReadReport());
                             finish(*s);
                         }
                         if (m_terminalColumns)
@@ -567,7 +588,8 @@ int CliRipper::convertParallel(const QList<TrackEntry>& chosen, const CliOptions
                         clearProgressLine();
                         ++failures;
                         m_err << s->entry.name << " failed: " << description << Qt::endl;
-                        logTrack(s->entry, s->path, QStringLiteral("failed: ") + description);
+                        logTrack(s->entry, s->path, QStringLiteral("failed: ") + description, {},
+                                 s->grabber->LastReadReport());
                         finish(*s);
                     });
             slot.before = fileAt(*path);

@@ -85,7 +85,7 @@ private:
     // The read offset to apply: the one given (kept for a drive's model), else the one kept.
     int readOffset(const CliOptions& options);
     void logTrack(const TrackEntry& entry, const QString& path, const QString& result,
-                  const CdGrabber::GrabProof& proof = {});
+                  const CdGrabber::GrabProof& proof = {}, const CdGrabber::ReadReport& read = {});
     void writeLog(const CliOptions& options, int discTracks);
     // Grabs the tracks several at once, each on a grabber of its own.
     int convertParallel(const QList<TrackEntry>& chosen, const CliOptions& options);

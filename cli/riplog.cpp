@@ -21,6 +21,22 @@ QString lengthText(qint64 sectors)
         .arg(sectors);
 }
 
+// Where each suspicious sector lies in the track, as m:ss.ff (frames of 1/75 s).
+QString positionsText(const QList<qint64>& sectors, qint64 trackStart)
+{
+    if (sectors.isEmpty())
+        return QStringLiteral("none");
+    QStringList positions;
+    for (const qint64 sector : sectors) {
+        const qint64 into = std::max<qint64>(sector - trackStart, 0);
+        positions << QStringLiteral("%1:%2.%3")
+                         .arg(into / 75 / 60)
+                         .arg(into / 75 % 60, 2, 10, QLatin1Char('0'))
+                         .arg(into % 75, 2, 10, QLatin1Char('0'));
+    }
+    return positions.join(QStringLiteral(", "));
+}
+
 } // namespace
 
 bool accuratelyRipped(const Track& track)
@@ -65,8 +81,18 @@ QString text(const Disc& disc, const QList<Track>& tracks)
         line(QStringLiteral("  Format"), track.format);
         line(QStringLiteral("  Length"), lengthText(track.sectors));
         line(QStringLiteral("  Retries"), QString::number(track.retries));
+        line(QStringLiteral("  Re-reads"), QString::number(track.read.reReads));
+        line(QStringLiteral("  Repairs"), QString::number(track.read.repairs));
+        line(QStringLiteral("  Skips"), QString::number(track.read.skips));
+        line(QStringLiteral("  Suspicious positions"),
+             positionsText(track.read.suspicious, track.firstSector));
+        if (track.read.tested)
+            line(QStringLiteral("  Test CRC32"), hex(track.read.testCrc32));
         if (track.proof.valid) {
             line(QStringLiteral("  CRC32"), hex(track.proof.crc32));
+            // A copy that differs from its test read fails, and its file is never written.
+            if (track.read.tested && track.read.testCrc32 == track.proof.crc32)
+                line(QStringLiteral("  Test and copy"), QStringLiteral("Copy verified"));
             line(QStringLiteral("  AccurateRip v1"), hex(track.proof.accurateRipV1));
             line(QStringLiteral("  AccurateRip v2"), hex(track.proof.accurateRipV2));
         }

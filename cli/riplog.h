@@ -29,9 +29,11 @@ struct Track {
     QString name;
     QString file;
     QString format;
+    qint64 firstSector = 0; // on the disc
     qint64 sectors = 0;
     int retries = 0;
     CdGrabber::GrabProof proof;
+    CdGrabber::ReadReport read;
     QString accurateRip; // "accurately ripped (confidence 12, v2)", "not in the database", ...
     QString result;      // "written", "failed: ...", "stopped", "skipped: ..."
 };

@@ -97,6 +97,22 @@ public:
         quint32 accurateRipV2 = 0;
     };
     virtual GrabProof LastGrabProof() const { return {}; }
+    // How the last grab's reading went, whether it succeeded or not: what the drive's verified
+    // read did along the way (reads made again, damage repaired by comparing reads, stretches
+    // skipped, and the sectors where any of that happened), the test read's CRC32 when the
+    // track was read twice, and whether it failed because the disc was taken out.
+    struct ReadReport {
+        int reReads = 0;
+        int repairs = 0;
+        int skips = 0;
+        QList<qint64> suspicious;
+        bool tested = false;
+        quint32 testCrc32 = 0;
+        bool discRemoved = false;
+    };
+    virtual ReadReport LastReadReport() const { return {}; }
+    // Test and copy: each grab reads its track twice and fails when the reads differ.
+    virtual void SetVerify(bool on) { Q_UNUSED(on); }
     // The current disc's table of contents, to identify it: each track's first sector, whether
     // it is audio, and the lead-out's first sector. Empty where the grabber doesn't tell.
     struct DiscToc {

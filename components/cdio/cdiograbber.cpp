@@ -516,6 +516,18 @@ Status CdioGrabber::GrabTrack(const QString& path)
         post([proof = GrabProof{true, sums.crc32(), sums.accurateRipV1(), sums.accurateRipV2()}](
                  CdioGrabber& grabber) { grabber.m_lastProof = proof; });
     };
+    events.readReport = [post](const GrabJob::ReadReport& read) {
+        ReadReport report;
+        report.reReads = read.stats.reReads;
+        report.repairs = read.stats.repairs;
+        report.skips = read.stats.skips;
+        report.suspicious =
+            QList<qint64>(read.stats.suspicious.begin(), read.stats.suspicious.end());
+        report.tested = read.testCrc32.has_value();
+        report.testCrc32 = read.testCrc32.value_or(0);
+        report.discRemoved = read.discRemoved;
+        post([report](CdioGrabber& grabber) { grabber.m_lastReadReport = report; });
+    };
     events.finished = [post] {
         post([](CdioGrabber& grabber) {
             grabber.retireJob();
@@ -530,6 +542,7 @@ Status CdioGrabber::GrabTrack(const QString& path)
     };
 
     m_lastProof = {};
+    m_lastReadReport = {};
     auto job = std::make_unique<GrabJob>(
         source.take(), path, encoder.take(), std::move(events),
         makeSplitFormat(QFileInfo(path).suffix(), m_audioFile.settings()), m_encodeThreads);
@@ -548,6 +561,7 @@ Status CdioGrabber::GrabTrack(const QString& path)
         addAlbumTags(tags, m_albumTags, m_currentTrack);
         job->setTags(tags);
     }
+    job->setVerify(m_verify);
     if (Status s =
             job->start(m_replaceExisting ? GrabJob::Existing::Replace : GrabJob::Existing::Keep);
         !s.ok())

@@ -76,6 +76,8 @@ public:
     // silence beyond the disc's edges.
     void SetReadOffset(int samples) override { m_readOffset = samples; }
     GrabProof LastGrabProof() const override { return m_lastProof; }
+    ReadReport LastReadReport() const override { return m_lastReadReport; }
+    void SetVerify(bool on) override { m_verify = on; }
     DiscToc CurrentDiscToc() const override;
     // A cue sheet's album data, or a drive's CD-Text; empty for a .toc or an .nrg.
     AlbumInfo CurrentAlbumInfo() const override;
@@ -162,6 +164,8 @@ private:
     int m_encodeThreads = 0;
     int m_readOffset = 0;
     GrabProof m_lastProof;
+    ReadReport m_lastReadReport;
+    bool m_verify = false;
 
     struct EventSink;
     std::shared_ptr<EventSink> m_sink;

@@ -182,12 +182,53 @@ bool GrabJob::waitFinished(int milliseconds)
                               [this] { return m_threadsRunning.load() == 0; });
 }
 
+Result<quint32> GrabJob::testRead(ReadReport& report)
+{
+    m_testing = true;
+    TrackReader reader(m_source, m_events.retry);
+    Status status = reader.open();
+    TrackChecksums sums(m_source.sectors * FramesPerSector, m_source.firstAudioTrack,
+                        m_source.lastAudioTrack);
+    std::vector<qint16> samples;
+    while (status.ok() && reader.remaining() > 0 && !m_stop) {
+        const int count = int(std::min<qint64>(DriveChunkSectors, reader.remaining()));
+        samples.resize(size_t(count) * FramesPerSector * 2);
+        status = reader.read(samples.data(), count, &m_stop);
+        if (status.ok())
+            sums.add(samples);
+        reportProgress(50.0 * double(reader.position()) /
+                       double(std::max<qint64>(1, m_source.sectors)));
+    }
+    report.stats = reader.stats();
+    report.discRemoved = report.discRemoved || reader.discRemoved();
+    // The drive's cache still holds the end of the track; on a short track it holds the start
+    // too, which the copy read would then be given without the disc being read.
+    if (status.ok() && !m_stop && m_source.sectors < 2 * DriveCacheSectors)
+        reader.readAround(DriveCacheSectors, &m_stop);
+    m_testing = false;
+    if (!status.ok())
+        return Failure{status.error()};
+    if (m_stop)
+        return Failure{};
+    return sums.crc32();
+}
+
 void GrabJob::readLoop()
 {
+    ReadReport report;
+    Status status;
+    if (m_verify) {
+        Result<quint32> test = testRead(report);
+        if (test.ok())
+            report.testCrc32 = test.value();
+        else
+            status = Failure{test.error()};
+    }
     TrackReader reader(m_source, m_events.retry);
     TrackChecksums sums(m_source.sectors * FramesPerSector, m_source.firstAudioTrack,
                         m_source.lastAudioTrack);
-    Status status = reader.open();
+    if (status.ok())
+        status = reader.open();
     const int chunkSectors = m_source.paranoia ? DriveChunkSectors : ImageChunkSectors;
     while (status.ok() && reader.remaining() > 0 && !m_stop) {
         const int count = int(std::min<qint64>(chunkSectors, reader.remaining()));
@@ -210,6 +251,25 @@ void GrabJob::readLoop()
         m_queue.push_back(std::move(chunk));
         m_changed.notify_all();
     }
+    const TrackReader::ReadStats copyStats = reader.stats();
+    report.stats.reReads += copyStats.reReads;
+    report.stats.repairs += copyStats.repairs;
+    report.stats.skips += copyStats.skips;
+    for (const qint64 sector : copyStats.suspicious) {
+        if (std::find(report.stats.suspicious.begin(), report.stats.suspicious.end(), sector) ==
+            report.stats.suspicious.end())
+            report.stats.suspicious.push_back(sector);
+    }
+    std::sort(report.stats.suspicious.begin(), report.stats.suspicious.end());
+    report.discRemoved = report.discRemoved || reader.discRemoved();
+    if (status.ok() && !m_stop && report.testCrc32 && *report.testCrc32 != sums.crc32())
+        status = Failure{
+            tr("The copy differs from the test read: test CRC32 %1, copy CRC32 %2. "
+               "The drive does not read this track the same way twice.")
+                .arg(QStringLiteral("%1").arg(*report.testCrc32, 8, 16, QLatin1Char('0')).toUpper(),
+                     QStringLiteral("%1").arg(sums.crc32(), 8, 16, QLatin1Char('0')).toUpper())};
+    if (m_events.readReport)
+        m_events.readReport(report);
 
     const std::lock_guard lock(m_mutex);
     m_readerDone = true;
@@ -356,7 +416,8 @@ Status GrabJob::encodeQueued()
             if (Status s = m_encoder->encode(samples.subspan(at, count)); !s.ok())
                 return s;
             framesDone += qint64(count / 2);
-            reportProgress(100.0 * double(framesDone) / double(std::max<qint64>(1, totalFrames)));
+            const double share = double(framesDone) / double(std::max<qint64>(1, totalFrames));
+            reportProgress(m_verify ? 50.0 + 50.0 * share : 100.0 * share);
         }
         startWriteback();
         const std::lock_guard lock(m_mutex);

@@ -38,12 +38,21 @@ public:
     using TocEntry = TrackReader::TocEntry;
     using Source = TrackReader::Source;
 
+    struct ReadReport {
+        TrackReader::ReadStats stats;
+        std::optional<quint32> testCrc32;
+        bool discRemoved = false;
+    };
+
     // Called on the encoder or the reader thread.
     struct Events {
         std::function<void(double percent)> progress; // below 100, throttled
         TrackReader::RetryEvent retry;
         // The checksums of the track's audio as it was read, just before finished.
         std::function<void(const TrackChecksums&)> checksums;
+        // How the reading went, before finished or failed: what paranoia did, and the test
+        // read's CRC32 when the track was read twice.
+        std::function<void(const ReadReport&)> readReport;
         std::function<void()> finished; // the file is in place
         std::function<void(const QString& description)> failed;
     };
@@ -68,6 +77,17 @@ public:
 
     // Tags written into the file once it is encoded (before start()).
     void setTags(const TrackTags& tags) { m_tags = tags; }
+    // Test and copy (before start()): the track is read once for its CRC32, then again, from
+    // the disc rather than the drive's cache, for the file; the grab fails when the two differ.
+    // Such a track is encoded in one piece.
+    void setVerify(bool verify)
+    {
+        m_verify = verify;
+        if (verify)
+            m_split.reset();
+    }
+    // Sectors a drive's cache holds at most (8 MiB): the copy read must not be served from it.
+    static constexpr qint64 DriveCacheSectors = 3600;
 
     // Starts the threads; the file is created before this returns, so that a folder that can't
     // be written fails at once.
@@ -91,6 +111,8 @@ private:
     };
 
     void readLoop();
+    // The test read of test and copy: the track's CRC32, or the failure.
+    Result<quint32> testRead(ReadReport& report);
     // Encodes what the reader hands over, then ends the job.
     void encodeLoop();
     // Encodes the track in parts, or in one piece where no seam can be made, then ends the job.
@@ -120,6 +142,8 @@ private:
     Events m_events;
     std::unique_ptr<SplitFormat> m_split;
     TrackTags m_tags;
+    bool m_verify = false;
+    std::atomic<bool> m_testing{false};        // the test read runs: progress counts the first half
     std::optional<TrackChecksums> m_checksums; // once the track has been read
     SplitFormat::Plan m_plan;
     double m_lastReported = -1.0;

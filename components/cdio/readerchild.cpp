@@ -245,17 +245,31 @@ Result<std::unique_ptr<ReaderChild>> ReaderChild::open(const QString& path, Sour
 Status ReaderChild::read(qint64 firstSector, int count, char* out, const std::atomic<bool>* stop,
                          int& done)
 {
+    return readSectors(firstSector, count, out, stop, done, m_paranoia);
+}
+
+void ReaderChild::skim(qint64 firstSector, int count, char* out, const std::atomic<bool>* stop)
+{
+    int done = 0;
+    const ReadStats kept = m_stats;
+    (void)readSectors(firstSector, count, out, stop, done, false);
+    m_stats = kept;
+}
+
+Status ReaderChild::readSectors(qint64 firstSector, int count, char* out,
+                                const std::atomic<bool>* stop, int& done, bool paranoia)
+{
     done = 0;
     m_discRemoved = false;
     const bool drive = m_source == Source::Drive;
     if (m_pid < 0)
         return Failure{drive ? tr("The drive %1 is not open for reading.").arg(m_path)
                              : tr("The disc image %1 is not open for reading.").arg(m_path)};
-    const ReadRequest request{firstSector, count, m_paranoia ? 1 : 0};
+    const ReadRequest request{firstSector, count, paranoia ? 1 : 0};
     if (count < 1 || count > MaxSectorsPerRead || !sendAll(m_socket, &request, sizeof request))
         return drive ? driveFailed(firstSector, end(true)) : damaged(end());
     // A verified read answers sector by sector, a straight one all at once.
-    const int timeout = drive ? SectorTimeoutMs : ReadTimeoutMs;
+    const int timeout = drive && paranoia ? SectorTimeoutMs : ReadTimeoutMs;
     while (done < count) {
         const QDeadlineTimer deadline(timeout);
         ReadReply reply;

@@ -73,6 +73,9 @@ public:
     // while an answer is awaited, ends the wait (and the reader) with an empty failure. A drive's
     // failure names the first sector that could not be read, counted from trackStart as well.
     Status read(qint64 firstSector, int count, char* out, const std::atomic<bool>* stop, int& done);
+    // Reads count sectors straight, without paranoia's verification, and says nothing of how it
+    // went: for reads whose audio nobody keeps.
+    void skim(qint64 firstSector, int count, char* out, const std::atomic<bool>* stop);
     void setTrackStart(qint64 sector) { m_trackStart = sector; }
     const ReadStats& stats() const { return m_stats; }
     // Whether the last read failed because the drive holds no disc any more.
@@ -95,6 +98,8 @@ private:
     QString end(bool kill = false);
     Failure damaged(const QString& why);
     Failure driveFailed(qint64 sector, const QString& why);
+    Status readSectors(qint64 firstSector, int count, char* out, const std::atomic<bool>* stop,
+                       int& done, bool paranoia);
 
     QString m_path;
     Source m_source;

@@ -257,6 +257,26 @@ Status TrackReader::readDisc(qint64 first, int count, char* out, const std::atom
     return {};
 }
 
+void TrackReader::readAround(qint64 count, const std::atomic<bool>* stop)
+{
+    if (!m_child || m_source.isImage)
+        return;
+    const qint64 trackEnd = m_source.firstSector + m_source.sectors;
+    const qint64 after = std::clamp<qint64>(m_audioEnd - trackEnd, 0, count);
+    const qint64 before = std::clamp<qint64>(m_source.firstSector - m_audioStart, 0, count - after);
+    std::vector<char> scratch(size_t(ReaderChild::MaxSectorsPerRead) * SectorBytes);
+    const auto skim = [&](qint64 first, qint64 sectors) {
+        for (qint64 at = first; at < first + sectors && !(stop && stop->load());) {
+            const int part =
+                int(std::min<qint64>(first + sectors - at, ReaderChild::MaxSectorsPerRead));
+            m_child->skim(at, part, scratch.data(), stop);
+            at += part;
+        }
+    };
+    skim(trackEnd, after);
+    skim(m_source.firstSector - before, before);
+}
+
 Status TrackReader::readSpan(qint64 first, int count, char* out, const std::atomic<bool>* stop)
 {
     const qint64 end = first + count;

@@ -78,6 +78,10 @@ public:
     // in the disc's order (little-endian), and moves the position past them. A set stop flag,
     // looked at between the sectors of a verified read, ends the read with an empty failure.
     Status read(qint16* samples, int count, const std::atomic<bool>* stop = nullptr);
+    // Reads up to count sectors of the disc's audio outside the track, after it and then before
+    // it, and throws them away: a drive's cache then holds none of the track. Nothing for an
+    // image, and a sector that can't be read is passed over.
+    void readAround(qint64 count, const std::atomic<bool>* stop);
     // Whether the image's data file (if it has one) still holds every sector of the track.
     bool dataFileHoldsTrack() const;
     // What paranoia did on a drive so far; nothing for an image read straight.
