@@ -11,6 +11,7 @@
 #include "encoders/frmwma.h"
 #include "encoders/storedencodersettings.h"
 #include "grab/batchgrab.h"
+#include "grab/driveoffset.h"
 #include "grab/trackoutput.h"
 #include "preview/frmplaytrack.h"
 #include "preview/trackpreview.h"
@@ -347,6 +348,8 @@ bool FormMain::listTracks(ReadMode mode, QString& error)
         return !startup;
     };
 
+    // The drive's model reads with the offset kept for it, as in the command-line tool.
+    driveoffset::apply(*AudioCDGrabber2, CRegister());
     AudioFile = AudioCDGrabber2->AudioFile();
     if (AudioFile)
         AudioFile->SetReadFlag(true);

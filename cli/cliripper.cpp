@@ -9,9 +9,9 @@
 #include "components/cdgrabber.h"
 #include "components/filename.h"
 #include "encoders/storedencodersettings.h"
+#include "grab/driveoffset.h"
 #include "grab/trackoutput.h"
 #include "settings/cregister.h"
-#include "settings/readoffsets.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -206,7 +206,6 @@ int CliRipper::convert(const CliOptions& options)
         file->SetFLACLevel(options.flacLevel);
     }
     m_readOffset = readOffset(options);
-    m_grabber.SetReadOffset(m_readOffset);
     m_grabber.SetVerify(options.verify);
     m_logTracks.clear();
     m_album = albumData(options, true);
@@ -319,15 +318,7 @@ int CliRipper::info(const CliOptions& options)
 
 int CliRipper::readOffset(const CliOptions& options)
 {
-    // A drive's offset is kept for its model; an image's applies to this run only.
-    const bool drive = QFileInfo(options.source).exists() && !QFileInfo(options.source).isFile();
-    const QString model = m_grabber.DriveVendor() + u' ' + m_grabber.DriveProduct();
-    if (options.offset) {
-        if (drive)
-            readoffsets::store(CRegister(), model, *options.offset);
-        return *options.offset;
-    }
-    return drive ? readoffsets::stored(CRegister(), model).value_or(0) : 0;
+    return driveoffset::apply(m_grabber, CRegister(), options.offset);
 }
 
 void CliRipper::logTrack(const TrackEntry& entry, const QString& path, const QString& result,

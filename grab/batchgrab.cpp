@@ -54,6 +54,7 @@ bool BatchGrab::grabCheckedRows()
                                  MessageBox::Icon::None, MessageBox::Answer::Ok});
     TracksStarted = 0;
     flgCancel = false;
+    m_discRemoved = false;
 
     for (int k = 0; k < m_view.rowCount(); ++k) {
         Grabbing = true;
@@ -82,8 +83,10 @@ bool BatchGrab::grabCheckedRows()
             else
                 reportConversionError(selected.error());
             m_track.wait();
-            if (flgCancel) {
+            if (flgCancel || m_discRemoved) {
                 stopBatch();
+                if (m_discRemoved)
+                    m_view.setStatusText(QStringLiteral("The disc was removed from the drive."));
                 return false;
             }
         }
@@ -193,6 +196,8 @@ void BatchGrab::AudioCDGrabber2_GrabFailed(const QString& description)
     if (!m_track.running())
         return;
     m_track.end();
+    // The other tracks can't be read without the disc: one message says so, and no more.
+    m_discRemoved = m_grabber.LastReadReport().discRemoved;
     reportConversionError(description);
 }
 

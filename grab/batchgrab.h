@@ -57,5 +57,7 @@ private:
     quint64 m_progressEvents = 0;
     // A retry box is open; further retries are counted in the status text meanwhile.
     bool m_retryBoxOpen = false;
+    // The last track failed because the drive's disc was taken out: the batch ends there.
+    bool m_discRemoved = false;
     int m_retriesWhileOpen = 0;
 };
