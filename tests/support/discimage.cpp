@@ -23,6 +23,10 @@ constexpr double ToneAmplitude = 16384.0;        // half of full scale
 // Sector addresses are written as two-digit BCD minutes, so the last one is 99:59:74.
 constexpr qint64 MaxDiscSectors = 100 * 60 * SectorsPerSecond - LeadInSectors;
 constexpr qint64 ChunkSectors = 150; // how much of the .bin is built in memory at a time
+// Between sessions a disc holds a lead-out, a lead-in and a pregap: 90 + 60 + 2 seconds after
+// the first session, 30 + 60 + 2 after later ones.
+constexpr qint64 FirstSessionGap = 11400;
+constexpr qint64 LaterSessionGap = 6900;
 
 constexpr int SyncBytes = 12;
 constexpr int HeaderBytes = 4;
@@ -291,13 +295,31 @@ QString msf(qint64 sectors)
            two(sectors % SectorsPerSecond);
 }
 
+// Where each track starts on a drive: its place in the .bin plus the gaps of the sessions
+// before it.
+QList<qint64> discStarts(const DiscSpec& disc)
+{
+    QList<qint64> starts;
+    qint64 start = 0;
+    int sessions = 1;
+    for (const TrackSpec& track : disc.tracks) {
+        if (track.newSession && !starts.isEmpty())
+            start += ++sessions == 2 ? FirstSessionGap : LaterSessionGap;
+        starts << start;
+        start += track.sectors;
+    }
+    return starts;
+}
+
 std::optional<QString> checkDisc(const DiscSpec& disc)
 {
     if (disc.tracks.isEmpty())
         return QStringLiteral("a disc needs at least one track");
+    if (disc.tracks.first().newSession)
+        return QStringLiteral("the first track can't start a new session");
     if (disc.tracks.size() > 99)
         return QStringLiteral("a disc holds at most 99 tracks, not %1").arg(disc.tracks.size());
-    qint64 total = 0;
+    const QList<qint64> starts = discStarts(disc);
     for (int i = 0; i < disc.tracks.size(); ++i) {
         const TrackSpec& track = disc.tracks.at(i);
         if (track.sectors <= 0)
@@ -305,8 +327,7 @@ std::optional<QString> checkDisc(const DiscSpec& disc)
         if (track.kind == TrackKind::Audio && track.content == Content::Tone &&
             !validFrequency(track.frequency))
             return QStringLiteral("track %1 has an impossible tone frequency").arg(i + 1);
-        total += track.sectors;
-        if (total > MaxDiscSectors)
+        if (starts.at(i) + track.sectors > MaxDiscSectors)
             return QStringLiteral("the tracks are longer than a disc can address (%1)")
                 .arg(msf(MaxDiscSectors));
     }
@@ -327,7 +348,11 @@ std::optional<TrackSpec> parseTrack(const QString& text)
         return std::nullopt;
 
     TrackSpec track;
-    const QString kind = parts.takeFirst();
+    QString kind = parts.takeFirst();
+    if (kind.startsWith(QLatin1Char('+'))) {
+        track.newSession = true;
+        kind.remove(0, 1);
+    }
     if (kind == QLatin1String("audio"))
         track.kind = TrackKind::Audio;
     else if (kind == QLatin1String("data"))
@@ -367,24 +392,26 @@ std::optional<QString> writeImage(const QString& cuePath, const DiscSpec& disc)
     if (!bin.open(QIODevice::WriteOnly))
         return fileError(bin);
     QByteArray chunk(ChunkSectors * SectorBytes, Qt::Uninitialized);
-    qint64 firstSector = 0;
+    const QList<qint64> discStart = discStarts(disc);
     for (int i = 0; i < disc.tracks.size(); ++i) {
-        TrackGenerator generator(disc.tracks.at(i), i, firstSector, disc.seed);
+        TrackGenerator generator(disc.tracks.at(i), i, discStart.at(i), disc.seed);
         while (generator.remaining() > 0) {
             const qint64 count = std::min(generator.remaining(), ChunkSectors);
             generator.generate(chunk.data(), count);
             if (bin.write(chunk.constData(), count * SectorBytes) != count * SectorBytes)
                 return fileError(bin);
         }
-        firstSector += disc.tracks.at(i).sectors;
     }
     if (!bin.commit())
         return fileError(bin);
 
     QString cue = QStringLiteral("FILE \"%1\" BINARY\n").arg(binName);
     qint64 start = 0;
+    int session = 1;
     for (int i = 0; i < disc.tracks.size(); ++i) {
         const TrackSpec& track = disc.tracks.at(i);
+        if (track.newSession)
+            cue += QStringLiteral("  REM SESSION %1\n").arg(++session, 2, 10, QLatin1Char('0'));
         cue += QStringLiteral("  TRACK %1 %2\n")
                    .arg(i + 1, 2, 10, QLatin1Char('0'))
                    .arg(track.kind == TrackKind::Audio ? QStringLiteral("AUDIO")
@@ -411,11 +438,8 @@ QByteArray trackPcm(const DiscSpec& disc, int trackIndex)
     if (track.kind != TrackKind::Audio || track.sectors <= 0 || track.sectors > MaxDiscSectors)
         return {};
 
-    qint64 firstSector = 0;
-    for (int i = 0; i < trackIndex; ++i)
-        firstSector += disc.tracks.at(i).sectors;
     QByteArray pcm(track.sectors * SectorBytes, Qt::Uninitialized);
-    TrackGenerator(track, trackIndex, firstSector, disc.seed).generate(pcm.data(), track.sectors);
+    TrackGenerator(track, trackIndex, 0, disc.seed).generate(pcm.data(), track.sectors);
     return pcm;
 }
 

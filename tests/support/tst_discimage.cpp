@@ -62,6 +62,7 @@ void TestDiscImage::parseTrack_data()
     good("audio:18375s:tone=1000.5", true, 18375, tone, 1000.5);
     good("data:10", false, 750, tone, 440);
     good("data:1s", false, 1, tone, 440);
+    good("+data:10", false, 750, tone, 440);
 
     for (const char* bad : {"",
                             "audio",
@@ -86,6 +87,7 @@ void TestDiscImage::parseTrack_data()
                             "audio:5:tone=22050",
                             "audio:5:noise:tone",
                             "data:5:noise",
+                            "++data:10",
                             "audio:2000:00"})
         QTest::newRow(bad) << QString::fromLatin1(bad) << false << false << qint64(0) << 0 << 0.0;
 }
@@ -103,6 +105,7 @@ void TestDiscImage::parseTrack()
     QFETCH(qint64, sectors);
     QCOMPARE(track->kind, audio ? TrackKind::Audio : TrackKind::Data);
     QCOMPARE(track->sectors, sectors);
+    QCOMPARE(track->newSession, text.startsWith(QLatin1Char('+')));
     if (audio) {
         QFETCH(int, content);
         QFETCH(double, frequency);
