@@ -207,6 +207,11 @@ int CliRipper::convert(const CliOptions& options)
     }
     m_readOffset = readOffset(options);
     m_grabber.SetVerify(options.verify);
+    if (m_grabber.DriveAccurateStream() == false && !options.quiet)
+        m_err << "tambrel-cli: " << m_grabber.DriveLetter()
+              << " has no accurate stream: each track is read twice, and fails when the reads "
+                 "differ."
+              << Qt::endl;
     m_logTracks.clear();
     m_album = albumData(options, true);
     m_grabber.SetAlbumTags(m_album);
@@ -351,7 +356,9 @@ void CliRipper::writeLog(const CliOptions& options, int discTracks)
     disc.readMode = QFileInfo(options.source).isFile()
                         ? QStringLiteral("image, read as it is")
                         : QStringLiteral("paranoia, full verification");
-    if (options.verify)
+    if (m_grabber.DriveAccurateStream() == false)
+        disc.readMode += QStringLiteral(", test and copy (the drive has no accurate stream)");
+    else if (options.verify)
         disc.readMode += QStringLiteral(", test and copy");
     disc.offset = m_readOffset;
     disc.tracks = discTracks;

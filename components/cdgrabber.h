@@ -9,6 +9,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 // The CD grabber: drives, the disc in the current drive, its sessions and tracks, grabbing a
 // track into a file, and reading a track into memory for the preview. Indices follow the disc:
 // drives are numbered from 1, sessions and tracks from 0. Every call and every signal happens on
@@ -36,6 +38,11 @@ public:
     virtual QString DriveVendor() const = 0;
     virtual QString DriveProduct() const = 0;
     virtual QString DriveRevision() const = 0;
+    // Whether the current drive says it reads audio at exactly the sample asked for (an
+    // "accurate stream"); nothing where it doesn't tell. A drive without one starts its reads a
+    // little off each time, which paranoia aligns to its first read, not to the disc: its
+    // grabs read every track twice (test and copy), whatever SetVerify says.
+    virtual std::optional<bool> DriveAccurateStream() const { return std::nullopt; }
 
     // Zero sessions when the current drive holds no disc; a failure when its disc can't be read.
     virtual Result<int> SessionCount() const = 0;

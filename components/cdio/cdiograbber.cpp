@@ -11,6 +11,8 @@
 
 #include <cdio/cdio.h>
 #include <cdio/logging.h>
+#include <cdio/mmc.h>
+#include <cdio/mmc_ll_cmds.h>
 
 #include <sys/stat.h>
 
@@ -49,6 +51,21 @@ QString fromFixed(const char* text)
 
 // The disc's CD-Text, from its first language block (libcdio hands it on as UTF-8): track 0
 // holds the album's fields. Empty when the disc has none.
+// The "CD-DA stream is accurate" bit of the drive's capabilities page (MMC MODE SENSE page 2Ah,
+// byte 5, bit 1); nothing when the drive doesn't answer.
+std::optional<bool> accurateStream(CdIo_t* cdio)
+{
+    uint8_t answer[64] = {};
+    if (mmc_mode_sense_10(cdio, answer, sizeof answer, CDIO_MMC_CAPABILITIES_PAGE) !=
+        DRIVER_OP_SUCCESS)
+        return std::nullopt;
+    // After the 8-byte header and the block descriptors comes the page, with its code first.
+    const size_t page = 8 + size_t(answer[6] << 8 | answer[7]);
+    if (page + 6 > sizeof answer || (answer[page] & 0x3F) != CDIO_MMC_CAPABILITIES_PAGE)
+        return std::nullopt;
+    return (answer[page + 5] & 0x02) != 0;
+}
+
 AlbumInfo cdText(CdIo_t* cdio, track_t first, track_t count)
 {
     cdtext_t* text = cdio_get_cdtext(cdio); // owned by cdio
@@ -198,6 +215,12 @@ Status CdioGrabber::Refresh()
     return {};
 }
 
+std::optional<bool> CdioGrabber::DriveAccurateStream() const
+{
+    const Drive* drive = current();
+    return drive ? drive->accurateStream : std::nullopt;
+}
+
 void CdioGrabber::readDisc(Drive& drive)
 {
     lastCdioMessage.clear();
@@ -232,6 +255,7 @@ void CdioGrabber::readDisc(Drive& drive)
         drive.tracks << Track{t.audio ? TrackTypeAudio : TrackTypeData, t.firstSector, t.sectors};
     drive.leadOut = leadOut;
     drive.album = cdText(drive.handle.get(), track_t(toc.front().number), track_t(toc.size()));
+    drive.accurateStream = accurateStream(drive.handle.get());
 }
 
 void CdioGrabber::readImage(Drive& drive)
@@ -561,7 +585,8 @@ Status CdioGrabber::GrabTrack(const QString& path)
         addAlbumTags(tags, m_albumTags, m_currentTrack);
         job->setTags(tags);
     }
-    job->setVerify(m_verify);
+    const Drive* drive = current();
+    job->setVerify(m_verify || (drive && drive->accurateStream == false));
     if (Status s =
             job->start(m_replaceExisting ? GrabJob::Existing::Replace : GrabJob::Existing::Keep);
         !s.ok())

@@ -43,6 +43,7 @@ public:
     QString DriveVendor() const override;
     QString DriveProduct() const override;
     QString DriveRevision() const override;
+    std::optional<bool> DriveAccurateStream() const override;
 
     Result<int> SessionCount() const override;
     int CurrentSession() const override { return m_currentSession; }
@@ -126,7 +127,8 @@ private:
         QString discError;      // why the disc can't be read; empty when it can
         QStringList imageFiles; // the image's files, watched for changes
         QList<FileStamp> stamps;
-        AlbumInfo album; // what the disc tells of its album
+        AlbumInfo album;                    // what the disc tells of its album
+        std::optional<bool> accurateStream; // what a drive's capabilities say
     };
 
     void readDisc(Drive& drive);

@@ -265,7 +265,7 @@ Status ReaderChild::readSectors(qint64 firstSector, int count, char* out,
     if (m_pid < 0)
         return Failure{drive ? tr("The drive %1 is not open for reading.").arg(m_path)
                              : tr("The disc image %1 is not open for reading.").arg(m_path)};
-    const ReadRequest request{firstSector, count, paranoia ? 1 : 0};
+    const ReadRequest request{firstSector, count, paranoia ? 1 : 0, m_spanFirst, m_spanEnd};
     if (count < 1 || count > MaxSectorsPerRead || !sendAll(m_socket, &request, sizeof request))
         return drive ? driveFailed(firstSector, end(true)) : damaged(end());
     // A verified read answers sector by sector, a straight one all at once.
@@ -301,13 +301,18 @@ Status ReaderChild::readSectors(qint64 firstSector, int count, char* out,
                           reply.suspicious[i]) == m_stats.suspicious.end())
                 m_stats.suspicious.push_back(reply.suspicious[i]);
         }
-        if (reply.reReads > 0 && m_retryEvent)
+        // A sector that came only after reads again is told; one that never came is told by
+        // the failure.
+        if (reply.reReads > 0 && reply.failed == Failed::None && m_retryEvent)
             m_retryEvent(++m_retried, firstSector + done);
         done += reply.count;
 
         if (reply.failed == Failed::None)
             continue;
         const qint64 sector = reply.failedSector >= 0 ? reply.failedSector : firstSector + done;
+        if (std::find(m_stats.suspicious.begin(), m_stats.suspicious.end(), sector) ==
+            m_stats.suspicious.end())
+            m_stats.suspicious.push_back(sector);
         switch (reply.failed) {
         case Failed::DiscRemoved:
             end();
@@ -368,6 +373,10 @@ QString ReaderChild::end(bool kill)
 Failure ReaderChild::damaged(const QString& why)
 {
     end(true);
+    if (m_source == Source::Drive)
+        return Failure{driveEmpty(m_path)
+                           ? discRemovedText()
+                           : tr("The drive %1 cannot be read: %2.").arg(m_path, why)};
     return Failure{tr("The disc image \"%1\" is damaged: %2.").arg(m_path, why)};
 }
 

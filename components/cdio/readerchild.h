@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -77,6 +78,12 @@ public:
     // went: for reads whose audio nobody keeps.
     void skim(qint64 firstSector, int count, char* out, const std::atomic<bool>* stop);
     void setTrackStart(qint64 sector) { m_trackStart = sector; }
+    // The sectors the track's reads lie in: what paranoia meets outside them is not counted.
+    void setSpan(qint64 first, qint64 end)
+    {
+        m_spanFirst = first;
+        m_spanEnd = end;
+    }
     const ReadStats& stats() const { return m_stats; }
     // Whether the last read failed because the drive holds no disc any more.
     bool discRemoved() const { return m_discRemoved; }
@@ -108,6 +115,8 @@ private:
     Toc m_toc;
     bool m_paranoia = false;
     qint64 m_trackStart = 0;
+    qint64 m_spanFirst = 0;
+    qint64 m_spanEnd = std::numeric_limits<qint64>::max();
     ReadStats m_stats;
     int m_retried = 0;
     bool m_discRemoved = false;

@@ -220,6 +220,8 @@ bool openParanoia(Reader& r)
     r.watch.onError = [](VerifiedRead::Watch& watch) {
         if (discGone())
             failAndEnd(Failed::DiscRemoved, watch);
+        if (watch.tries > MaxFailedReads)
+            failAndEnd(Failed::Unreadable, watch);
         const auto spent = std::chrono::steady_clock::now() - watch.since;
         if (spent > std::chrono::seconds(SectorSeconds))
             failAndEnd(Failed::TooSlow, watch);
@@ -255,6 +257,8 @@ bool serve(Reader& r, const ReadRequest& request)
         reply.failedSector = request.firstSector;
         return sendAll(&reply, sizeof reply);
     }
+    r.watch.spanFirst = request.spanFirst;
+    r.watch.spanEnd = request.spanEnd;
     if (request.firstSector != r.next)
         cdio_paranoia_seek(r.paranoia, int32_t(request.firstSector), SEEK_SET);
     r.next = -1;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <climits>
 #include <cstdint>
 
 // What the program and its reader process (tambrel-reader) say to each other over the socket
@@ -19,6 +20,9 @@ constexpr int MaxSectorsPerRead = 75;
 // it, whichever comes first.
 constexpr int MaxTries = 20;
 constexpr int SectorSeconds = 10;
+// Paranoia counts its tries in its own way, and on a stretch that can't be read at all it goes
+// on reading without end; this many failed reads for one sector end the wait as well.
+constexpr int MaxFailedReads = 1000;
 // Positions of trouble one answer names at most.
 constexpr int MaxSuspicious = 8;
 
@@ -44,6 +48,10 @@ struct ReadRequest {
     int64_t firstSector = 0;
     int32_t count = 0;
     int32_t paranoia = 0; // read through paranoia's verification
+    // The sectors the track's reads lie in: paranoia reads ahead of them, and what it meets
+    // there is not the track's to count.
+    int64_t spanFirst = 0;
+    int64_t spanEnd = INT64_MAX;
 };
 
 // Why a read ended before all its sectors came.

@@ -95,6 +95,9 @@ Status TrackReader::open()
     for (const ReaderChild::Track& track : toc.tracks)
         entries.push_back({track.firstSector, track.audio});
     setAudioRun(entries, toc.leadOut);
+    const qint64 trackEnd = m_source.firstSector + m_source.sectors;
+    m_child->setSpan(std::min(m_source.firstSector, m_source.firstSector + m_shiftSectors),
+                     std::max(trackEnd, m_readEnd));
     seek(0);
     return {};
 }

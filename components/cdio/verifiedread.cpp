@@ -39,19 +39,23 @@ void callback(long position, paranoia_cb_mode_t mode)
     if (!watch)
         return;
     const int64_t sector = position / WordsPerSector;
+    // Paranoia reads ahead, past the track's end too; what it meets there is not the track's.
+    const bool counted = sector >= watch->spanFirst && sector < watch->spanEnd;
     switch (mode) {
     case PARANOIA_CB_READERR:
-        ++watch->reReads;
+        // A read of many sectors is reported where it began or broke off, which says little of
+        // where the damage lies: the reader finds that sector itself when it gives up.
+        if (counted)
+            ++watch->reReads;
         ++watch->tries;
-        // A read of many sectors is reported at the sector where it broke off; before the one
-        // awaited, it says nothing of that one.
         if (sector >= watch->reading && (watch->firstError < 0 || sector < watch->firstError))
             watch->firstError = sector;
-        noteSuspicious(*watch, std::max(sector, watch->reading));
         if (watch->onError)
             watch->onError(*watch);
         break;
     case PARANOIA_CB_SKIP:
+        if (!counted)
+            break;
         ++watch->skips;
         watch->skipped = true;
         noteSuspicious(*watch, sector);
@@ -61,6 +65,8 @@ void callback(long position, paranoia_cb_mode_t mode)
     case PARANOIA_CB_FIXUP_DUPED:
     case PARANOIA_CB_SCRATCH:
     case PARANOIA_CB_REPAIR:
+        if (!counted)
+            break;
         ++watch->repairs;
         noteSuspicious(*watch, sector);
         break;

@@ -14,7 +14,10 @@ namespace VerifiedRead
 
 // What paranoia's callback reports to while a read runs.
 struct Watch {
-    int64_t reading = -1;                        // the sector the read waits for
+    int64_t reading = -1; // the sector the read waits for
+    // What is counted: the sectors of the track being read.
+    int64_t spanFirst = 0;
+    int64_t spanEnd = INT64_MAX;
     std::chrono::steady_clock::time_point since; // when the wait for it began
     int tries = 0;                               // failed reads while waiting for it
     // The first sector at or after the one awaited that paranoia could not read.
