@@ -50,21 +50,6 @@ QByteArray readerPath()
     return QByteArrayLiteral(TAMBREL_READER_BUILT);
 }
 
-bool sendAll(int socket, const void* data, size_t size)
-{
-    const char* at = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t sent = ::send(socket, at, size, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent <= 0)
-            return false;
-        at += sent;
-        size -= size_t(sent);
-    }
-    return true;
-}
-
 // Waits until the socket has something to read, the deadline passes or the stop flag is set.
 enum class Wait { Ready, TimedOut, Stopped };
 

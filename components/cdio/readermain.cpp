@@ -35,7 +35,7 @@ using namespace readerprotocol;
 namespace
 {
 
-int link = SocketFd;
+int channel = SocketFd;
 bool tocSent = false;
 char firstMessage[512];
 
@@ -44,26 +44,11 @@ void copyText(char* to, size_t size, const char* from)
     std::snprintf(to, size, "%s", from ? from : "");
 }
 
-bool sendAll(const void* data, size_t size)
-{
-    const char* at = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t sent = ::send(link, at, size, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent <= 0)
-            return false;
-        at += sent;
-        size -= size_t(sent);
-    }
-    return true;
-}
-
 bool receiveAll(void* data, size_t size)
 {
     char* at = static_cast<char*>(data);
     while (size > 0) {
-        const ssize_t got = ::recv(link, at, size, 0);
+        const ssize_t got = ::recv(channel, at, size, 0);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
@@ -85,7 +70,7 @@ void logHandler(cdio_log_level_t level, const char message[])
             static TocReply reply;
             reply.checkFailed = 1;
             copyText(reply.error, sizeof reply.error, message);
-            sendAll(&reply, sizeof reply);
+            sendAll(channel, &reply, sizeof reply);
         }
         _exit(2);
     }
@@ -198,7 +183,7 @@ Reader reader;
     reply.failedSector =
         why == Failed::DiscRemoved ? watch.reading : firstUnreadable(reader, watch.reading);
     takeCounts(reader, reply);
-    sendAll(&reply, sizeof reply);
+    sendAll(channel, &reply, sizeof reply);
     _exit(0);
 }
 
@@ -237,7 +222,7 @@ bool serve(Reader& r, const ReadRequest& request)
         ReadReply reply;
         reply.failed = Failed::CannotRead;
         reply.failedSector = request.firstSector;
-        return sendAll(&reply, sizeof reply);
+        return sendAll(channel, &reply, sizeof reply);
     }
     if (!request.paranoia) {
         ReadReply reply;
@@ -248,14 +233,14 @@ bool serve(Reader& r, const ReadRequest& request)
             reply.failed = discGone() ? Failed::DiscRemoved : Failed::CannotRead;
             reply.failedSector = request.firstSector;
         }
-        return sendAll(&reply, sizeof reply) &&
-               (reply.count == 0 || sendAll(r.sectors, size_t(count) * SectorBytes));
+        return sendAll(channel, &reply, sizeof reply) &&
+               (reply.count == 0 || sendAll(channel, r.sectors, size_t(count) * SectorBytes));
     }
     if (!r.paranoia && !openParanoia(r)) {
         ReadReply reply;
         reply.failed = discGone() ? Failed::DiscRemoved : Failed::CannotRead;
         reply.failedSector = request.firstSector;
-        return sendAll(&reply, sizeof reply);
+        return sendAll(channel, &reply, sizeof reply);
     }
     r.watch.spanFirst = request.spanFirst;
     r.watch.spanEnd = request.spanEnd;
@@ -274,11 +259,11 @@ bool serve(Reader& r, const ReadRequest& request)
             if (reply.failed == Failed::Unreadable && discGone())
                 reply.failed = Failed::DiscRemoved;
             takeCounts(r, reply);
-            return sendAll(&reply, sizeof reply);
+            return sendAll(channel, &reply, sizeof reply);
         }
         reply.count = 1;
         takeCounts(r, reply);
-        if (!sendAll(&reply, sizeof reply) || !sendAll(r.sectors, SectorBytes))
+        if (!sendAll(channel, &reply, sizeof reply) || !sendAll(channel, r.sectors, SectorBytes))
             return false;
     }
     r.next = request.firstSector + count;
@@ -340,7 +325,7 @@ int main(int argc, char** argv)
                                  : "");
     }
     tocSent = true;
-    if (!sendAll(&reply, sizeof reply) || !reply.ok)
+    if (!sendAll(channel, &reply, sizeof reply) || !reply.ok)
         return 0;
 
     ReadRequest request;

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <cstdint>
+
+#include <sys/socket.h>
 
 // What the program and its reader process (tambrel-reader) say to each other over the socket
 // pair: the table of contents once, then for each read request one or more answers, each
@@ -75,5 +79,21 @@ struct ReadReply {
     int32_t suspiciousCount = 0;
     int64_t suspicious[MaxSuspicious] = {}; // sectors where that happened
 };
+
+// Sends all of size bytes, however the socket splits them; false once the other end is gone.
+inline bool sendAll(int socket, const void* data, size_t size)
+{
+    const char* at = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t sent = ::send(socket, at, size, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent <= 0)
+            return false;
+        at += sent;
+        size -= size_t(sent);
+    }
+    return true;
+}
 
 } // namespace readerprotocol
