@@ -3,7 +3,9 @@
 #include "libc.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +13,7 @@
 #include <fcntl.h>
 #include <linux/cdrom.h>
 #include <linux/fs.h>
+#include <sched.h>
 #include <scsi/sg.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -423,8 +426,89 @@ ScsiResult Drive::checkFaults(int64_t lba, int64_t count, bool& removed)
     return Good;
 }
 
+// The shared cache file: a spin lock, the slot count, then the slots.
+struct Drive::SharedCache {
+    struct Slot {
+        int64_t lba; // -1: empty
+        uint8_t bytes[SectorBytes];
+        uint8_t c2[C2Bytes];
+    };
+    std::atomic<uint64_t> lock;
+    uint64_t slots;
+    Slot slot[1];
+
+    static size_t bytesFor(size_t slots)
+    {
+        return offsetof(SharedCache, slot) + slots * sizeof(Slot);
+    }
+    void acquire()
+    {
+        while (lock.exchange(1, std::memory_order_acquire) != 0)
+            sched_yield();
+    }
+    void release() { lock.store(0, std::memory_order_release); }
+};
+
+Drive::SharedCache* Drive::sharedCache()
+{
+    if (!m_shared || m_config.cacheSectors == 0)
+        return nullptr;
+    const std::string path = m_sharedPath + ".cache";
+    if (m_sharedCache && m_sharedCachePath == path && m_sharedCache->slots == m_config.cacheSectors)
+        return m_sharedCache;
+    m_sharedCache = nullptr;
+    m_sharedCachePath = path;
+    const size_t bytes = SharedCache::bytesFor(m_config.cacheSectors);
+    const int fd = libc::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    struct stat st {
+    };
+    if (fd < 0 || libc::fstat(fd, &st) != 0) {
+        if (fd >= 0)
+            libc::close(fd);
+        return nullptr;
+    }
+    // A new file is all zeros: an open lock and no slots, until the first process to take the
+    // lock marks every slot empty.
+    const bool fresh = st.st_size == 0;
+    if (fresh && ftruncate(fd, off_t(bytes)) != 0) {
+        libc::close(fd);
+        return nullptr;
+    }
+    void* map = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    libc::close(fd);
+    if (map == MAP_FAILED)
+        return nullptr;
+    auto* cache = static_cast<SharedCache*>(map);
+    cache->acquire();
+    if (cache->slots == 0) {
+        for (size_t i = 0; i < m_config.cacheSectors; ++i)
+            cache->slot[i].lba = -1;
+        cache->slots = m_config.cacheSectors;
+    }
+    cache->release();
+    if (cache->slots != m_config.cacheSectors) {
+        munmap(map, bytes);
+        warn("the drive's cache file " + path + " was made for another cache size");
+        return nullptr;
+    }
+    // Mappings stay for the life of the process: other threads may be using one.
+    m_sharedCache = cache;
+    return cache;
+}
+
 const Drive::Sector* Drive::cached(int64_t lba)
 {
+    if (SharedCache* shared = lba >= 0 ? sharedCache() : nullptr) {
+        SharedCache::Slot& slot = shared->slot[size_t(lba) % shared->slots];
+        shared->acquire();
+        const bool hit = slot.lba == lba;
+        if (hit) {
+            m_cacheHit.bytes.assign(slot.bytes, slot.bytes + SectorBytes);
+            m_cacheHit.c2.assign(slot.c2, slot.c2 + C2Bytes);
+        }
+        shared->release();
+        return hit ? &m_cacheHit : nullptr;
+    }
     const auto it = m_cacheIndex.find(lba);
     if (it == m_cacheIndex.end())
         return nullptr;
@@ -436,6 +520,15 @@ void Drive::cache(int64_t lba, const Sector& sector)
 {
     if (m_config.cacheSectors == 0)
         return;
+    if (SharedCache* shared = lba >= 0 ? sharedCache() : nullptr) {
+        SharedCache::Slot& slot = shared->slot[size_t(lba) % shared->slots];
+        shared->acquire();
+        slot.lba = lba;
+        std::memcpy(slot.bytes, sector.bytes.data(), SectorBytes);
+        std::memcpy(slot.c2, sector.c2.data(), std::min<size_t>(C2Bytes, sector.c2.size()));
+        shared->release();
+        return;
+    }
     if (const auto it = m_cacheIndex.find(lba); it != m_cacheIndex.end()) {
         m_cacheOrder.erase(it->second);
         m_cacheIndex.erase(it);

@@ -136,6 +136,13 @@ private:
     uint64_t m_eventReported = 0; // the same for GET EVENT STATUS NOTIFICATION
     uint32_t m_blockLength = UserDataBytes;
 
+    // With a state file the cache lives beside it, shared by every process using the drive,
+    // as a real drive's cache is: one slot for each sector number modulo its size.
+    struct SharedCache;
+    SharedCache* sharedCache();
+    SharedCache* m_sharedCache = nullptr;
+    std::string m_sharedCachePath;
+    Sector m_cacheHit;
     std::list<std::pair<int64_t, Sector>> m_cacheOrder; // most recent first
     std::unordered_map<int64_t, std::list<std::pair<int64_t, Sector>>::iterator> m_cacheIndex;
 };
