@@ -78,11 +78,17 @@ Wait receiveWithin(int socket, void* data, size_t size, const QDeadlineTimer& de
 {
     ok = false;
     char* at = static_cast<char*>(data);
+    // What has come already is taken at once; the wait is only for what hasn't.
+    bool wait = false;
     while (size > 0) {
-        const Wait wait = waitReadable(socket, deadline, stop);
-        if (wait != Wait::Ready)
-            return wait;
+        if (stop && stop->load())
+            return Wait::Stopped;
+        if (wait) {
+            if (const Wait waited = waitReadable(socket, deadline, stop); waited != Wait::Ready)
+                return waited;
+        }
         const ssize_t got = ::recv(socket, at, size, MSG_DONTWAIT);
+        wait = got < 0 && errno == EAGAIN;
         if (got < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
         if (got <= 0)

@@ -263,7 +263,11 @@ bool serve(Reader& r, const ReadRequest& request)
         }
         reply.count = 1;
         takeCounts(r, reply);
-        if (!sendAll(channel, &reply, sizeof reply) || !sendAll(channel, r.sectors, SectorBytes))
+        // The answer and its sector in one write: the program takes them with one read.
+        static char message[sizeof(ReadReply) + SectorBytes];
+        std::memcpy(message, &reply, sizeof reply);
+        std::memcpy(message + sizeof reply, r.sectors, SectorBytes);
+        if (!sendAll(channel, message, sizeof message))
             return false;
     }
     r.next = request.firstSector + count;
