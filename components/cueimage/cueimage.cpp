@@ -138,16 +138,53 @@ Result<SndfileHandle> openSound(const OpenFile& file, const QString& name, SF_IN
     return sound;
 }
 
-// The text of a sheet: a UTF-8 byte-order mark dropped, Windows and old Mac line ends made
-// Unix ones, and Latin-1 assumed when the bytes are not UTF-8 (sheets written on Windows).
+// Windows-1252, the 8-bit code page Windows programs write sheets in, differs from Latin-1 only
+// in 0x80..0x9F, where Latin-1 has control characters. Its five unused bytes stay as they are.
+QString fromWindows1252(const QByteArray& bytes)
+{
+    static constexpr char16_t High[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    QString text = QString::fromLatin1(bytes);
+    for (QChar& c : text) {
+        if (c.unicode() >= 0x80 && c.unicode() <= 0x9F)
+            c = QChar(High[c.unicode() - 0x80]);
+    }
+    return text;
+}
+
+// A sheet in UTF-16 (with its byte-order mark, as some Windows programs write them); nothing
+// when the bytes are none.
+std::optional<QString> fromUtf16(const QByteArray& bytes)
+{
+    const bool little = bytes.startsWith("\xFF\xFE");
+    if (!little && !bytes.startsWith("\xFE\xFF"))
+        return std::nullopt;
+    QStringDecoder decoder(little ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE,
+                           QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(bytes.mid(2));
+    if (decoder.hasError() || bytes.size() % 2 != 0)
+        return std::nullopt;
+    return text;
+}
+
+// The text of a sheet: UTF-8 or UTF-16 with their byte-order marks dropped, Windows and old Mac
+// line ends made Unix ones, and Windows-1252 assumed when the bytes are not UTF-8 (sheets
+// written on Windows).
 QString decodeSheet(QByteArray bytes)
 {
     if (bytes.startsWith("\xEF\xBB\xBF"))
         bytes.remove(0, 3);
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8.decode(bytes);
-    if (utf8.hasError())
-        text = QString::fromLatin1(bytes);
+    QString text;
+    if (std::optional<QString> wide = fromUtf16(bytes)) {
+        text = *wide;
+    } else {
+        text = utf8.decode(bytes);
+        if (utf8.hasError())
+            text = fromWindows1252(bytes);
+    }
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     return text;
@@ -547,8 +584,12 @@ Result<CueImage> CueImage::open(const QString& cuePath)
     if (!readAt(cueFile.value().fd.get(), bytes.data(), bytes.size(), 0))
         return Failure{
             tr("it cannot be read: %1.").arg(QString::fromLocal8Bit(std::strerror(errno)))};
-    if (bytes.contains('\0'))
-        return Failure{tr("it holds binary data: it is not a cue sheet.")};
+    // UTF-16 holds zero bytes in every ASCII character; anything else with them is no text.
+    if (bytes.contains('\0')) {
+        const std::optional<QString> wide = fromUtf16(bytes);
+        if (!wide || wide->contains(QChar(u'\0')))
+            return Failure{tr("it holds binary data: it is not a cue sheet.")};
+    }
     const QString text = decodeSheet(bytes);
 
     SheetReader reader;

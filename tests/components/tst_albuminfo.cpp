@@ -26,6 +26,17 @@ QByteArray windowsUtf8(const QString& sheet)
     return "\xEF\xBB\xBF" + text.toUtf8();
 }
 
+// The sheet in UTF-16 with its byte-order mark, as some Windows programs write it.
+QByteArray utf16(const QString& sheet, bool little)
+{
+    QByteArray bytes = little ? QByteArray("\xFF\xFE") : QByteArray("\xFE\xFF");
+    for (const QChar c : sheet) {
+        const char high = char(c.unicode() >> 8), low = char(c.unicode() & 0xFF);
+        bytes.append(little ? low : high).append(little ? high : low);
+    }
+    return bytes;
+}
+
 // An album as one list: source, title, artist, date, genre, then "title | artist | songwriter"
 // for each track.
 QStringList flat(const AlbumInfo& album)
@@ -63,18 +74,33 @@ private slots:
                            u"Folk Rock"_s,        u"東京の夜 | 坂本龍一 | Ryuichi Sakamoto"_s,
                            u"Σκάλα |  | "_s};
 
-        // Written on Windows: not UTF-8. A bare value keeps its spaces; keywords in any case;
-        // the album's lines may follow FILE; the album's SONGWRITER goes to tracks without one.
-        QTest::newRow("latin-1, bare values")
+        const QString greek = u"TITLE \"Ελληνικά Τραγούδια\"\n"_s +
+                              discLines(u"    TITLE \"東京の夜\"\n"_s, u"    TITLE \"Σκάλα\"\n"_s);
+        const QStringList greekAlbum{
+            u"cue sheet"_s, u"Ελληνικά Τραγούδια"_s, QString(),       QString(),
+            QString(),      u"東京の夜 |  | "_s,     u"Σκάλα |  | "_s};
+        QTest::newRow("utf-16 LE") << utf16(greek, true) << greekAlbum;
+        QTest::newRow("utf-16 BE") << utf16(greek, false) << greekAlbum;
+
+        // Written on Windows: not UTF-8, so Windows-1252 (Latin-1 but for 0x80..0x9F, where it
+        // has the euro sign and typographic quotes). A bare value keeps its spaces; keywords in
+        // any case; the album's lines may follow FILE; the album's SONGWRITER goes to tracks
+        // without one.
+        QTest::newRow("windows-1252, bare values")
             << (u"FILE \"a.bin\" BINARY\nperformer Björk Guðmundsdóttir\nTITLE Café del Mar\n"
                 u"SONGWRITER Søren Ærø\nREM DATE 1997-05-12\nrem genre Chill Out\n"_s +
                 discLines(u"    TITLE Über Öl\n"_s,
                           u"    title \"Señor\"\n    SONGWRITER Zoë\n    PERFORMER Ça Va\n"_s)
                     .section(u"\n"_s, 1))
                    .toLatin1()
-            << QStringList{u"cue sheet"_s,          u"Café del Mar"_s, u"Björk Guðmundsdóttir"_s,
-                           u"1997-05-12"_s,         u"Chill Out"_s,    u"Über Öl |  | Søren Ærø"_s,
-                           u"Señor | Ça Va | Zoë"_s};
+                   .replace("\xC7" "a Va", "\x93\xC7" "a Va\x94 \x80\x99")
+            << QStringList{u"cue sheet"_s,
+                           u"Café del Mar"_s,
+                           u"Björk Guðmundsdóttir"_s,
+                           u"1997-05-12"_s,
+                           u"Chill Out"_s,
+                           u"Über Öl |  | Søren Ærø"_s,
+                           u"Señor | “Ça Va” €™ | Zoë"_s};
 
         // Sheets don't escape: the outer quotes go, those within stay, and so do backslashes.
         QTest::newRow("quotes and slashes")
