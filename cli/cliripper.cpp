@@ -109,6 +109,8 @@ bool CliRipper::readTracks(QList<TrackEntry>& tracks)
     if (sessions.value() == 0)
         return failed(QStringLiteral("There is no disc in %1.").arg(m_grabber.DriveLetter()));
 
+    const QList<int> numbers = m_grabber.CurrentDiscToc().numbers;
+    int audioTracks = 0;
     for (int session = 0; session < sessions.value(); ++session) {
         if (const Status s = m_grabber.SetCurrentSession(session); !s.ok())
             return failed(s.error());
@@ -118,15 +120,19 @@ bool CliRipper::readTracks(QList<TrackEntry>& tracks)
         for (int track = 0; track < count.value(); ++track) {
             if (const Status s = m_grabber.SetCurrentTrack(track); !s.ok())
                 return failed(s.error());
+            // Named as the window names tracks (by their place in their session), numbered as
+            // the disc numbers them.
             tracks << TrackEntry{session,
                                  track,
-                                 int(tracks.size()) + 1,
+                                 numbers.value(int(tracks.size()), int(tracks.size()) + 1),
                                  disctext::trackName(session, track),
                                  m_grabber.TrackType(),
                                  m_grabber.TrackSectors(),
                                  disctext::durationText(m_grabber.TrackMinutes(),
                                                         m_grabber.TrackSeconds(),
                                                         m_grabber.TrackFraction())};
+            if (m_grabber.TrackType() == CdGrabber::TrackTypeAudio)
+                tracks.last().audioIndex = audioTracks++;
         }
     }
     return true;
@@ -191,13 +197,18 @@ int CliRipper::convert(const CliOptions& options)
             return ExitUsage;
         }
     } else {
+        // Tracks go by the numbers the disc gives them, which need not start at 1.
         for (const int number : options.tracks) {
-            if (number > tracks.size()) {
-                m_err << "tambrel-cli: there is no track " << number << " on this disc; it has "
-                      << tracks.size() << '.' << Qt::endl;
+            const auto entry =
+                std::find_if(tracks.begin(), tracks.end(),
+                             [number](const TrackEntry& t) { return t.number == number; });
+            if (entry == tracks.end()) {
+                m_err << "tambrel-cli: there is no track " << number
+                      << " on this disc; its tracks are " << tracks.first().number << " to "
+                      << tracks.last().number << '.' << Qt::endl;
                 return ExitUsage;
             }
-            chosen << tracks[number - 1];
+            chosen << *entry;
         }
     }
 
@@ -233,20 +244,12 @@ AlbumInfo CliRipper::albumData(const CliOptions& options, bool listReleases)
         (options.metadata == CliOptions::Metadata::Auto && !offline.isEmpty()))
         return offline;
 
-    const CdGrabber::DiscToc toc = m_grabber.CurrentDiscToc();
-    const Result<DiscIds> ids =
-        computeDiscIds(DiscLayout{1, toc.firstSectors, toc.audio, toc.leadOut});
-    if (!ids.ok())
+    const Result<DiscIds> ids = computeDiscIds(DiscLayout::of(m_grabber.CurrentDiscToc()));
+    if (!ids.ok() || ids.value().musicBrainzId.isEmpty())
         return offline;
-    // The service's TOC: first and last track, the lead-out, each track's start, counted from
-    // the lead-in's start.
-    QStringList tocText{QStringLiteral("1"), QString::number(toc.firstSectors.size()),
-                        QString::number(toc.leadOut + 150)};
-    for (const qint64 first : toc.firstSectors)
-        tocText << QString::number(first + 150);
     const QString base = qEnvironmentVariable("TAMBREL_MUSICBRAINZ_URL");
     const musicbrainz::Lookup lookup =
-        musicbrainz::lookupDisc(ids.value().musicBrainzId, tocText.join(u' '),
+        musicbrainz::lookupDisc(ids.value().musicBrainzId, ids.value().musicBrainzToc,
                                 base.isEmpty() ? musicbrainz::defaultBase() : QUrl(base));
     // A lookup that brings nothing is said (in the automatic mode not with --quiet, since the
     // rip goes on as well without album data).
@@ -291,11 +294,13 @@ int CliRipper::info(const CliOptions& options)
     QList<TrackEntry> tracks;
     if (!selectSource(m_grabber, options.source) || !readTracks(tracks))
         return ExitUsage;
-    const CdGrabber::DiscToc toc = m_grabber.CurrentDiscToc();
-    const Result<DiscIds> ids =
-        computeDiscIds(DiscLayout{1, toc.firstSectors, toc.audio, toc.leadOut});
+    const Result<DiscIds> ids = computeDiscIds(DiscLayout::of(m_grabber.CurrentDiscToc()));
     if (ids.ok())
-        m_out << "MusicBrainz disc id: " << ids.value().musicBrainzId << '\n';
+        m_out << "MusicBrainz disc id: "
+              << (ids.value().musicBrainzId.isEmpty()
+                      ? QStringLiteral("none: ") + ids.value().musicBrainzError
+                      : ids.value().musicBrainzId)
+              << '\n';
     const AlbumInfo album = albumData(options, true);
     if (album.isEmpty()) {
         m_out << "Source: none (no album data found)\n";
@@ -312,7 +317,7 @@ int CliRipper::info(const CliOptions& options)
         m_out << "MusicBrainz release: " << album.musicBrainzReleaseId << '\n';
     for (const TrackEntry& entry : std::as_const(tracks)) {
         const TrackInfo track =
-            entry.number - 1 < album.tracks.size() ? album.tracks[entry.number - 1] : TrackInfo{};
+            entry.track < album.tracks.size() ? album.tracks[entry.track] : TrackInfo{};
         m_out << QStringLiteral("%1").arg(entry.number, 2, 10, QLatin1Char('0')) << '\t'
               << track.title << '\t' << (track.artist.isEmpty() ? album.artist : track.artist)
               << '\n';
@@ -331,6 +336,7 @@ void CliRipper::logTrack(const TrackEntry& entry, const QString& path, const QSt
 {
     riplog::Track track;
     track.number = entry.number;
+    track.audioIndex = entry.audioIndex;
     track.name = entry.name;
     track.file = path;
     track.format = trackoutput::extension(m_formatCode).mid(1).toUpper();
@@ -365,13 +371,17 @@ void CliRipper::writeLog(const CliOptions& options, int discTracks)
     disc.lookup = QStringLiteral("not looked up");
 
     // The disc's identities, and AccurateRip's record of it where the database can be reached.
-    const CdGrabber::DiscToc toc = m_grabber.CurrentDiscToc();
-    const Result<DiscIds> ids =
-        computeDiscIds(DiscLayout{1, toc.firstSectors, toc.audio, toc.leadOut});
+    const Result<DiscIds> ids = computeDiscIds(DiscLayout::of(m_grabber.CurrentDiscToc()));
     if (ids.ok()) {
-        disc.accurateRipId = ids.value().accurateRipFileName().mid(5).chopped(4);
         disc.freedbId = QStringLiteral("%1").arg(ids.value().freedbId, 8, 16, QLatin1Char('0'));
-        disc.musicBrainzId = ids.value().musicBrainzId;
+        disc.musicBrainzId = ids.value().musicBrainzId.isEmpty()
+                                 ? QStringLiteral("none: ") + ids.value().musicBrainzError
+                                 : ids.value().musicBrainzId;
+    }
+    if (ids.ok() && !ids.value().accurateRipError.isEmpty())
+        disc.accurateRipId = disc.lookup = QStringLiteral("none: ") + ids.value().accurateRipError;
+    if (ids.ok() && ids.value().accurateRipError.isEmpty()) {
+        disc.accurateRipId = ids.value().accurateRipFileName().mid(5).chopped(4);
         const QString base = qEnvironmentVariable("TAMBREL_ACCURATERIP_URL");
         const AccurateRipLookup lookup = fetchAccurateRipRecord(
             ids.value(), base.isEmpty() ? DiscIds::defaultAccurateRipBase() : QUrl(base));
@@ -392,7 +402,7 @@ void CliRipper::writeLog(const CliOptions& options, int discTracks)
             else if (track.proof.valid)
                 track.accurateRip =
                     lookup
-                        .verdict(ids.value(), track.number - 1, track.proof.accurateRipV1,
+                        .verdict(ids.value(), track.audioIndex, track.proof.accurateRipV1,
                                  track.proof.accurateRipV2)
                         .text();
         }
@@ -469,7 +479,7 @@ QString CliRipper::trackPath(const TrackEntry& entry, const CliOptions& options)
         return QDir::cleanPath(
             trackoutput::outputPath(options.outputFolder, entry.name, options.formatCode));
     const QString name =
-        albumnames::fromTemplate(options.nameTemplate, m_album, entry.number - 1, entry.number);
+        albumnames::fromTemplate(options.nameTemplate, m_album, entry.track, entry.number);
     const QString path = QDir::cleanPath(options.outputFolder + u'/' + name +
                                          trackoutput::extension(options.formatCode));
     QDir().mkpath(QFileInfo(path).absolutePath());

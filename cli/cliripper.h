@@ -54,11 +54,12 @@ private:
     struct TrackEntry {
         int session = 0;
         int track = 0;
-        int number = 0; // as the disc counts: 1 for its first track
+        int number = 0; // as the disc numbers it
         QString name;
         int type = 0;
         qint64 sectors = 0;
         QString durationText; // as the window's duration column shows it
+        int audioIndex = -1;  // its place among the disc's audio tracks, from 0; -1: data
     };
     enum class GrabOutcome { Written, Failed, Interrupted };
     struct Slot;

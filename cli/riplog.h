@@ -25,7 +25,8 @@ struct Disc {
 };
 
 struct Track {
-    int number = 0; // as the disc counts
+    int number = 0;      // as the disc numbers it
+    int audioIndex = -1; // its place among the disc's audio tracks (AccurateRip's count)
     QString name;
     QString file;
     QString format;

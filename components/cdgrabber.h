@@ -125,6 +125,8 @@ public:
     struct DiscToc {
         QList<qint64> firstSectors;
         QList<bool> audio;
+        QList<int> numbers;  // as the disc numbers its tracks
+        QList<int> sessions; // each track's session, from 1
         qint64 leadOut = 0;
     };
     virtual DiscToc CurrentDiscToc() const { return {}; }

@@ -55,6 +55,17 @@ QUrl DiscIds::defaultAccurateRipBase()
     return QUrl(QStringLiteral("http://www.accuraterip.com/accuraterip/"));
 }
 
+DiscLayout DiscLayout::of(const CdGrabber::DiscToc& toc)
+{
+    DiscLayout layout;
+    layout.firstTrack = toc.numbers.isEmpty() ? 1 : toc.numbers.first();
+    layout.firstSectors = toc.firstSectors;
+    layout.audio = toc.audio;
+    layout.leadOut = toc.leadOut;
+    layout.sessions = toc.sessions;
+    return layout;
+}
+
 Result<DiscIds> computeDiscIds(const DiscLayout& layout)
 {
     const qsizetype count = layout.firstSectors.size();
@@ -77,11 +88,13 @@ Result<DiscIds> computeDiscIds(const DiscLayout& layout)
         id1 += start;
         id2 += std::max(start, 1u) * quint32(ids.audioTracks);
     }
-    if (ids.audioTracks == 0)
-        return Failure{QStringLiteral("The disc has no audio tracks.")};
-    const auto leadOut = quint32(layout.leadOut);
-    ids.accurateRipId1 = id1 + leadOut;
-    ids.accurateRipId2 = id2 + std::max(leadOut, 1u) * quint32(ids.audioTracks + 1);
+    if (ids.audioTracks == 0) {
+        ids.accurateRipError = QStringLiteral("the disc has no audio tracks");
+    } else {
+        const auto leadOut = quint32(layout.leadOut);
+        ids.accurateRipId1 = id1 + leadOut;
+        ids.accurateRipId2 = id2 + std::max(leadOut, 1u) * quint32(ids.audioTracks + 1);
+    }
 
     int digits = 0;
     for (qint64 start : layout.firstSectors)
@@ -90,25 +103,51 @@ Result<DiscIds> computeDiscIds(const DiscLayout& layout)
                            (layout.firstSectors[0] + LeadIn) / SectorsPerSecond;
     ids.freedbId = quint32(digits % 0xff) << 24 | quint32(seconds) << 8 | quint32(count);
 
-    // The first session: every track up to the last audio one; data tracks after it belong to
-    // a later session that starts SessionGap sectors after this one's lead-out.
+    // The first session, and where it ends: before the next session's gap. Without sessions
+    // given, data tracks after the last audio track make a later session, unless the layout has
+    // no room for the gap before them (they then share the only session).
     qsizetype sessionTracks = count;
-    while (!layout.audio[sessionTracks - 1])
-        --sessionTracks;
-    const qint64 sessionEnd =
-        sessionTracks < count ? layout.firstSectors[sessionTracks] - SessionGap : layout.leadOut;
+    qint64 sessionEnd = layout.leadOut;
+    if (layout.sessions.size() == count) {
+        while (sessionTracks > 1 && layout.sessions[sessionTracks - 1] > layout.sessions[0])
+            --sessionTracks;
+        if (sessionTracks < count)
+            sessionEnd = layout.firstSectors[sessionTracks] - SessionGap;
+    } else {
+        qsizetype audioEnd = count;
+        while (audioEnd > 0 && !layout.audio[audioEnd - 1])
+            --audioEnd;
+        if (audioEnd > 0 && audioEnd < count &&
+            layout.firstSectors[audioEnd] - SessionGap > layout.firstSectors[audioEnd - 1]) {
+            sessionTracks = audioEnd;
+            sessionEnd = layout.firstSectors[audioEnd] - SessionGap;
+        }
+    }
     const int last = layout.firstTrack + int(sessionTracks) - 1;
-    if (layout.firstTrack < 1 || last > 99 || sessionEnd <= layout.firstSectors[sessionTracks - 1])
-        return Failure{QStringLiteral("The table of contents has no MusicBrainz disc id.")};
+    if (layout.firstTrack < 1 || last > 99) {
+        ids.musicBrainzError = QStringLiteral("its track numbers run past 99");
+        return ids;
+    }
+    if (sessionEnd <= layout.firstSectors[sessionTracks - 1]) {
+        ids.musicBrainzError =
+            QStringLiteral("its first session ends before its last track starts");
+        return ids;
+    }
     int offsets[100] = {};
     offsets[0] = int(sessionEnd + LeadIn);
     for (qsizetype i = 0; i < sessionTracks; ++i)
         offsets[layout.firstTrack + i] = int(layout.firstSectors[i] + LeadIn);
     const std::unique_ptr<DiscId, void (*)(DiscId*)> disc(discid_new(), discid_free);
     if (!disc || !discid_put(disc.get(), layout.firstTrack, last, offsets))
-        return Failure{
+        ids.musicBrainzError =
             QStringLiteral("libdiscid refused the table of contents: %1")
-                .arg(disc ? QString::fromUtf8(discid_get_error_msg(disc.get())) : QString())};
-    ids.musicBrainzId = QString::fromLatin1(discid_get_id(disc.get()));
+                .arg(disc ? QString::fromUtf8(discid_get_error_msg(disc.get())) : QString());
+    else
+        ids.musicBrainzId = QString::fromLatin1(discid_get_id(disc.get()));
+    QStringList toc{QString::number(layout.firstTrack), QString::number(last),
+                    QString::number(offsets[0])};
+    for (int n = layout.firstTrack; n <= last; ++n)
+        toc << QString::number(offsets[n]);
+    ids.musicBrainzToc = toc.join(u' ');
     return ids;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "components/cdgrabber.h"
 #include "components/result.h"
 
 #include <QList>
@@ -13,6 +14,12 @@ struct DiscLayout {
     QList<qint64> firstSectors; // each track's first sector
     QList<bool> audio;          // whether each track is audio (same length as firstSectors)
     qint64 leadOut = 0;         // the lead-out's first sector (the end of the disc's last track)
+    // Each track's session, from 1. Empty: unknown, and data tracks after the last audio track
+    // are taken to be a later session, 11,400 sectors after the audio session's lead-out.
+    QList<int> sessions;
+
+    // The layout of a grabber's disc: its own first track number and sessions.
+    static DiscLayout of(const CdGrabber::DiscToc& toc);
 };
 
 // The identities by which the databases know a disc.
@@ -24,14 +31,21 @@ struct DiscLayout {
 // (data track first) the data track is left out.
 // The freedb id takes every track, data tracks too, and that same lead-out, in seconds from the
 // start of the lead-in (sectors + 150, 75 a second).
-// The MusicBrainz id (libdiscid) takes the first session only: on an enhanced disc the audio
-// tracks, ending 11400 sectors before the data track.
+// The MusicBrainz id (libdiscid) takes the first session only, numbered as the disc numbers its
+// tracks: on an enhanced disc the audio tracks, ending 11400 sectors before the data session.
+// Each id is computed on its own: one that can't be leaves its reason and the others stand.
 struct DiscIds {
     int audioTracks = 0;
     quint32 accurateRipId1 = 0;
     quint32 accurateRipId2 = 0;
     quint32 freedbId = 0;
     QString musicBrainzId;
+    // The TOC the MusicBrainz service takes beside the id: first and last track, the session's
+    // lead-out, each track's start, counted from the lead-in's start.
+    QString musicBrainzToc;
+    // Why an id is missing (empty while it is there).
+    QString accurateRipError;
+    QString musicBrainzError;
 
     // "dBAR-013-00206791-01486a82-a710de0d.bin"
     QString accurateRipFileName() const;
@@ -43,5 +57,6 @@ struct DiscIds {
     static QUrl defaultAccurateRipBase();
 };
 
-// Fails on a table without audio tracks or with sectors out of order.
+// Fails on a table without tracks or with sectors out of order; a disc without audio tracks has
+// a freedb id only.
 Result<DiscIds> computeDiscIds(const DiscLayout& layout);

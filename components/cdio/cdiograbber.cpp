@@ -252,7 +252,8 @@ void CdioGrabber::readDisc(Drive& drive)
         return;
     }
     for (const disctoc::Track& t : toc)
-        drive.tracks << Track{t.audio ? TrackTypeAudio : TrackTypeData, t.firstSector, t.sectors};
+        drive.tracks << Track{t.audio ? TrackTypeAudio : TrackTypeData, t.firstSector, t.sectors,
+                              t.number, t.session};
     drive.leadOut = leadOut;
     drive.album = cdText(drive.handle.get(), track_t(toc.front().number), track_t(toc.size()));
     drive.accurateStream = accurateStream(drive.handle.get());
@@ -300,7 +301,8 @@ void CdioGrabber::readImage(Drive& drive)
     if (!toc.dataFile.isEmpty())
         drive.imageFiles << toc.dataFile;
     for (const ReaderChild::Track& t : toc.tracks)
-        drive.tracks << Track{t.audio ? TrackTypeAudio : TrackTypeData, t.firstSector, t.sectors};
+        drive.tracks << Track{t.audio ? TrackTypeAudio : TrackTypeData, t.firstSector, t.sectors,
+                              t.number};
     drive.leadOut = toc.leadOut;
     // An image whose data file is missing or shorter than its table says can't be grabbed from.
     if (!toc.dataFile.isEmpty()) {
@@ -332,7 +334,8 @@ void CdioGrabber::readCueSheet(Drive& drive)
         drive.imageFiles << file.path;
     drive.imageFiles.removeDuplicates();
     for (const CueImage::Track& t : image.value().tracks())
-        drive.tracks << Track{t.audio ? TrackTypeAudio : TrackTypeData, t.firstSector, t.sectors};
+        drive.tracks << Track{t.audio ? TrackTypeAudio : TrackTypeData, t.firstSector, t.sectors,
+                              t.number, t.session};
     drive.leadOut = image.value().leadOut();
     drive.album = image.value().album();
 }
@@ -571,16 +574,13 @@ Status CdioGrabber::GrabTrack(const QString& path)
         source.take(), path, encoder.take(), std::move(events),
         makeSplitFormat(QFileInfo(path).suffix(), m_audioFile.settings()), m_encodeThreads);
     if (const Drive* drive = current()) {
-        DiscLayout layout;
-        for (const Track& t : drive->tracks) {
-            layout.firstSectors << t.firstSector;
-            layout.audio << (t.type == TrackTypeAudio);
-        }
-        layout.leadOut = drive->leadOut;
-        const Result<DiscIds> ids = computeDiscIds(layout);
+        const Result<DiscIds> ids = computeDiscIds(DiscLayout::of(CurrentDiscToc()));
         TrackTags tags;
-        tags.number = m_currentTrack + 1;
-        tags.total = int(drive->tracks.size());
+        // As the disc numbers the track; the total counts its audio tracks, as the databases do.
+        const int number = drive->tracks[m_currentTrack].number;
+        tags.number = number > 0 ? number : m_currentTrack + 1;
+        tags.total = int(std::count_if(drive->tracks.begin(), drive->tracks.end(),
+                                       [](const Track& t) { return t.type == TrackTypeAudio; }));
         tags.musicBrainzDiscId = ids.ok() ? ids.value().musicBrainzId : QString();
         addAlbumTags(tags, m_albumTags, m_currentTrack);
         job->setTags(tags);
@@ -639,6 +639,8 @@ CdGrabber::DiscToc CdioGrabber::CurrentDiscToc() const
         for (const Track& t : drive->tracks) {
             toc.firstSectors << t.firstSector;
             toc.audio << (t.type == TrackTypeAudio);
+            toc.numbers << t.number;
+            toc.sessions << t.session;
         }
         toc.leadOut = drive->leadOut;
     }

@@ -102,6 +102,8 @@ private:
         int type = TrackTypeAudio;
         qint64 firstSector = 0;
         qint64 sectors = 0;
+        int number = 0; // as the disc numbers it
+        int session = 1;
     };
 
     // What identifies the content of an image file, to tell a real change from a touch of the

@@ -26,6 +26,10 @@ std::vector<Track> read(CdIo_t* cdio, int64_t& leadOut)
     lsn_t lastSession = 0;
     if (cdio_get_last_session(cdio, &lastSession) != DRIVER_OP_SUCCESS || lastSession <= 0)
         return toc;
+    for (Track& track : toc) {
+        if (track.firstSector >= lastSession)
+            track.session = 2;
+    }
     for (size_t i = 0; i + 1 < toc.size(); ++i) {
         Track& track = toc[i];
         const Track& next = toc[i + 1];

@@ -15,6 +15,7 @@ struct Track {
     int64_t firstSector = 0;
     int64_t sectors = 0;
     bool audio = true;
+    int session = 1; // 2 for the tracks of a later session (the drive tells where the last starts)
     bool operator==(const Track&) const = default;
 };
 

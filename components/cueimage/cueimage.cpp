@@ -257,6 +257,7 @@ struct SheetTrack {
     QList<SheetIndex> indexes;
     qint64 pregap = 0;
     qint64 postgap = 0;
+    int session = 1;
     TrackInfo info;
     const SheetIndex* index01() const
     {
@@ -315,6 +316,9 @@ public:
                 failure = index(w);
             else if (keyword == QLatin1String("PREGAP") || keyword == QLatin1String("POSTGAP"))
                 failure = gap(w, keyword == QLatin1String("PREGAP"));
+            else if (keyword == QLatin1String("REM") && w.size() > 2 &&
+                     w[1].toUpper() == QLatin1String("SESSION"))
+                failure = session(w[2]);
             else
                 albumText(keyword, w, lines[n]);
             if (failure)
@@ -383,7 +387,19 @@ private:
         track.line = m_line;
         track.audio = w[2].toUpper() == QLatin1String("AUDIO");
         track.blockBytes = blockBytes;
+        track.session = m_session;
         m_sheet.tracks << track;
+        return std::nullopt;
+    }
+
+    // "REM SESSION nn", as EAC writes it before the first track of each session.
+    std::optional<Failure> session(const QString& text)
+    {
+        bool ok = false;
+        const int number = text.toInt(&ok);
+        if (!ok || number < m_session || number > 99)
+            return fail(tr("REM SESSION needs a session number from %1 to 99.").arg(m_session));
+        m_session = number;
         return std::nullopt;
     }
 
@@ -510,6 +526,7 @@ private:
     // The album's SONGWRITER; AlbumInfo has none of its own: it goes to tracks without one.
     QString m_songwriter;
     int m_line = 0;
+    int m_session = 1;
     std::optional<SheetIndex> m_last;
 };
 
@@ -693,12 +710,23 @@ Result<CueImage> CueImage::open(const QString& cuePath)
         qint64 sectors;
     };
     QList<Gap> gaps;
+    // The silence before each track that starts a session, which no track holds.
+    QList<qint64> sessionGap(sheet.tracks.size(), 0);
     for (int t = 0; t < sheet.tracks.size(); ++t) {
         const SheetTrack& track = sheet.tracks[t];
         const SheetIndex& first = track.indexes.first();
         const SheetIndex& last = track.indexes.last();
-        if (track.pregap > 0)
-            gaps << Gap{first.file, first.frame, track.pregap};
+        qint64 pregap = track.pregap;
+        if (t > 0) {
+            const SheetTrack& before = sheet.tracks[t - 1];
+            if (track.session > before.session ||
+                (before.audio && !track.audio && track.pregap >= SessionGapSectors)) {
+                pregap = std::max(pregap, SessionGapSectors);
+                sessionGap[t] = pregap;
+            }
+        }
+        if (pregap > 0)
+            gaps << Gap{first.file, first.frame, pregap};
         if (track.postgap > 0) {
             const SheetIndex* next =
                 t + 1 < sheet.tracks.size() ? &sheet.tracks[t + 1].indexes.first() : nullptr;
@@ -742,9 +770,17 @@ Result<CueImage> CueImage::open(const QString& cuePath)
         Track out;
         out.number = track.number;
         out.audio = track.audio;
+        // A session the sheet names, or the next one where a gap alone says a session starts.
+        const int previous = t > 0 ? image.m_tracks.last().session : 1;
+        out.session =
+            track.session > previous ? track.session : previous + (sessionGap[t] > 0 ? 1 : 0);
         out.firstSector = discSector(*track.index01());
-        const qint64 end = t + 1 < sheet.tracks.size() ? discSector(*sheet.tracks[t + 1].index01())
-                                                       : image.m_leadOut;
+        const qint64 end =
+            t + 1 < sheet.tracks.size()
+                ? (sessionGap[t + 1]
+                       ? discSector(sheet.tracks[t + 1].indexes.first()) - sessionGap[t + 1]
+                       : discSector(*sheet.tracks[t + 1].index01()))
+                : image.m_leadOut;
         out.sectors = end - out.firstSector;
         if (out.sectors <= 0)
             return Failure{tr("line %1: track %2 has no length: the next track starts where it "

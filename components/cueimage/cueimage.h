@@ -10,6 +10,9 @@
 // A disc image described by a cue sheet: its table of contents and its sectors, read from the
 // data files the sheet names (raw sectors little- or big-endian, WAVE, AIFF or FLAC). Disc
 // sectors count from 0, the first sector of the first file (or of the first track's PREGAP).
+// A track that starts a later session ("REM SESSION nn" before it, or a data track after audio
+// whose PREGAP is a whole session gap) lies 11,400 sectors after the end of the track before it,
+// as on a pressed enhanced CD; the gap belongs to no track and reads as silence.
 // Everything is checked when the image is opened; a failure names the problem and, where there
 // is one, the line of the sheet. One image is used by one thread at a time.
 class CueImage
@@ -22,12 +25,16 @@ public:
     static constexpr qint64 MaxSectors = qint64(100) * 60 * SectorsPerSecond;
     // Far more than any real sheet; a larger file is not read at all.
     static constexpr qint64 MaxSheetBytes = 1024 * 1024;
+    // Between one session's last track and the next session's first: the lead-out (6750
+    // sectors), the next lead-in (4500) and its first track's pregap (150).
+    static constexpr qint64 SessionGapSectors = 11400;
 
     struct Track {
         int number = 0;
         qint64 firstSector = 0; // its INDEX 01
         qint64 sectors = 0;     // up to the next track's INDEX 01, the last to the disc's end
         bool audio = true;
+        int session = 1;
         bool operator==(const Track&) const = default;
     };
 

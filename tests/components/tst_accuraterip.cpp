@@ -220,8 +220,11 @@ void Test_accuraterip::discIds()
     if (!musicBrainz.isEmpty())
         QCOMPARE(ids.value().musicBrainzId, musicBrainz);
 
+    // Without audio tracks there is no AccurateRip id, and the freedb id stands.
     layout.audio.fill(false);
-    QVERIFY(!computeDiscIds(layout).ok());
+    const Result<DiscIds> dataOnly = computeDiscIds(layout);
+    QVERIFY(dataOnly.ok() && !dataOnly.value().accurateRipError.isEmpty());
+    QCOMPARE(dataOnly.value().freedbId, ids.value().freedbId);
 }
 
 void Test_accuraterip::lookup_data()

@@ -1,3 +1,4 @@
+#include "components/accuraterip/discids.h"
 #include "components/cdio/cdiograbber.h"
 #include "support/discimage.h"
 
@@ -228,6 +229,90 @@ private slots:
         const QByteArray pcm = rip.readAll().mid(44);
         QCOMPARE(pcm.size(), expected.size());
         QVERIFY(pcm == expected);
+    }
+
+    // Disc shapes as sheets write them, through the cue reader and the grabber to the disc's
+    // ids. Each expected id is worked out from the published definitions, not from this code:
+    // AccurateRip (the audio tracks' first sectors and the disc's lead-out; id 2 weighs each by
+    // its audio track number, the lead-out by the count plus one; the record is named
+    // dBAR-<audio tracks>-<id1>-<id2>-<freedb id>), freedb (the digit sums of every track's
+    // start in seconds from the lead-in, modulo 255; the disc's length in seconds; the track
+    // count) and MusicBrainz (base64 of SHA-1 over the first and last track numbers and the 100
+    // offsets from the lead-in, lead-out first, of the audio session only; +/= as ._-). The
+    // sums were done with a few lines of Python beside the definitions.
+    void discShapes_data()
+    {
+        QTest::addColumn<QByteArray>("sheet");
+        QTest::addColumn<qint64>("binSectors");
+        QTest::addColumn<QString>("tracks"); // number/session/first sector/length, ...
+        QTest::addColumn<QString>("accurateRip");
+        QTest::addColumn<QString>("musicBrainz");
+
+        const QByteArray head = "FILE \"d.bin\" BINARY\n";
+        QTest::newRow("plain") << head + "TRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+                                         "TRACK 02 AUDIO\nINDEX 01 00:04:00\n"
+                               << qint64(750) << QStringLiteral("1/1/0/300, 2/1/300/450")
+                               << QStringLiteral("dBAR-002-0000041a-00000b23-08000a02")
+                               << QStringLiteral("CcAF1JvA7UlpvhdJkakQLMCLBkU-");
+        // The data session lies 11,400 sectors after the audio session's end; the last audio
+        // track (200 sectors, shorter than the gap) ends where its session does.
+        const QByteArray enhanced = "TRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+                                    "TRACK 02 AUDIO\nINDEX 01 00:04:00\n";
+        const QString enhancedTracks = QStringLiteral("1/1/0/300, 2/1/300/200, 3/2/11900/300");
+        QTest::newRow("enhanced, REM SESSION")
+            << head + enhanced + "REM SESSION 02\nTRACK 03 MODE1/2352\nINDEX 01 00:06:50\n"
+            << qint64(800) << enhancedTracks
+            << QStringLiteral("dBAR-002-000030d4-00009151-0f00a203")
+            << QStringLiteral("Q5WK2QKrr858F2nM3jTG0gnUscs-");
+        QTest::newRow("enhanced, the gap as a PREGAP")
+            << head + enhanced + "TRACK 03 MODE1/2352\nPREGAP 02:32:00\nINDEX 01 00:06:50\n"
+            << qint64(800) << enhancedTracks
+            << QStringLiteral("dBAR-002-000030d4-00009151-0f00a203")
+            << QStringLiteral("Q5WK2QKrr858F2nM3jTG0gnUscs-");
+        QTest::newRow("first track 3")
+            << head + "TRACK 03 AUDIO\nINDEX 01 00:00:00\n"
+                      "TRACK 04 AUDIO\nINDEX 01 00:04:00\n"
+                      "TRACK 05 AUDIO\nINDEX 01 00:10:00\n"
+            << qint64(975) << QStringLiteral("3/1/0/300, 4/1/300/450, 5/1/750/225")
+            << QStringLiteral("dBAR-003-000007e9-00001a5f-0b000d03")
+            << QStringLiteral("tPNLhj5NoIMt417r4Y3LipvGbbA-");
+        QTest::newRow("mixed mode")
+            << head + "TRACK 01 MODE1/2352\nINDEX 01 00:00:00\n"
+                      "TRACK 02 AUDIO\nINDEX 01 00:04:00\n"
+                      "TRACK 03 AUDIO\nINDEX 01 00:10:00\n"
+            << qint64(975) << QStringLiteral("1/1/0/300, 2/1/300/450, 3/1/750/225")
+            << QStringLiteral("dBAR-002-000007e9-00001275-0b000d03")
+            << QStringLiteral("pYJp5huSjS3czocgaDqqLKpiljs-");
+    }
+
+    void discShapes()
+    {
+        QFETCH(QByteArray, sheet);
+        QFETCH(qint64, binSectors);
+        QFETCH(QString, tracks);
+        QFETCH(QString, accurateRip);
+        QFETCH(QString, musicBrainz);
+        const QString folder = rowFolder();
+        QVERIFY(writeFile(QDir(folder).filePath(QStringLiteral("d.bin")), silence(binSectors)));
+        const QString cue = QDir(folder).filePath(QStringLiteral("d.cue"));
+        QVERIFY(writeFile(cue, sheet));
+        CdioGrabber grabber({cue});
+        QVERIFY(grabber.Refresh().ok() && grabber.SetCurrentDrive(1).ok());
+        const CdGrabber::DiscToc toc = grabber.CurrentDiscToc();
+        QStringList layout;
+        for (int t = 0; t < toc.firstSectors.size(); ++t) {
+            QVERIFY(grabber.SetCurrentTrack(t).ok());
+            layout << QStringLiteral("%1/%2/%3/%4")
+                          .arg(toc.numbers.value(t))
+                          .arg(toc.sessions.value(t))
+                          .arg(toc.firstSectors[t])
+                          .arg(grabber.TrackSectors());
+        }
+        QCOMPARE(layout.join(QStringLiteral(", ")), tracks);
+        const Result<DiscIds> ids = computeDiscIds(DiscLayout::of(toc));
+        QVERIFY(ids.ok());
+        QCOMPARE(ids.value().accurateRipFileName(), accurateRip + QStringLiteral(".bin"));
+        QCOMPARE(ids.value().musicBrainzId, musicBrainz);
     }
 
     void craftedImagesFailClearly_data()
