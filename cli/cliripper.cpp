@@ -296,11 +296,9 @@ int CliRipper::info(const CliOptions& options)
         return ExitUsage;
     const Result<DiscIds> ids = computeDiscIds(DiscLayout::of(m_grabber.CurrentDiscToc()));
     if (ids.ok())
-        m_out << "MusicBrainz disc id: "
-              << (ids.value().musicBrainzId.isEmpty()
-                      ? QStringLiteral("none: ") + ids.value().musicBrainzError
-                      : ids.value().musicBrainzId)
-              << '\n';
+        m_out << "MusicBrainz disc id: " << ids.value().musicBrainzText() << '\n'
+              << "AccurateRip disc id: " << ids.value().accurateRipText() << '\n'
+              << "FreeDB disc id: " << ids.value().freedbText() << '\n';
     const AlbumInfo album = albumData(options, true);
     if (album.isEmpty()) {
         m_out << "Source: none (no album data found)\n";
@@ -373,15 +371,13 @@ void CliRipper::writeLog(const CliOptions& options, int discTracks)
     // The disc's identities, and AccurateRip's record of it where the database can be reached.
     const Result<DiscIds> ids = computeDiscIds(DiscLayout::of(m_grabber.CurrentDiscToc()));
     if (ids.ok()) {
-        disc.freedbId = QStringLiteral("%1").arg(ids.value().freedbId, 8, 16, QLatin1Char('0'));
-        disc.musicBrainzId = ids.value().musicBrainzId.isEmpty()
-                                 ? QStringLiteral("none: ") + ids.value().musicBrainzError
-                                 : ids.value().musicBrainzId;
+        disc.accurateRipId = ids.value().accurateRipText();
+        disc.freedbId = ids.value().freedbText();
+        disc.musicBrainzId = ids.value().musicBrainzText();
+        if (!ids.value().accurateRipError.isEmpty())
+            disc.lookup = QStringLiteral("not looked up: there is no AccurateRip disc id");
     }
-    if (ids.ok() && !ids.value().accurateRipError.isEmpty())
-        disc.accurateRipId = disc.lookup = QStringLiteral("none: ") + ids.value().accurateRipError;
     if (ids.ok() && ids.value().accurateRipError.isEmpty()) {
-        disc.accurateRipId = ids.value().accurateRipFileName().mid(5).chopped(4);
         const QString base = qEnvironmentVariable("TAMBREL_ACCURATERIP_URL");
         const AccurateRipLookup lookup = fetchAccurateRipRecord(
             ids.value(), base.isEmpty() ? DiscIds::defaultAccurateRipBase() : QUrl(base));

@@ -55,6 +55,22 @@ QUrl DiscIds::defaultAccurateRipBase()
     return QUrl(QStringLiteral("http://www.accuraterip.com/accuraterip/"));
 }
 
+QString DiscIds::accurateRipText() const
+{
+    return accurateRipError.isEmpty() ? accurateRipFileName().mid(5).chopped(4)
+                                      : QStringLiteral("none: ") + accurateRipError;
+}
+
+QString DiscIds::freedbText() const
+{
+    return QStringLiteral("%1").arg(freedbId, 8, 16, QLatin1Char('0'));
+}
+
+QString DiscIds::musicBrainzText() const
+{
+    return musicBrainzError.isEmpty() ? musicBrainzId : QStringLiteral("none: ") + musicBrainzError;
+}
+
 DiscLayout DiscLayout::of(const CdGrabber::DiscToc& toc)
 {
     DiscLayout layout;

@@ -49,6 +49,11 @@ struct DiscIds {
 
     // "dBAR-013-00206791-01486a82-a710de0d.bin"
     QString accurateRipFileName() const;
+    // "013-00206791-01486a82-a710de0d", or "none: why"; the freedb id in 8 hex digits; the
+    // MusicBrainz id, or "none: why".
+    QString accurateRipText() const;
+    QString freedbText() const;
+    QString musicBrainzText() const;
     // The record's path below the database's folder: the last, second-last and third-last hex
     // digits of id 1 as folders, then the file name ("1/9/7/dBAR-....bin").
     QString accurateRipPath() const;

@@ -523,6 +523,50 @@ private slots:
             QVERIFY2(tags.contains(tag, Qt::CaseInsensitive), qPrintable(tags));
     }
 
+    // A disc whose tracks are numbered from 3: chosen, named, logged and tagged by its own
+    // numbers, with the audio tracks counted for the total.
+    void tracksAsTheDiscNumbersThem()
+    {
+        const QString folder = outputFolder();
+        QFile bin(folder + QStringLiteral("/d.bin"));
+        QVERIFY(bin.open(QIODevice::WriteOnly) && bin.write(trackPcm(disc, 1).repeated(3)));
+        bin.close();
+        QFile sheet(folder + QStringLiteral("/d.cue"));
+        QVERIFY(sheet.open(QIODevice::WriteOnly));
+        sheet.write("FILE \"d.bin\" BINARY\nTRACK 03 AUDIO\nINDEX 01 00:00:00\n"
+                    "TRACK 04 AUDIO\nINDEX 01 00:02:00\nTRACK 05 AUDIO\nINDEX 01 00:04:00\n");
+        sheet.close();
+        const Run wrong = runCli({QStringLiteral("convert"), sheet.fileName(), QStringLiteral("-f"),
+                                  QStringLiteral("ogg"), QStringLiteral("-o"), folder,
+                                  QStringLiteral("-t"), QStringLiteral("1")});
+        QCOMPARE(wrong.status, 2);
+        QVERIFY2(
+            wrong.err.contains(QStringLiteral("no track 1 on this disc; its tracks are 3 to 5")),
+            qPrintable(wrong.err));
+        const Run run =
+            runCli({QStringLiteral("convert"), sheet.fileName(), QStringLiteral("-f"),
+                    QStringLiteral("ogg"), QStringLiteral("-o"), folder, QStringLiteral("-t"),
+                    QStringLiteral("4"), QStringLiteral("--name"), QStringLiteral("%n"),
+                    QStringLiteral("--log"), QStringLiteral("-q")});
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        QVERIFY(QFileInfo::exists(folder + QStringLiteral("/04.ogg")));
+        QFile log(folder + QStringLiteral("/rip.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(log.readAll());
+        QVERIFY2(text.contains(QStringLiteral("\nTrack 04\n")), qPrintable(text));
+
+        SKIP_WITHOUT_TOOL("ffprobe");
+        QProcess probe;
+        probe.start(QStringLiteral("ffprobe"),
+                    {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                     QStringLiteral("stream_tags"), folder + QStringLiteral("/04.ogg")});
+        QVERIFY(probe.waitForFinished(30000));
+        const QString tags = QString::fromUtf8(probe.readAllStandardOutput());
+        QVERIFY2(tags.contains(QStringLiteral("TAG:track=4"), Qt::CaseInsensitive) &&
+                     tags.contains(QStringLiteral("TRACKTOTAL=3"), Qt::CaseInsensitive),
+                 qPrintable(tags));
+    }
+
     // MusicBrainz's releases name the files: one is taken as it is; of several, the one chosen
     // with --release, and without a choice they are listed and the run goes on unnamed.
     void musicBrainzNamesTheTracks()

@@ -174,6 +174,59 @@ private slots:
         QVERIFY(contents(out + QStringLiteral("/Session1_Track2.wav")).mid(44) == pcm);
     }
 
+    // A disc's ids are the same read from a drive as from its image: the drive's multisession
+    // information and track numbers give the layout the sheet gives (the image's ids are checked
+    // against the published definitions in tst_cueimage).
+    void sameIdsAsTheImage_data()
+    {
+        QTest::addColumn<QByteArray>("sheet");
+        QTest::addColumn<qint64>("binSectors");
+        QTest::newRow("enhanced, short last audio track")
+            << QByteArray("FILE \"d.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+                          "TRACK 02 AUDIO\nINDEX 01 00:04:00\nREM SESSION 02\n"
+                          "TRACK 03 MODE1/2352\nINDEX 01 00:06:50\n")
+            << qint64(800);
+        QTest::newRow("first track 3")
+            << QByteArray("FILE \"d.bin\" BINARY\nTRACK 03 AUDIO\nINDEX 01 00:00:00\n"
+                          "TRACK 04 AUDIO\nINDEX 01 00:04:00\nTRACK 05 AUDIO\nINDEX 01 00:10:00\n")
+            << qint64(975);
+        QTest::newRow("mixed mode")
+            << QByteArray("FILE \"d.bin\" BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n"
+                          "TRACK 02 AUDIO\nINDEX 01 00:04:00\nTRACK 03 AUDIO\nINDEX 01 00:10:00\n")
+            << qint64(975);
+    }
+
+    void sameIdsAsTheImage()
+    {
+        QFETCH(QByteArray, sheet);
+        QFETCH(qint64, binSectors);
+        const QString folder = m_dir.filePath(QString::fromUtf8(QTest::currentDataTag()));
+        QVERIFY(QDir().mkpath(folder));
+        QFile bin(folder + QStringLiteral("/d.bin"));
+        QVERIFY(bin.open(QIODevice::WriteOnly) &&
+                bin.write(QByteArray(binSectors * SectorBytes, 1)));
+        bin.close();
+        const QString cue = folder + QStringLiteral("/d.cue");
+        QFile sheetFile(cue);
+        QVERIFY(sheetFile.open(QIODevice::WriteOnly) && sheetFile.write(sheet) == sheet.size());
+        sheetFile.close();
+        const auto ids = [&](const QString& source) {
+            QProcess info;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("TAMBREL_VDRIVE_CUE"), cue);
+            environment.insert(QStringLiteral("TAMBREL_VDRIVE_STATE"), freshState());
+            info.setProcessEnvironment(environment);
+            info.start(qEnvironmentVariable("TAMBREL_CLI"),
+                       {QStringLiteral("info"), source, QStringLiteral("--metadata"),
+                        QStringLiteral("none")});
+            info.waitForFinished(30000);
+            return QString::fromUtf8(info.readAllStandardOutput()).section(u'\n', 0, 2);
+        };
+        const QString image = ids(cue);
+        QVERIFY2(image.count(u'\n') == 2 && !image.contains(u"none"), qPrintable(image));
+        QCOMPARE(ids(Device), image);
+    }
+
     // Each row: the drive's faults, the options, and what must come of the rip. Rows marked
     // "either" are drives whose reads can't be relied on: the run may fail, but every file it
     // writes is exact and its status tells the truth.

@@ -176,8 +176,8 @@ std::unique_ptr<Disc> Disc::load(const std::string& cuePath, std::string& error)
                 disc->m_tracks.back().fileSector = sector;
         }
     }
-    if (disc->m_tracks.empty() || disc->m_tracks.front().number != 1) {
-        error = cuePath + ": no tracks, or the first is not track 1";
+    if (disc->m_tracks.empty()) {
+        error = cuePath + ": no tracks";
         return nullptr;
     }
 
