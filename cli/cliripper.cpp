@@ -131,6 +131,7 @@ bool CliRipper::readTracks(QList<TrackEntry>& tracks)
                                  disctext::durationText(m_grabber.TrackMinutes(),
                                                         m_grabber.TrackSeconds(),
                                                         m_grabber.TrackFraction())};
+            tracks.last().position = int(tracks.size()) - 1;
             if (m_grabber.TrackType() == CdGrabber::TrackTypeAudio)
                 tracks.last().audioIndex = audioTracks++;
         }
@@ -160,10 +161,14 @@ int CliRipper::list(const QString& source)
     QList<TrackEntry> tracks;
     if (!selectSource(m_grabber, source) || !readTracks(tracks))
         return ExitUsage;
-    // Tabs keep the columns apart for scripts, also where a data track's type is empty.
+    // Tabs keep the columns apart for scripts, also where a data track's type is empty. A track
+    // recorded with pre-emphasis says so in a fourth column.
+    const QList<bool> preEmphasis = m_grabber.CurrentDiscToc().preEmphasis;
     for (const TrackEntry& entry : std::as_const(tracks))
         m_out << entry.name << '\t' << disctext::trackTypeText(entry.type) << '\t'
-              << entry.durationText << '\n';
+              << entry.durationText
+              << (preEmphasis.value(entry.position) ? QStringLiteral("\tpre-emphasis") : QString())
+              << '\n';
     m_out.flush();
     return ExitOk;
 }
@@ -299,6 +304,17 @@ int CliRipper::info(const CliOptions& options)
         m_out << "MusicBrainz disc id: " << ids.value().musicBrainzText() << '\n'
               << "AccurateRip disc id: " << ids.value().accurateRipText() << '\n'
               << "FreeDB disc id: " << ids.value().freedbText() << '\n';
+    // What the disc itself tells of its tracks: catalogue number, ISRCs, pre-emphasis.
+    const CdGrabber::DiscToc toc = m_grabber.CurrentDiscToc();
+    if (!toc.catalog.isEmpty())
+        m_out << "Catalogue number: " << toc.catalog << '\n';
+    for (const TrackEntry& entry : std::as_const(tracks)) {
+        const QString number = QStringLiteral("%1").arg(entry.number, 2, 10, QLatin1Char('0'));
+        if (!toc.isrcs.value(entry.position).isEmpty())
+            m_out << "ISRC " << number << ": " << toc.isrcs.value(entry.position) << '\n';
+        if (toc.preEmphasis.value(entry.position))
+            m_out << "Pre-emphasis " << number << ": yes\n";
+    }
     const AlbumInfo album = albumData(options, true);
     if (album.isEmpty()) {
         m_out << "Source: none (no album data found)\n";
@@ -338,7 +354,10 @@ void CliRipper::logTrack(const TrackEntry& entry, const QString& path, const QSt
     track.name = entry.name;
     track.file = path;
     track.format = trackoutput::extension(m_formatCode).mid(1).toUpper();
-    track.firstSector = m_grabber.CurrentDiscToc().firstSectors.value(entry.track);
+    const CdGrabber::DiscToc toc = m_grabber.CurrentDiscToc();
+    track.firstSector = toc.firstSectors.value(entry.position);
+    track.isrc = toc.isrcs.value(entry.position);
+    track.preEmphasis = toc.preEmphasis.value(entry.position);
     track.sectors = entry.sectors;
     track.retries = m_retries;
     track.proof = proof;
@@ -374,6 +393,7 @@ void CliRipper::writeLog(const CliOptions& options, int discTracks)
         disc.accurateRipId = ids.value().accurateRipText();
         disc.freedbId = ids.value().freedbText();
         disc.musicBrainzId = ids.value().musicBrainzText();
+        disc.catalog = m_grabber.CurrentDiscToc().catalog;
         if (!ids.value().accurateRipError.isEmpty())
             disc.lookup = QStringLiteral("not looked up: there is no AccurateRip disc id");
     }

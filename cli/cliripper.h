@@ -60,6 +60,7 @@ private:
         qint64 sectors = 0;
         QString durationText; // as the window's duration column shows it
         int audioIndex = -1;  // its place among the disc's audio tracks, from 0; -1: data
+        int position = 0;     // its place on the disc, from 0, all sessions counted
     };
     enum class GrabOutcome { Written, Failed, Interrupted };
     struct Slot;

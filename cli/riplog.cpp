@@ -73,6 +73,8 @@ QString text(const Disc& disc, const QList<Track>& tracks)
     line(QStringLiteral("AccurateRip disc id"), disc.accurateRipId);
     line(QStringLiteral("FreeDB disc id"), disc.freedbId);
     line(QStringLiteral("MusicBrainz disc id"), disc.musicBrainzId);
+    if (!disc.catalog.isEmpty())
+        line(QStringLiteral("Catalogue number"), disc.catalog);
     line(QStringLiteral("AccurateRip lookup"), disc.lookup);
     for (const Track& track : tracks) {
         log += QStringLiteral("\nTrack %1\n").arg(track.number, 2, 10, QLatin1Char('0'));
@@ -80,6 +82,12 @@ QString text(const Disc& disc, const QList<Track>& tracks)
         line(QStringLiteral("  File"), track.file);
         line(QStringLiteral("  Format"), track.format);
         line(QStringLiteral("  Length"), lengthText(track.sectors));
+        if (!track.isrc.isEmpty())
+            line(QStringLiteral("  ISRC"), track.isrc);
+        if (track.preEmphasis)
+            line(QStringLiteral("  Pre-emphasis"),
+                 QStringLiteral("yes (the file holds the audio as "
+                                "recorded, with its emphasis)"));
         line(QStringLiteral("  Retries"), QString::number(track.retries));
         line(QStringLiteral("  Re-reads"), QString::number(track.read.reReads));
         line(QStringLiteral("  Repairs"), QString::number(track.read.repairs));

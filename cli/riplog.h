@@ -21,7 +21,8 @@ struct Disc {
     QString accurateRipId; // the AccurateRip disc id (its record's name)
     QString freedbId;
     QString musicBrainzId;
-    QString lookup; // what came of looking the disc up in AccurateRip's database
+    QString catalog; // the disc's catalogue number; empty: none
+    QString lookup;  // what came of looking the disc up in AccurateRip's database
 };
 
 struct Track {
@@ -31,6 +32,8 @@ struct Track {
     QString file;
     QString format;
     qint64 firstSector = 0; // on the disc
+    QString isrc;           // empty: the disc gives none
+    bool preEmphasis = false;
     qint64 sectors = 0;
     int retries = 0;
     CdGrabber::GrabProof proof;

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -127,6 +128,9 @@ public:
         QList<bool> audio;
         QList<int> numbers;  // as the disc numbers its tracks
         QList<int> sessions; // each track's session, from 1
+        QStringList isrcs;   // each track's ISRC, empty where the disc has none
+        QList<bool> preEmphasis;
+        QString catalog; // the disc's catalogue number (UPC/EAN), empty where it has none
         qint64 leadOut = 0;
     };
     virtual DiscToc CurrentDiscToc() const { return {}; }

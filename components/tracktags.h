@@ -10,6 +10,12 @@ struct TrackTags {
     int number = 0;            // the track's number on the disc; 0: no tags at all
     int total = 0;             // the disc's tracks
     QString musicBrainzDiscId; // empty: not written
+    // What the disc itself says of the track and the disc (empty or false: not written): the
+    // track's ISRC, the disc's catalogue number (its UPC/EAN bar code), and whether the track's
+    // audio was recorded with pre-emphasis (it is written as it is, never de-emphasised).
+    QString isrc;
+    QString barcode;
+    bool preEmphasis = false;
     // The album's and the track's texts, where known (empty ones are not written).
     QString title;
     QString artist;

@@ -230,6 +230,7 @@ void CdioGrabber::readDisc(Drive& drive)
     drive.discError.clear();
     drive.imageFiles.clear();
     drive.album = {};
+    drive.catalog.clear();
     if (drive.isImage) {
         readImage(drive);
         return;
@@ -252,9 +253,31 @@ void CdioGrabber::readDisc(Drive& drive)
         return;
     }
     for (const disctoc::Track& t : toc)
-        drive.tracks << Track{t.audio ? TrackTypeAudio : TrackTypeData, t.firstSector, t.sectors,
-                              t.number, t.session};
+        drive.tracks << Track{t.audio ? TrackTypeAudio : TrackTypeData,
+                              t.firstSector,
+                              t.sectors,
+                              t.number,
+                              t.session,
+                              QString(),
+                              false};
     drive.leadOut = leadOut;
+    // The disc's catalogue number and each audio track's ISRC, from the subchannel; libcdio
+    // hands them out in memory the caller frees.
+    const auto taken = [](char* text) {
+        const QString value = QString::fromLatin1(text).trimmed();
+        cdio_free(text);
+        return value;
+    };
+    drive.catalog = taken(cdio_get_mcn(drive.handle.get()));
+    if (drive.catalog.count(u'0') == drive.catalog.size())
+        drive.catalog.clear(); // a disc without a catalogue number tells all zeros
+    for (Track& t : drive.tracks) {
+        if (t.type != TrackTypeAudio)
+            continue;
+        t.isrc = taken(cdio_get_track_isrc(drive.handle.get(), track_t(t.number)));
+        t.preEmphasis = cdio_get_track_preemphasis(drive.handle.get(), track_t(t.number)) ==
+                        CDIO_TRACK_FLAG_TRUE;
+    }
     drive.album = cdText(drive.handle.get(), track_t(toc.front().number), track_t(toc.size()));
     drive.accurateStream = accurateStream(drive.handle.get());
 }
@@ -301,8 +324,13 @@ void CdioGrabber::readImage(Drive& drive)
     if (!toc.dataFile.isEmpty())
         drive.imageFiles << toc.dataFile;
     for (const ReaderChild::Track& t : toc.tracks)
-        drive.tracks << Track{t.audio ? TrackTypeAudio : TrackTypeData, t.firstSector, t.sectors,
-                              t.number};
+        drive.tracks << Track{t.audio ? TrackTypeAudio : TrackTypeData,
+                              t.firstSector,
+                              t.sectors,
+                              t.number,
+                              1,
+                              QString(),
+                              false};
     drive.leadOut = toc.leadOut;
     // An image whose data file is missing or shorter than its table says can't be grabbed from.
     if (!toc.dataFile.isEmpty()) {
@@ -334,8 +362,14 @@ void CdioGrabber::readCueSheet(Drive& drive)
         drive.imageFiles << file.path;
     drive.imageFiles.removeDuplicates();
     for (const CueImage::Track& t : image.value().tracks())
-        drive.tracks << Track{t.audio ? TrackTypeAudio : TrackTypeData, t.firstSector, t.sectors,
-                              t.number, t.session};
+        drive.tracks << Track{t.audio ? TrackTypeAudio : TrackTypeData,
+                              t.firstSector,
+                              t.sectors,
+                              t.number,
+                              t.session,
+                              t.isrc,
+                              t.preEmphasis};
+    drive.catalog = image.value().catalog();
     drive.leadOut = image.value().leadOut();
     drive.album = image.value().album();
 }
@@ -582,6 +616,9 @@ Status CdioGrabber::GrabTrack(const QString& path)
         tags.total = int(std::count_if(drive->tracks.begin(), drive->tracks.end(),
                                        [](const Track& t) { return t.type == TrackTypeAudio; }));
         tags.musicBrainzDiscId = ids.ok() ? ids.value().musicBrainzId : QString();
+        tags.isrc = drive->tracks[m_currentTrack].isrc;
+        tags.preEmphasis = drive->tracks[m_currentTrack].preEmphasis;
+        tags.barcode = drive->catalog;
         addAlbumTags(tags, m_albumTags, m_currentTrack);
         job->setTags(tags);
     }
@@ -641,7 +678,10 @@ CdGrabber::DiscToc CdioGrabber::CurrentDiscToc() const
             toc.audio << (t.type == TrackTypeAudio);
             toc.numbers << t.number;
             toc.sessions << t.session;
+            toc.isrcs << t.isrc;
+            toc.preEmphasis << t.preEmphasis;
         }
+        toc.catalog = drive->catalog;
         toc.leadOut = drive->leadOut;
     }
     return toc;

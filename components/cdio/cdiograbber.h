@@ -104,6 +104,8 @@ private:
         qint64 sectors = 0;
         int number = 0; // as the disc numbers it
         int session = 1;
+        QString isrc;
+        bool preEmphasis = false;
     };
 
     // What identifies the content of an image file, to tell a real change from a touch of the
@@ -127,6 +129,7 @@ private:
         QList<Track> tracks;    // empty: no disc
         qint64 leadOut = 0;     // the sector after the last track
         QString discError;      // why the disc can't be read; empty when it can
+        QString catalog;        // the disc's catalogue number (MCN, CATALOG)
         QStringList imageFiles; // the image's files, watched for changes
         QList<FileStamp> stamps;
         AlbumInfo album;                    // what the disc tells of its album

@@ -258,6 +258,8 @@ struct SheetTrack {
     qint64 pregap = 0;
     qint64 postgap = 0;
     int session = 1;
+    QString isrc;
+    bool preEmphasis = false;
     TrackInfo info;
     const SheetIndex* index01() const
     {
@@ -278,6 +280,7 @@ struct Sheet {
     QList<SheetFile> files;
     QList<SheetTrack> tracks;
     AlbumInfo album; // its tracks are the SheetTracks' info
+    QString catalog;
 };
 
 // Bytes per sector in a raw file, by track mode; 0 for a mode Tambrel doesn't know.
@@ -319,6 +322,13 @@ public:
             else if (keyword == QLatin1String("REM") && w.size() > 2 &&
                      w[1].toUpper() == QLatin1String("SESSION"))
                 failure = session(w[2]);
+            else if (keyword == QLatin1String("CATALOG") && w.size() > 1 && !current())
+                m_sheet.catalog = w[1];
+            else if (keyword == QLatin1String("ISRC") && w.size() > 1 && current())
+                current()->isrc = w[1];
+            else if (keyword == QLatin1String("FLAGS") && current())
+                current()->preEmphasis =
+                    w.mid(1).contains(QLatin1String("PRE"), Qt::CaseInsensitive);
             else
                 albumText(keyword, w, lines[n]);
             if (failure)
@@ -619,6 +629,7 @@ Result<CueImage> CueImage::open(const QString& cuePath)
 
     CueImage image;
     image.m_cuePath = cuePath;
+    image.m_catalog = sheet.catalog;
     bool told = !sheet.album.title.isEmpty() || !sheet.album.artist.isEmpty() ||
                 !sheet.album.date.isEmpty() || !sheet.album.genre.isEmpty();
     for (const SheetTrack& track : sheet.tracks) {
@@ -774,6 +785,8 @@ Result<CueImage> CueImage::open(const QString& cuePath)
         const int previous = t > 0 ? image.m_tracks.last().session : 1;
         out.session =
             track.session > previous ? track.session : previous + (sessionGap[t] > 0 ? 1 : 0);
+        out.isrc = track.isrc;
+        out.preEmphasis = track.preEmphasis;
         out.firstSector = discSector(*track.index01());
         const qint64 end =
             t + 1 < sheet.tracks.size()

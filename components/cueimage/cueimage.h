@@ -35,6 +35,8 @@ public:
         qint64 sectors = 0;     // up to the next track's INDEX 01, the last to the disc's end
         bool audio = true;
         int session = 1;
+        QString isrc;             // the sheet's ISRC line, as it stands
+        bool preEmphasis = false; // FLAGS PRE: its audio was recorded with pre-emphasis
         bool operator==(const Track&) const = default;
     };
 
@@ -59,6 +61,8 @@ public:
     // and within each, REM DATE and REM GENRE; source "cue sheet", one TrackInfo per track.
     // The album's SONGWRITER goes to tracks without one. Empty when the sheet gives none.
     const AlbumInfo& album() const { return m_album; }
+    // The disc's catalogue number (CATALOG: its UPC/EAN bar code); empty when the sheet has none.
+    const QString& catalog() const { return m_catalog; }
 
     // count sectors from firstSector on, each 2352 bytes: audio as 16-bit little-endian stereo
     // samples, data sectors as the file holds them (padded with zeros to 2352 bytes), silence
@@ -82,4 +86,5 @@ private:
     QList<Piece> m_pieces;
     qint64 m_leadOut = 0;
     AlbumInfo m_album;
+    QString m_catalog;
 };

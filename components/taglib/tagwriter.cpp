@@ -50,6 +50,11 @@ template <typename File> void addTexts(File& file, const TrackTags& tags)
     set("COMPOSER", tags.composer);
     set("MUSICBRAINZ_ALBUMID", tags.musicBrainzReleaseId);
     set("MUSICBRAINZ_TRACKID", tags.musicBrainzRecordingId);
+    set("ISRC", tags.isrc);
+    set("BARCODE", tags.barcode);
+    // No format has a field for it: a text of its own (TXXX in ID3v2, a Vorbis comment).
+    if (tags.preEmphasis)
+        set("PRE_EMPHASIS", QStringLiteral("yes"));
     file.setProperties(properties);
 }
 

@@ -533,8 +533,9 @@ private slots:
         bin.close();
         QFile sheet(folder + QStringLiteral("/d.cue"));
         QVERIFY(sheet.open(QIODevice::WriteOnly));
-        sheet.write("FILE \"d.bin\" BINARY\nTRACK 03 AUDIO\nINDEX 01 00:00:00\n"
-                    "TRACK 04 AUDIO\nINDEX 01 00:02:00\nTRACK 05 AUDIO\nINDEX 01 00:04:00\n");
+        sheet.write("CATALOG 0724384960650\nFILE \"d.bin\" BINARY\nTRACK 03 AUDIO\n"
+                    "INDEX 01 00:00:00\nTRACK 04 AUDIO\nFLAGS PRE\nISRC GBAYE9900013\n"
+                    "INDEX 01 00:02:00\nTRACK 05 AUDIO\nINDEX 01 00:04:00\n");
         sheet.close();
         const Run wrong = runCli({QStringLiteral("convert"), sheet.fileName(), QStringLiteral("-f"),
                                   QStringLiteral("ogg"), QStringLiteral("-o"), folder,
@@ -553,7 +554,10 @@ private slots:
         QFile log(folder + QStringLiteral("/rip.log"));
         QVERIFY(log.open(QIODevice::ReadOnly));
         const QString text = QString::fromUtf8(log.readAll());
-        QVERIFY2(text.contains(QStringLiteral("\nTrack 04\n")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("Catalogue number: 0724384960650\n")) &&
+                     text.contains(QStringLiteral("\nTrack 04\n")) &&
+                     text.contains(QStringLiteral("  ISRC: GBAYE9900013\n  Pre-emphasis: yes")),
+                 qPrintable(text));
 
         SKIP_WITHOUT_TOOL("ffprobe");
         QProcess probe;
@@ -562,9 +566,11 @@ private slots:
                      QStringLiteral("stream_tags"), folder + QStringLiteral("/04.ogg")});
         QVERIFY(probe.waitForFinished(30000));
         const QString tags = QString::fromUtf8(probe.readAllStandardOutput());
-        QVERIFY2(tags.contains(QStringLiteral("TAG:track=4"), Qt::CaseInsensitive) &&
-                     tags.contains(QStringLiteral("TRACKTOTAL=3"), Qt::CaseInsensitive),
-                 qPrintable(tags));
+        for (const QString& tag :
+             {QStringLiteral("TAG:track=4"), QStringLiteral("TRACKTOTAL=3"),
+              QStringLiteral("ISRC=GBAYE9900013"), QStringLiteral("BARCODE=0724384960650"),
+              QStringLiteral("PRE_EMPHASIS=yes")})
+            QVERIFY2(tags.contains(tag, Qt::CaseInsensitive), qPrintable(tags));
     }
 
     // MusicBrainz's releases name the files: one is taken as it is; of several, the one chosen

@@ -149,6 +149,8 @@ private slots:
         trackTags.title = QStringLiteral("AC/DC: \"Live\" \u65e5\u672c");
         trackTags.artist = QStringLiteral("\u03a3\u03af\u03c3\u03c5\u03c6\u03bf\u03c2");
         trackTags.album = QStringLiteral("../Up");
+        trackTags.isrc = QStringLiteral("GBAYE9900013");
+        trackTags.barcode = QStringLiteral("0724384960650");
         const Status written = writeTrackTags(fdPath(fd.value()), format, trackTags);
         QVERIFY(link(fd.value(), tagged));
         ::close(fd.value());
@@ -162,6 +164,9 @@ private slots:
         QCOMPARE(tags.value(QStringLiteral("title")), trackTags.title);
         QCOMPARE(tags.value(QStringLiteral("artist")), trackTags.artist);
         QCOMPARE(tags.value(QStringLiteral("album")), trackTags.album);
+        QVERIFY2(tags.values().contains(trackTags.isrc) &&
+                     tags.values().contains(trackTags.barcode),
+                 qPrintable(QStringList(tags.keys()).join(u',')));
 
         // The tags leave the audio alone: the same samples come out, and for the formats that
         // keep the exact length (the LAME tag's, the last granule, STREAMINFO), all of them.

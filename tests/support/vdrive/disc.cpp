@@ -153,6 +153,12 @@ std::unique_ptr<Disc> Disc::load(const std::string& cuePath, std::string& error)
             track.session = session;
             track.fileSector = -1;
             disc->m_tracks.push_back(track);
+        } else if (keyword == "CATALOG") {
+            disc->m_catalog = nextWord(line).substr(0, 13);
+        } else if (keyword == "ISRC") {
+            if (disc->m_tracks.empty())
+                return fail("ISRC before TRACK");
+            disc->m_tracks.back().isrc = nextWord(line).substr(0, 12);
         } else if (keyword == "FLAGS") {
             if (disc->m_tracks.empty())
                 return fail("FLAGS before TRACK");

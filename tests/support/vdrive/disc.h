@@ -35,6 +35,7 @@ struct Track {
     int64_t start = 0; // drive address (LBA)
     int64_t sectors = 0;
     int64_t fileSector = 0; // where the track's first sector lies in the .bin
+    std::string isrc;       // 12 characters from the sheet's ISRC line; empty: none
 };
 
 struct Session {
@@ -54,6 +55,8 @@ public:
     Disc& operator=(const Disc&) = delete;
 
     const std::vector<Track>& tracks() const { return m_tracks; }
+    // The sheet's CATALOG (13 digits); empty: the disc has no catalogue number.
+    const std::string& catalog() const { return m_catalog; }
     const std::vector<Session>& sessions() const { return m_sessions; }
     int64_t leadOut() const { return m_sessions.back().leadOut; }
     const std::string& binPath() const { return m_binPath; }
@@ -75,6 +78,7 @@ private:
     Disc() = default;
 
     std::vector<Track> m_tracks;
+    std::string m_catalog;
     std::vector<Session> m_sessions;
     std::string m_binPath;
     FileIdentity m_cueIdentity;

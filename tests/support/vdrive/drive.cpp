@@ -964,7 +964,8 @@ std::vector<uint8_t> Drive::discInformation()
 
 std::vector<uint8_t> Drive::subchannel(int format, bool msf, int trackNumber)
 {
-    // No audio is playing; neither a catalogue number nor ISRCs are on the disc.
+    // No audio is playing. The catalogue number and a track's ISRC come as the sheet gives them,
+    // with their valid bit (byte 8) set.
     std::vector<uint8_t> data = {0, 0x15, 0, 0};
     const Track& first = m_disc->tracks().front();
     if (format == 1) {
@@ -977,6 +978,12 @@ std::vector<uint8_t> Drive::subchannel(int format, bool msf, int trackNumber)
         data.push_back(format == 3 && track ? uint8_t(0x10 | track->control) : 0);
         data.push_back(format == 3 ? uint8_t(trackNumber) : 0);
         data.resize(24, 0);
+        const std::string& code =
+            format == 2 ? m_disc->catalog() : (track ? track->isrc : std::string());
+        if (!code.empty()) {
+            data[8] = 0x80;
+            std::memcpy(data.data() + 9, code.data(), std::min<size_t>(code.size(), 13));
+        }
     }
     set16(data, 2, uint32_t(data.size() - 4));
     return data;
@@ -1254,8 +1261,12 @@ int Drive::cdromIoctl(unsigned long request, void* arg)
         }
         break;
     case CDROM_GET_MCN:
-        if (needDisc())
-            std::memset(arg, 0, sizeof(cdrom_mcn));
+        if (needDisc()) {
+            auto* mcn = static_cast<cdrom_mcn*>(arg);
+            std::memset(mcn, 0, sizeof(cdrom_mcn));
+            std::memcpy(mcn->medium_catalog_number, m_disc->catalog().data(),
+                        std::min<size_t>(m_disc->catalog().size(), 13));
+        }
         break;
     case CDROMSUBCHNL:
         if (needDisc()) {
