@@ -269,6 +269,27 @@ private slots:
             << qint64(800) << enhancedTracks
             << QStringLiteral("dBAR-002-000030d4-00009151-0f00a203")
             << QStringLiteral("Q5WK2QKrr858F2nM3jTG0gnUscs-");
+        // The last audio track (12,000 sectors) longer than the gap.
+        QTest::newRow("enhanced, long last audio track")
+            << head + "TRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:04:00\n"
+                      "REM SESSION 02\nTRACK 03 MODE1/2352\nINDEX 01 02:44:00\n"
+            << qint64(12600) << QStringLiteral("1/1/0/300, 2/1/300/12000, 3/2/23700/300")
+            << QStringLiteral("dBAR-002-00005eec-00011b99-14014003")
+            << QStringLiteral("adPzgFtuDDaQX14daGQPeXwux0I-");
+        QByteArray ninetyNine = head;
+        QStringList ninetyNineTracks;
+        for (int t = 1; t <= 99; ++t) {
+            ninetyNine += QStringLiteral("TRACK %1 AUDIO\nINDEX 01 %2:%3:00\n")
+                              .arg(t, 2, 10, QLatin1Char('0'))
+                              .arg((t - 1) / 60, 2, 10, QLatin1Char('0'))
+                              .arg((t - 1) % 60, 2, 10, QLatin1Char('0'))
+                              .toLatin1();
+            ninetyNineTracks << QStringLiteral("%1/1/%2/75").arg(t).arg((t - 1) * 75);
+        }
+        QTest::newRow("99 tracks")
+            << ninetyNine << qint64(99 * 75) << ninetyNineTracks.join(QStringLiteral(", "))
+            << QStringLiteral("dBAR-099-0005aa32-017d6e7d-87006363")
+            << QStringLiteral("miAvuJjUmDbloemWcfxRtzM5MG4-");
         QTest::newRow("first track 3")
             << head + "TRACK 03 AUDIO\nINDEX 01 00:00:00\n"
                       "TRACK 04 AUDIO\nINDEX 01 00:04:00\n"
