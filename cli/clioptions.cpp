@@ -90,11 +90,12 @@ Result<QList<int>> parseTrackList(const QString& text)
     auto number = [](QStringView part) {
         bool ok = false;
         const int value = part.toInt(&ok);
-        return ok && value >= 1 && part.trimmed() == part && !part.startsWith(u'+') ? value : 0;
+        return ok && value >= 0 && part.trimmed() == part && !part.startsWith(u'+') ? value : -1;
     };
     auto invalid = [&] {
         return Failure{QStringLiteral("The track list \"%1\" is not valid: give track numbers "
-                                      "from 1 and ranges like 3-5, separated by commas.")
+                                      "(0 for the audio hidden before the first track) and "
+                                      "ranges like 3-5, separated by commas.")
                            .arg(text)};
     };
 
@@ -103,7 +104,7 @@ Result<QList<int>> parseTrackList(const QString& text)
         const qsizetype dash = part.indexOf(u'-');
         const int first = number(dash < 0 ? QStringView(part) : QStringView(part).left(dash));
         const int last = dash < 0 ? first : number(QStringView(part).mid(dash + 1));
-        if (first == 0 || last < first)
+        if (first < 0 || last < first)
             return invalid();
         // A disc holds at most 99 tracks; a larger range is a typing error, not a wish.
         if (last > 99)

@@ -136,6 +136,21 @@ bool CliRipper::readTracks(QList<TrackEntry>& tracks)
                 tracks.last().audioIndex = audioTracks++;
         }
     }
+    m_hiddenTrack.reset();
+    if (const qint64 hidden = m_grabber.HiddenTrackSectors(); hidden > 0) {
+        const qint64 seconds = hidden / CdGrabber::SectorsPerSecond;
+        m_hiddenTrack = TrackEntry{0,
+                                   -1,
+                                   0,
+                                   disctext::trackName(0, -1),
+                                   CdGrabber::TrackTypeAudio,
+                                   hidden,
+                                   disctext::durationText(int(seconds / 60), int(seconds % 60),
+                                                          int(hidden % CdGrabber::SectorsPerSecond *
+                                                              1000 / CdGrabber::SectorsPerSecond)),
+                                   -1,
+                                   -1};
+    }
     return true;
 }
 
@@ -164,6 +179,9 @@ int CliRipper::list(const QString& source)
     // Tabs keep the columns apart for scripts, also where a data track's type is empty. A track
     // recorded with pre-emphasis says so in a fourth column.
     const QList<bool> preEmphasis = m_grabber.CurrentDiscToc().preEmphasis;
+    if (m_hiddenTrack)
+        m_out << m_hiddenTrack->name << '\t' << disctext::trackTypeText(m_hiddenTrack->type) << '\t'
+              << m_hiddenTrack->durationText << "\thidden\n";
     for (const TrackEntry& entry : std::as_const(tracks))
         m_out << entry.name << '\t' << disctext::trackTypeText(entry.type) << '\t'
               << entry.durationText
@@ -202,8 +220,19 @@ int CliRipper::convert(const CliOptions& options)
             return ExitUsage;
         }
     } else {
-        // Tracks go by the numbers the disc gives them, which need not start at 1.
+        // Tracks go by the numbers the disc gives them, which need not start at 1; 0 is the
+        // audio hidden before the first track.
         for (const int number : options.tracks) {
+            if (number == 0) {
+                if (!m_hiddenTrack) {
+                    m_err << "tambrel-cli: this disc holds no audio before its first track "
+                             "(track 0)."
+                          << Qt::endl;
+                    return ExitUsage;
+                }
+                chosen << *m_hiddenTrack;
+                continue;
+            }
             const auto entry =
                 std::find_if(tracks.begin(), tracks.end(),
                              [number](const TrackEntry& t) { return t.number == number; });
@@ -308,6 +337,9 @@ int CliRipper::info(const CliOptions& options)
     const CdGrabber::DiscToc toc = m_grabber.CurrentDiscToc();
     if (!toc.catalog.isEmpty())
         m_out << "Catalogue number: " << toc.catalog << '\n';
+    if (m_hiddenTrack)
+        m_out << "Hidden track:" << m_hiddenTrack->durationText
+              << " before the first track (--tracks 0 rips it)\n";
     for (const TrackEntry& entry : std::as_const(tracks)) {
         const QString number = QStringLiteral("%1").arg(entry.number, 2, 10, QLatin1Char('0'));
         if (!toc.isrcs.value(entry.position).isEmpty())
@@ -415,7 +447,7 @@ void CliRipper::writeLog(const CliOptions& options, int discTracks)
         for (riplog::Track& track : m_logTracks) {
             if (lookup.outcome == AccurateRipLookup::Outcome::Failed)
                 track.accurateRip = QStringLiteral("not looked up");
-            else if (track.proof.valid)
+            else if (track.proof.valid && track.audioIndex >= 0)
                 track.accurateRip =
                     lookup
                         .verdict(ids.value(), track.audioIndex, track.proof.accurateRipV1,
@@ -590,7 +622,8 @@ int CliRipper::convertParallel(const QList<TrackEntry>& chosen, const CliOptions
             slot.percent = 0.0;
             Status started = slot.grabber->SetCurrentSession(entry.session);
             if (started.ok())
-                started = slot.grabber->SetCurrentTrack(entry.track);
+                started = entry.number == 0 ? slot.grabber->SelectHiddenTrack()
+                                            : slot.grabber->SetCurrentTrack(entry.track);
             slot.events = std::make_unique<QObject>();
             connect(slot.grabber.get(), &CdGrabber::OperationProgress, slot.events.get(),
                     [&, s = &slot](double percent) {
@@ -690,7 +723,9 @@ void CliRipper::showParallelProgress(int done, int count,
 CliRipper::GrabOutcome CliRipper::grab(const TrackEntry& entry, const QString& path, bool replace,
                                        int position, int count, QString& error)
 {
-    if (const Status selected = m_track.select(entry.session, entry.track); !selected.ok()) {
+    const Status selected = entry.number == 0 ? m_grabber.SelectHiddenTrack()
+                                              : m_track.select(entry.session, entry.track);
+    if (!selected.ok()) {
         error = selected.error();
         return GrabOutcome::Failed;
     }

@@ -108,6 +108,8 @@ private:
     int m_formatCode = 0;
     int m_readOffset = 0;
     QList<riplog::Track> m_logTracks;
+    // The audio before the disc's first track, number 0, where the disc has any.
+    std::optional<TrackEntry> m_hiddenTrack;
     AlbumInfo m_album;
     bool m_progressShown = false;
     // Reads of the running track that had to be retried.

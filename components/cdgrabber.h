@@ -59,6 +59,15 @@ public:
     virtual int TrackType() const = 0;
     // The current track's length in sectors of 1/75 second.
     virtual qint64 TrackSectors() const = 0;
+    // Audio the disc holds before its first track (a "hidden track" in the first track's
+    // pregap), in sectors; 0 where there is none.
+    virtual qint64 HiddenTrackSectors() const { return 0; }
+    // Makes that audio the current track, for grabs and TrackSectors(), until a track, session
+    // or drive is chosen or the discs are read again.
+    virtual Status SelectHiddenTrack()
+    {
+        return Failure{QStringLiteral("The disc has no hidden track.")};
+    }
     // Bytes of audio in one sector: 588 stereo frames of two 16-bit samples.
     virtual int SectorSize() const { return 2352; }
 

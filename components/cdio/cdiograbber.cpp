@@ -188,6 +188,7 @@ Status CdioGrabber::Refresh()
     m_currentDrive = m_drives.empty() ? 0 : 1;
     m_currentSession = 0;
     m_currentTrack = 0;
+    m_hiddenTrack = false;
     watchImages();
 
     QList<DrivePoller::Drive> polled;
@@ -383,6 +384,7 @@ Status CdioGrabber::SetCurrentDrive(int drive)
     m_currentDrive = drive;
     m_currentSession = 0;
     m_currentTrack = 0;
+    m_hiddenTrack = false;
     return {};
 }
 
@@ -437,6 +439,7 @@ Status CdioGrabber::SetCurrentSession(int session)
     if (sessions.ok() && session >= 0 && session < sessions.value()) {
         m_currentSession = session;
         m_currentTrack = 0;
+        m_hiddenTrack = false;
     }
     return {};
 }
@@ -454,8 +457,27 @@ Result<int> CdioGrabber::TrackCount() const
 Status CdioGrabber::SetCurrentTrack(int track)
 {
     const Drive* drive = current();
-    if (drive && track >= 0 && track < drive->tracks.size())
+    if (drive && track >= 0 && track < drive->tracks.size()) {
         m_currentTrack = track;
+        m_hiddenTrack = false;
+    }
+    return {};
+}
+
+qint64 CdioGrabber::HiddenTrackSectors() const
+{
+    const Drive* drive = current();
+    if (!drive || drive->tracks.isEmpty() || drive->tracks.first().type != TrackTypeAudio)
+        return 0;
+    return drive->tracks.first().firstSector;
+}
+
+Status CdioGrabber::SelectHiddenTrack()
+{
+    if (HiddenTrackSectors() == 0)
+        return CdGrabber::SelectHiddenTrack();
+    m_currentTrack = 0;
+    m_hiddenTrack = true;
     return {};
 }
 
@@ -467,6 +489,8 @@ int CdioGrabber::TrackType() const
 
 qint64 CdioGrabber::TrackSectors() const
 {
+    if (m_hiddenTrack)
+        return HiddenTrackSectors();
     const Track* track = currentTrack();
     return track ? track->sectors : 0;
 }
@@ -611,8 +635,9 @@ Status CdioGrabber::GrabTrack(const QString& path)
         const Result<DiscIds> ids = computeDiscIds(DiscLayout::of(CurrentDiscToc()));
         TrackTags tags;
         // As the disc numbers the track; the total counts its audio tracks, as the databases do.
+        // The hidden track has no number, and its file no tags.
         const int number = drive->tracks[m_currentTrack].number;
-        tags.number = number > 0 ? number : m_currentTrack + 1;
+        tags.number = m_hiddenTrack ? 0 : number > 0 ? number : m_currentTrack + 1;
         tags.total = int(std::count_if(drive->tracks.begin(), drive->tracks.end(),
                                        [](const Track& t) { return t.type == TrackTypeAudio; }));
         tags.musicBrainzDiscId = ids.ok() ? ids.value().musicBrainzId : QString();
@@ -712,8 +737,9 @@ Result<TrackReader::Source> CdioGrabber::currentSource(bool preview) const
     source.device = drive->letter;
     source.isImage = drive->isImage;
     source.paranoia = !drive->isImage || (m_paranoiaOnImages && !drive->cueSheet);
-    source.firstSector = track->firstSector;
-    source.sectors = track->sectors;
+    source.firstSector = m_hiddenTrack ? 0 : track->firstSector;
+    source.sectors = m_hiddenTrack ? HiddenTrackSectors() : track->sectors;
+    source.hidden = m_hiddenTrack;
     for (const Track& t : drive->tracks)
         source.toc.push_back({t.firstSector, t.type == TrackTypeAudio});
     source.leadOut = drive->leadOut;
@@ -727,8 +753,8 @@ Result<TrackReader::Source> CdioGrabber::currentSource(bool preview) const
             lastAudio = t;
         }
     }
-    source.firstAudioTrack = m_currentTrack == firstAudio;
-    source.lastAudioTrack = m_currentTrack == lastAudio;
+    source.firstAudioTrack = m_currentTrack == firstAudio && !m_hiddenTrack;
+    source.lastAudioTrack = m_currentTrack == lastAudio && !m_hiddenTrack;
     return source;
 }
 

@@ -53,6 +53,8 @@ public:
     Status SetCurrentTrack(int track) override;
     int TrackType() const override;
     qint64 TrackSectors() const override;
+    qint64 HiddenTrackSectors() const override;
+    Status SelectHiddenTrack() override;
 
     OutputFile* AudioFile() override { return &m_audioFile; }
 
@@ -161,6 +163,7 @@ private:
     int m_currentDrive = 0;
     int m_currentSession = 0;
     int m_currentTrack = 0;
+    bool m_hiddenTrack = false; // the audio before the first track is current
     AudioOutputFile m_audioFile;
     QFileSystemWatcher m_watcher;
     QTimer m_settleTimer;

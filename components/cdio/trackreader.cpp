@@ -109,8 +109,10 @@ void TrackReader::seek(qint64 sector)
 
 void TrackReader::setAudioRun(const std::vector<TocEntry>& toc, qint64 leadOut)
 {
-    const auto track = std::find_if(toc.begin(), toc.end(), [this](const TocEntry& entry) {
-        return entry.firstSector == m_source.firstSector;
+    // The hidden track lies in the first track's pregap, and reads on into it.
+    const qint64 start = m_source.hidden ? m_source.sectors : m_source.firstSector;
+    const auto track = std::find_if(toc.begin(), toc.end(), [start](const TocEntry& entry) {
+        return entry.firstSector == start;
     });
     if (track == toc.end())
         return;
@@ -126,7 +128,7 @@ void TrackReader::setAudioRun(const std::vector<TocEntry>& toc, qint64 leadOut)
     m_audioEnd = std::next(last) == toc.end() ? leadOut : std::next(last)->firstSector;
     // An enhanced CD's audio session ends 11,400 sectors before its data track, where the
     // track's length (the drive's multisession information) says.
-    if (last == track && std::next(last) != toc.end())
+    if (last == track && std::next(last) != toc.end() && !m_source.hidden)
         m_audioEnd = std::min(m_audioEnd, m_source.firstSector + m_source.sectors);
     const qint64 trackEnd = m_source.firstSector + m_source.sectors;
     m_readEnd = std::clamp<qint64>(trackEnd + m_shiftSectors + (m_shiftBytes != 0 ? 1 : 0),
@@ -149,6 +151,9 @@ bool TrackReader::sameDisc(const std::vector<ReaderChild::Track>& tracks, qint64
             track.sectors == m_source.sectors)
             trackThere = true;
     }
+    // The hidden track is there where the first track still starts where it ended.
+    if (m_source.hidden)
+        trackThere = tracks.front().audio && tracks.front().firstSector == m_source.sectors;
     if (!trackThere)
         return false;
     if (!m_source.toc.empty() && (toc != m_source.toc || leadOut != m_source.leadOut))
@@ -170,6 +175,9 @@ Status TrackReader::openCue()
             track.sectors == m_source.sectors)
             trackThere = true;
     }
+    if (m_source.hidden)
+        trackThere = !image.value().tracks().isEmpty() && image.value().tracks().first().audio &&
+                     image.value().tracks().first().firstSector == m_source.sectors;
     if (!trackThere || (!m_source.toc.empty() &&
                         (toc != m_source.toc || image.value().leadOut() != m_source.leadOut)))
         return Failure{discChanged()};

@@ -49,6 +49,8 @@ public:
         // many samples later (earlier when negative), across sector and track boundaries, with
         // silence before the disc's first sector and from the lead-out on.
         int offsetSamples = 0;
+        // The audio before the disc's first track (sector 0 up to it), not a track of its own.
+        bool hidden = false;
         // Whether the track is the disc's first or last audio track (for AccurateRip).
         bool firstAudioTrack = false;
         bool lastAudioTrack = false;

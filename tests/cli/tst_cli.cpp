@@ -173,7 +173,7 @@ private slots:
         QTest::newRow("disc order, each once") << "5,1,2-3,1" << QList<int>{1, 2, 3, 5};
         QTest::newRow("range of one") << "4-4" << QList<int>{4};
         QTest::newRow("empty") << "" << QList<int>{};
-        QTest::newRow("zero") << "0" << QList<int>{};
+        QTest::newRow("the hidden track") << "0,2" << QList<int>{0, 2};
         QTest::newRow("backwards") << "3-1" << QList<int>{};
         QTest::newRow("word") << "one" << QList<int>{};
         QTest::newRow("empty item") << "1,,2" << QList<int>{};

@@ -235,6 +235,55 @@ private slots:
         QCOMPARE(ids(Device), image);
     }
 
+    // Audio before the first track (INDEX 00 of track 1, a hidden track in its pregap) is listed
+    // as track 0, left out unless asked for, and ripped exact with --tracks 0, from the image as
+    // from the drive.
+    void hiddenTrack_data()
+    {
+        QTest::addColumn<bool>("drive");
+        QTest::newRow("image") << false;
+        QTest::newRow("drive") << true;
+    }
+
+    void hiddenTrack()
+    {
+        QFETCH(bool, drive);
+        const QString folder = m_dir.filePath(QStringLiteral("hidden"));
+        QVERIFY(QDir().mkpath(folder));
+        QByteArray audio = trackPcm(disc, 1).left(600 * SectorBytes);
+        QFile bin(folder + QStringLiteral("/h.bin"));
+        QVERIFY(bin.open(QIODevice::WriteOnly) && bin.write(audio) == audio.size());
+        bin.close();
+        const QString cue = folder + QStringLiteral("/h.cue");
+        QFile sheet(cue);
+        QVERIFY(sheet.open(QIODevice::WriteOnly));
+        sheet.write("FILE \"h.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 00 00:00:00\nINDEX 01 00:03:00\n"
+                    "TRACK 02 AUDIO\nINDEX 01 00:05:00\n");
+        sheet.close();
+        qputenv("TAMBREL_VDRIVE_CUE", QFile::encodeName(cue));
+        const QString source = drive ? Device : cue;
+        QProcess cli;
+        cli.start(qEnvironmentVariable("TAMBREL_CLI"), {QStringLiteral("list"), source});
+        QVERIFY(cli.waitForFinished(30000));
+        QCOMPARE(QString::fromUtf8(cli.readAllStandardOutput()),
+                 QStringLiteral("Session1_Track0\tAUDIO\t 0:03:000\thidden\n"
+                                "Session1_Track1\tAUDIO\t 0:02:000\n"
+                                "Session1_Track2\tAUDIO\t 0:03:000\n"));
+        const QTemporaryDir out;
+        const Run run = this->cli(
+            QStringList{QStringLiteral("convert"), source, QStringLiteral("-f"),
+                        QStringLiteral("wav"), QStringLiteral("-o"), out.path(),
+                        QStringLiteral("-t"), QStringLiteral("0,1"), QStringLiteral("-q")},
+            {}, freshState());
+        qputenv("TAMBREL_VDRIVE_CUE", QFile::encodeName(m_cue));
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        QVERIFY(contents(out.filePath(QStringLiteral("Session1_Track0.wav"))).mid(44) ==
+                audio.left(225 * SectorBytes));
+        QVERIFY(contents(out.filePath(QStringLiteral("Session1_Track1.wav"))).mid(44) ==
+                audio.mid(225 * SectorBytes, 150 * SectorBytes));
+        QVERIFY(!QFile::exists(out.filePath(QStringLiteral("Session1_Track2.wav"))));
+    }
+
     // Each row: the drive's faults, the options, and what must come of the rip. Rows marked
     // "either" are drives whose reads can't be relied on: the run may fail, but every file it
     // writes is exact and its status tells the truth.

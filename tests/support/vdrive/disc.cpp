@@ -110,6 +110,7 @@ std::unique_ptr<Disc> Disc::load(const std::string& cuePath, std::string& error)
 
     std::string fileName;
     int session = 1;
+    int64_t firstIndex00 = -1; // the first track's INDEX 00, where it has one
     int lineNumber = 0;
     std::istringstream lines(text);
     std::string lineText;
@@ -180,6 +181,8 @@ std::unique_ptr<Disc> Disc::load(const std::string& cuePath, std::string& error)
                 return fail("bad INDEX time");
             if (index == 1)
                 disc->m_tracks.back().fileSector = sector;
+            else if (index == 0 && disc->m_tracks.size() == 1)
+                firstIndex00 = sector;
         }
     }
     if (disc->m_tracks.empty()) {
@@ -205,7 +208,9 @@ std::unique_ptr<Disc> Disc::load(const std::string& cuePath, std::string& error)
     // Tracks run to the next track's INDEX 01, the last to the end of the .bin; each session
     // after the first lies further on by the gap before it.
     std::vector<Track>& tracks = disc->m_tracks;
-    int64_t shift = -tracks.front().fileSector;
+    // The disc's first sector is the first track's INDEX 00 where the sheet gives one: audio
+    // there lies before the first track (a hidden track in its pregap).
+    int64_t shift = -(firstIndex00 >= 0 ? firstIndex00 : tracks.front().fileSector);
     for (size_t i = 0; i < tracks.size(); ++i) {
         Track& track = tracks[i];
         const int64_t end = i + 1 < tracks.size() ? tracks[i + 1].fileSector : binSectors;
@@ -241,8 +246,10 @@ Disc::~Disc()
 
 const Track* Disc::trackAt(int64_t lba) const
 {
+    // The first track's pregap, from the disc's first sector on, reads as that track's.
     for (const Track& track : m_tracks)
-        if (lba >= track.start && lba < track.start + track.sectors)
+        if (lba >= (&track == &m_tracks.front() ? 0 : track.start) &&
+            lba < track.start + track.sectors)
             return &track;
     return nullptr;
 }
