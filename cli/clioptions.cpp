@@ -41,8 +41,7 @@ const QCommandLineOption flacLevelOption(QStringLiteral("flac-level"),
                                          QStringLiteral("n"));
 const QCommandLineOption logOption(
     QStringLiteral("log"),
-    QStringLiteral("Write a rip log to FILE (--log=FILE, or --log FILE after the source); "
-                   "--log alone writes DIR/rip.log."),
+    QStringLiteral("Write a rip log to FILE (--log=FILE); --log alone writes DIR/rip.log."),
     QStringLiteral("file"));
 const QCommandLineOption metadataOption(
     QStringLiteral("metadata"),
@@ -67,6 +66,13 @@ const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")
                                     QStringLiteral("Show this help."));
 const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
                                        QStringLiteral("Show the version."));
+
+// The options that take a value.
+QList<QCommandLineOption> valuedOptions()
+{
+    return {formatOption,    outputOption, tracksOption,   jobsOption,    offsetOption,
+            flacLevelOption, logOption,    metadataOption, releaseOption, nameOption};
+}
 
 void addOptions(QCommandLineParser& parser)
 {
@@ -117,16 +123,16 @@ Result<QList<int>> parseTrackList(const QString& text)
     return tracks;
 }
 
-// "--log" may stand alone (the log goes into the output folder) or take the file that follows
-// it; the parser knows only options that always take a value, so a bare one gets the default.
+// "--log" takes its file only as "--log=FILE", as GNU programs take an optional argument: a bare
+// one (the log goes into the output folder) never takes the word after it, which may be the
+// source. The parser knows only options that always take a value, so a bare one gets the empty
+// value that stands for the default.
 QStringList withLogValue(QStringList arguments)
 {
     for (qsizetype i = 1; i < arguments.size(); ++i) {
-        if (arguments[i] != u"--log")
-            continue;
-        if (i + 1 < arguments.size() && !arguments[i + 1].startsWith(u'-'))
-            arguments[i] = QStringLiteral("--log=") + arguments.takeAt(i + 1);
-        else
+        if (arguments[i] == u"--")
+            break;
+        if (arguments[i] == u"--log")
             arguments[i] = QStringLiteral("--log=");
     }
     return arguments;
@@ -149,6 +155,13 @@ Result<CliOptions> parseCliArguments(const QStringList& givenArguments)
     addOptions(parser);
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
+    // An option that takes a value says one thing once: a second one is a typing error, not a
+    // correction to take silently.
+    for (const QCommandLineOption& option : valuedOptions()) {
+        if (parser.values(option).size() > 1)
+            return usageError(
+                QStringLiteral("--%1 is given more than once.").arg(option.names().constLast()));
+    }
 
     CliOptions options;
     if (parser.isSet(helpOption)) {
@@ -251,7 +264,7 @@ Result<CliOptions> parseCliArguments(const QStringList& givenArguments)
     // Drives' read offsets lie within about ±3000 samples; ten sectors is plenty.
     if (parser.isSet(offsetOption)) {
         QString text = parser.value(offsetOption);
-        if (text.startsWith(u'+'))
+        if (text.startsWith(u'+') && !text.startsWith(QLatin1String("+-")))
             text.remove(0, 1);
         options.offset = intValue(text, -5880, 5880);
         if (!options.offset)
@@ -296,7 +309,7 @@ QString cliHelpText()
                "  tambrel-cli convert SOURCE --format wav|mp3|ogg|wma|flac --output DIR\n"
                "                      [--tracks 1,3-5] [--overwrite | --skip-existing] "
                "[--jobs N]\n"
-               "                      [--offset N] [--flac-level N] [--log [FILE]] [--verify]\n"
+               "                      [--offset N] [--flac-level N] [--log[=FILE]] [--verify]\n"
                "                      [--quiet]\n"
                "                      [--metadata auto|cdtext|musicbrainz|none] [--release N]\n"
                "                      [--name TEMPLATE]\n"

@@ -264,8 +264,9 @@ int CliRipper::convert(const CliOptions& options)
     const int status = m_jobs > 1 && m_makeGrabber && chosen.size() > 1
                            ? convertParallel(chosen, options)
                            : convertSerial(chosen, options);
-    if (!options.logFile.isEmpty())
-        writeLog(options, int(tracks.size()));
+    // A log asked for and not written is a failure of the run, though every file is in place.
+    if (!options.logFile.isEmpty() && !writeLog(options, int(tracks.size())) && status == ExitOk)
+        return ExitFailed;
     return status;
 }
 
@@ -399,7 +400,7 @@ void CliRipper::logTrack(const TrackEntry& entry, const QString& path, const QSt
     m_logTracks << track;
 }
 
-void CliRipper::writeLog(const CliOptions& options, int discTracks)
+bool CliRipper::writeLog(const CliOptions& options, int discTracks)
 {
     riplog::Disc disc;
     disc.program = QStringLiteral("tambrel-cli ") + QCoreApplication::applicationVersion();
@@ -429,7 +430,10 @@ void CliRipper::writeLog(const CliOptions& options, int discTracks)
         if (!ids.value().accurateRipError.isEmpty())
             disc.lookup = QStringLiteral("not looked up: there is no AccurateRip disc id");
     }
-    if (ids.ok() && ids.value().accurateRipError.isEmpty()) {
+    // A stopped run asks nothing more of the network.
+    if (m_interrupted && ids.ok() && ids.value().accurateRipError.isEmpty())
+        disc.lookup = QStringLiteral("not looked up: the run was stopped");
+    else if (ids.ok() && ids.value().accurateRipError.isEmpty()) {
         const QString base = qEnvironmentVariable("TAMBREL_ACCURATERIP_URL");
         const AccurateRipLookup lookup = fetchAccurateRipRecord(
             ids.value(), base.isEmpty() ? DiscIds::defaultAccurateRipBase() : QUrl(base));
@@ -460,9 +464,12 @@ void CliRipper::writeLog(const CliOptions& options, int discTracks)
     QFile file(options.logFile);
     const QByteArray text = riplog::text(disc, m_logTracks).toUtf8();
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size() ||
-        !file.flush())
+        !file.flush()) {
         m_err << "tambrel-cli: the rip log " << options.logFile
               << " cannot be written: " << file.errorString() << Qt::endl;
+        return false;
+    }
+    return true;
 }
 
 int CliRipper::finalStatus(int failures, qsizetype tracks)

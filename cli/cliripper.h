@@ -88,7 +88,8 @@ private:
     int readOffset(const CliOptions& options);
     void logTrack(const TrackEntry& entry, const QString& path, const QString& result,
                   const CdGrabber::GrabProof& proof = {}, const CdGrabber::ReadReport& read = {});
-    void writeLog(const CliOptions& options, int discTracks);
+    // Writes the rip log; false, with a message, when it cannot be written.
+    bool writeLog(const CliOptions& options, int discTracks);
     // Grabs the tracks several at once, each on a grabber of its own.
     int convertParallel(const QList<TrackEntry>& chosen, const CliOptions& options);
     void showParallelProgress(int done, int count, const std::vector<std::unique_ptr<Slot>>& lanes);

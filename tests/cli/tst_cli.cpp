@@ -224,6 +224,12 @@ private slots:
         QTest::newRow("bad offset")
             << (ok + QStringList{QStringLiteral("--offset"), QStringLiteral("6000")})
             << "--offset takes";
+        QTest::newRow("offset with two signs")
+            << (ok + QStringList{QStringLiteral("--offset"), QStringLiteral("+-6")})
+            << "--offset takes";
+        QTest::newRow("an option twice")
+            << (ok + QStringList{QStringLiteral("-o"), QStringLiteral("/var")})
+            << "--output is given more than once";
         QTest::newRow("bad FLAC level")
             << (ok + QStringList{QStringLiteral("--flac-level"), QStringLiteral("9")})
             << "--flac-level takes";
@@ -270,6 +276,15 @@ private slots:
         QCOMPARE(options.tracks, (QList<int>{2, 4, 5}));
         QCOMPARE(options.existing, CliOptions::Existing::Skip);
         QVERIFY(options.quiet);
+
+        // A bare --log never takes the word after it: here that is the source.
+        const Result<CliOptions> log = parseCliArguments(
+            {QStringLiteral("tambrel-cli"), QStringLiteral("convert"), QStringLiteral("--log"),
+             QStringLiteral("d.cue"), QStringLiteral("-f"), QStringLiteral("wav"),
+             QStringLiteral("-o"), QStringLiteral("out")});
+        QVERIFY2(log.ok(), qPrintable(log.error()));
+        QCOMPARE(log.value().source, QStringLiteral("d.cue"));
+        QCOMPARE(log.value().logFile, QStringLiteral("out/rip.log"));
     }
 
     void listsTracksAsTheWindowShowsThem()
@@ -682,6 +697,14 @@ private slots:
         run = runCli({QStringLiteral("convert"), m_cue, QStringLiteral("--format")});
         QCOMPARE(run.status, 2);
         QVERIFY2(run.err.contains(QStringLiteral("--help")), qPrintable(run.err));
+
+        // Every file written, the log asked for not: the run has failed.
+        run =
+            convert(outputFolder(), QStringLiteral("wav"),
+                    {QStringLiteral("-t"), QStringLiteral("2"), QStringLiteral("--log=/dev/full")});
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err.contains(QStringLiteral("rip log /dev/full cannot be written")),
+                 qPrintable(run.err));
     }
 
     void unwritableFolder()
