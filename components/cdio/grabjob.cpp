@@ -10,6 +10,7 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <system_error>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -134,14 +135,27 @@ Status GrabJob::start(Existing existing)
     }
     // From here on the file belongs to the encoder thread, which also closes it.
     m_file->moveToThread(nullptr);
-    if (m_split) {
-        m_threadsRunning = 1;
-        m_writer = std::thread([this] { splitLoop(); });
-        return {};
+    // A thread the system refuses (a process or memory limit) fails the grab with its reason;
+    // one already started sees the stop and is waited for before the file goes.
+    try {
+        if (m_split) {
+            m_threadsRunning = 1;
+            m_writer = std::thread([this] { splitLoop(); });
+            return {};
+        }
+        m_threadsRunning = 2;
+        m_reader = std::thread([this] { readLoop(); });
+        m_writer = std::thread([this] { encodeLoop(); });
+    } catch (const std::system_error& error) {
+        stop();
+        if (m_reader.joinable())
+            m_reader.join();
+        m_threadsRunning = 0;
+        m_finished = true;
+        closeFile();
+        return Failure{
+            tr("The grab cannot start a thread: %1").arg(QString::fromLocal8Bit(error.what()))};
     }
-    m_threadsRunning = 2;
-    m_reader = std::thread([this] { readLoop(); });
-    m_writer = std::thread([this] { encodeLoop(); });
     return {};
 }
 
@@ -459,7 +473,17 @@ void GrabJob::splitLoop()
         ++m_threadsRunning;
     }
     m_lastReported = -1.0;
-    m_reader = std::thread([this] { readLoop(); });
+    try {
+        m_reader = std::thread([this] { readLoop(); });
+    } catch (const std::system_error& error) {
+        {
+            const std::lock_guard lock(m_mutex);
+            --m_threadsRunning;
+        }
+        endWriting(Failure{
+            tr("The grab cannot start a thread: %1").arg(QString::fromLocal8Bit(error.what()))});
+        return;
+    }
     encodeLoop();
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -117,15 +118,27 @@ Result run(SplitFormat& format, const SplitFormat::Plan& plan, const TrackReader
     shared.running = int(parts.size());
     std::vector<std::thread> threads;
     for (size_t i = 0; i < parts.size(); ++i) {
-        threads.emplace_back([&, i] {
-            const Status done = encodePart(*parts[i], source, plan.start(i), plan.end(i),
-                                           plan.seams[i + 1], sums[i], stop, shared);
+        // A thread the system refuses (a process or memory limit) fails the track; the parts
+        // already started finish and are thrown away.
+        try {
+            threads.emplace_back([&, i] {
+                const Status done = encodePart(*parts[i], source, plan.start(i), plan.end(i),
+                                               plan.seams[i + 1], sums[i], stop, shared);
+                const std::lock_guard lock(shared.mutex);
+                if (!done.ok() && !shared.failed.exchange(true))
+                    shared.error = done.error();
+                --shared.running;
+                shared.changed.notify_all();
+            });
+        } catch (const std::system_error& error) {
             const std::lock_guard lock(shared.mutex);
-            if (!done.ok() && !shared.failed.exchange(true))
-                shared.error = done.error();
-            --shared.running;
-            shared.changed.notify_all();
-        });
+            if (!shared.failed.exchange(true))
+                shared.error =
+                    QStringLiteral("A thread to encode the track on cannot be started: %1")
+                        .arg(QString::fromLocal8Bit(error.what()));
+            shared.running -= int(parts.size() - i);
+            break;
+        }
     }
     {
         std::unique_lock lock(shared.mutex);
