@@ -1,5 +1,7 @@
 #include "cli/albumnames.h"
 
+#include "cli/printable.h"
+
 #include "grab/trackoutput.h"
 
 #include <QStringList>
@@ -21,7 +23,7 @@ TrackInfo trackOf(const AlbumInfo& album, int trackIndex)
 // system (whole characters are kept).
 QString safePart(QString part)
 {
-    part = trackoutput::sanitizedName(part).trimmed();
+    part = printable::replaced(trackoutput::sanitizedName(part), u'-').trimmed();
     while (part.toUtf8().size() > MaxPartBytes)
         part.chop(part.back().isLowSurrogate() ? 2 : 1);
     if (part.isEmpty() || part == u"." || part == u"..")

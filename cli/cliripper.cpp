@@ -1,6 +1,7 @@
 #include "cli/cliripper.h"
 
 #include "cli/albumnames.h"
+#include "cli/printable.h"
 #include "components/accuraterip/database.h"
 #include "components/accuraterip/discids.h"
 #include "components/musicbrainz/musicbrainz.h"
@@ -318,8 +319,8 @@ AlbumInfo CliRipper::albumData(const CliOptions& options, bool listReleases)
               << " MusicBrainz releases hold this disc; choose one with --release N or its MBID:"
               << Qt::endl;
         for (qsizetype i = 0; i < lookup.releases.size(); ++i)
-            m_err << "  " << (i + 1) << ". " << albumnames::releaseLine(lookup.releases[i])
-                  << Qt::endl;
+            m_err << "  " << (i + 1) << ". "
+                  << printable::escaped(albumnames::releaseLine(lookup.releases[i])) << Qt::endl;
     }
     return offline;
 }
@@ -355,19 +356,20 @@ int CliRipper::info(const CliOptions& options)
         return ExitOk;
     }
     m_out << "Source: " << album.source << '\n';
-    m_out << "Album: " << album.title << '\n' << "Artist: " << album.artist << '\n';
+    m_out << "Album: " << printable::escaped(album.title) << '\n'
+          << "Artist: " << printable::escaped(album.artist) << '\n';
     if (!album.date.isEmpty())
-        m_out << "Date: " << album.date << '\n';
+        m_out << "Date: " << printable::escaped(album.date) << '\n';
     if (!album.genre.isEmpty())
-        m_out << "Genre: " << album.genre << '\n';
+        m_out << "Genre: " << printable::escaped(album.genre) << '\n';
     if (!album.musicBrainzReleaseId.isEmpty())
-        m_out << "MusicBrainz release: " << album.musicBrainzReleaseId << '\n';
+        m_out << "MusicBrainz release: " << printable::escaped(album.musicBrainzReleaseId) << '\n';
     for (const TrackEntry& entry : std::as_const(tracks)) {
         const TrackInfo track =
             entry.track < album.tracks.size() ? album.tracks[entry.track] : TrackInfo{};
         m_out << QStringLiteral("%1").arg(entry.number, 2, 10, QLatin1Char('0')) << '\t'
-              << track.title << '\t' << (track.artist.isEmpty() ? album.artist : track.artist)
-              << '\n';
+              << printable::escaped(track.title) << '\t'
+              << printable::escaped(track.artist.isEmpty() ? album.artist : track.artist) << '\n';
     }
     m_out.flush();
     return ExitOk;
@@ -501,7 +503,7 @@ int CliRipper::convertSerial(const QList<TrackEntry>& chosen, const CliOptions& 
             break;
         case GrabOutcome::Failed:
             ++failures;
-            m_err << entry.name << " failed: " << error << Qt::endl;
+            m_err << entry.name << " failed: " << printable::escaped(error) << Qt::endl;
             logTrack(entry, *path, QStringLiteral("failed: ") + error, {},
                      m_grabber.LastReadReport());
             // Without its disc the drive can rip nothing more: the other tracks are named once.
@@ -549,13 +551,14 @@ std::optional<QString> CliRipper::targetPath(const TrackEntry& entry, const CliO
         return path;
     if (options.existing == CliOptions::Existing::Skip) {
         if (!options.quiet)
-            m_err << entry.name << " skipped: " << path << " exists." << Qt::endl;
+            m_err << entry.name << " skipped: " << printable::escaped(path) << " exists."
+                  << Qt::endl;
         logTrack(entry, path, QStringLiteral("skipped: the file exists"));
         return std::nullopt;
     }
     logTrack(entry, path, QStringLiteral("failed: the file exists"));
     ++failures;
-    m_err << entry.name << " failed: " << path
+    m_err << entry.name << " failed: " << printable::escaped(path)
           << " exists; give --overwrite to replace it or --skip-existing to leave it." << Qt::endl;
     return std::nullopt;
 }
@@ -564,8 +567,8 @@ void CliRipper::reportWritten(const TrackEntry& entry, const QString& path, doub
 {
     if (m_quiet)
         return;
-    m_err << entry.name << " -> " << path << "  (" << lengthText(entry.sectors) << ", "
-          << QString::number(speed, 'f', 1) << 'x' << retriesText() << ')' << Qt::endl;
+    m_err << entry.name << " -> " << printable::escaped(path) << "  (" << lengthText(entry.sectors)
+          << ", " << QString::number(speed, 'f', 1) << 'x' << retriesText() << ')' << Qt::endl;
 }
 
 // One of the grabs convertParallel() runs at once.
@@ -651,7 +654,8 @@ int CliRipper::convertParallel(const QList<TrackEntry>& chosen, const CliOptions
                     [&, s = &slot](const QString& description) {
                         clearProgressLine();
                         ++failures;
-                        m_err << s->entry.name << " failed: " << description << Qt::endl;
+                        m_err << s->entry.name << " failed: " << printable::escaped(description)
+                              << Qt::endl;
                         logTrack(s->entry, s->path, QStringLiteral("failed: ") + description, {},
                                  s->grabber->LastReadReport());
                         finish(*s);

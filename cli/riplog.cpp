@@ -1,5 +1,7 @@
 #include "cli/riplog.h"
 
+#include "cli/printable.h"
+
 namespace riplog
 {
 namespace
@@ -57,8 +59,9 @@ QString summary(const QList<Track>& tracks)
 QString text(const Disc& disc, const QList<Track>& tracks)
 {
     QString log;
+    // A value can't start a line of its own: album text never forges a field.
     const auto line = [&log](const QString& field, const QString& value) {
-        log += field + QStringLiteral(": ") + value + u'\n';
+        log += field + QStringLiteral(": ") + printable::escaped(value) + u'\n';
     };
     log += QStringLiteral("Tambrel rip log\n\n");
     line(QStringLiteral("Program"), disc.program);

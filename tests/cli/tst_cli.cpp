@@ -588,6 +588,39 @@ private slots:
             QVERIFY2(tags.contains(tag, Qt::CaseInsensitive), qPrintable(tags));
     }
 
+    // Control characters in album data (a tab, an escape sequence, a line end) reach neither a
+    // file name, nor the terminal, nor the log, where they could forge a field.
+    void controlCharactersStayOut()
+    {
+        const QString folder = outputFolder();
+        QFile bin(folder + QStringLiteral("/c.bin"));
+        QVERIFY(bin.open(QIODevice::WriteOnly) && bin.write(trackPcm(disc, 1)));
+        bin.close();
+        QFile sheet(folder + QStringLiteral("/c.cue"));
+        QVERIFY(sheet.open(QIODevice::WriteOnly));
+        sheet.write("PERFORMER \"Band\x1B[31m\"\nFILE \"c.bin\" BINARY\nTRACK 01 AUDIO\n"
+                    "TITLE \"Tab\there\x07\"\nINDEX 01 00:00:00\n");
+        sheet.close();
+        const Run info = runCli({QStringLiteral("info"), sheet.fileName()});
+        QVERIFY2(info.status == 0 && info.out.contains(QStringLiteral("Tab\\x09here\\x07")) &&
+                     !info.out.contains(QChar(0x1B)),
+                 qPrintable(info.out));
+        const Run run =
+            runCli({QStringLiteral("convert"), sheet.fileName(), QStringLiteral("-f"),
+                    QStringLiteral("wav"), QStringLiteral("-o"), folder, QStringLiteral("--name"),
+                    QStringLiteral("%p - %t"), QStringLiteral("--log")});
+        QVERIFY2(run.status == 0 && !run.err.contains(QChar(0x1B)), qPrintable(run.err));
+        QVERIFY2(QFileInfo::exists(folder + QStringLiteral("/Band-[31m - Tab-here-.wav")),
+                 qPrintable(filesIn(folder).join(u',')));
+        QFile log(folder + QStringLiteral("/rip.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(log.readAll());
+        for (const QChar c : text)
+            QVERIFY2(c == u'\n' ||
+                         !(c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F)),
+                     qPrintable(text));
+    }
+
     // MusicBrainz's releases name the files: one is taken as it is; of several, the one chosen
     // with --release, and without a choice they are listed and the run goes on unnamed.
     void musicBrainzNamesTheTracks()
