@@ -5,6 +5,7 @@
 #include "components/accuraterip/database.h"
 #include "components/accuraterip/discids.h"
 #include "components/musicbrainz/musicbrainz.h"
+#include "components/net/httpget.h"
 
 #include "app/disctext.h"
 #include "components/cdgrabber.h"
@@ -784,6 +785,7 @@ CliRipper::GrabOutcome CliRipper::grab(const TrackEntry& entry, const QString& p
 void CliRipper::interrupt()
 {
     m_interrupted = true;
+    stopHttpGets();
     m_track.stop();
     if (m_stopParallel)
         m_stopParallel();

@@ -105,7 +105,12 @@ AccurateRipLookup fetchAccurateRipRecord(const DiscIds& ids, const QUrl& base, i
 {
     AccurateRipLookup lookup;
     const QUrl url = ids.accurateRipUrl(base);
-    const HttpAnswer answer = httpGet(QNetworkRequest(url), timeoutMs);
+    // A record is 13 bytes and 9 for each track, for each pressing: far below a megabyte.
+    const HttpAnswer answer = httpGet(QNetworkRequest(url), timeoutMs, 1024 * 1024);
+    if (answer.stopped) {
+        lookup.reason = QStringLiteral("the lookup was stopped");
+        return lookup;
+    }
     if (answer.timedOut) {
         lookup.reason = QStringLiteral("no answer from %1 within %2 s")
                             .arg(url.host())

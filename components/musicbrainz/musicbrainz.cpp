@@ -24,6 +24,10 @@ namespace
 
 using Clock = std::chrono::steady_clock;
 
+// The largest answer taken: a disc id found on many releases, with every recording, stays well
+// within it.
+constexpr qint64 MaxAnswerBytes = 4 * 1024 * 1024;
+
 // The service allows one request a second from a client; every lookup in the process waits
 // its turn here.
 void waitForTurn()
@@ -170,7 +174,10 @@ Lookup lookupDisc(const QString& discId, const QString& toc, const QUrl& base, i
     request.setRawHeader("Accept", "application/json");
 
     waitForTurn();
-    const HttpAnswer answer = httpGet(request, timeoutMs);
+    // A disc id's answer with every release and recording is some tens of kilobytes.
+    const HttpAnswer answer = httpGet(request, timeoutMs, MaxAnswerBytes);
+    if (answer.stopped)
+        return failed(QStringLiteral("the lookup was stopped"));
     if (answer.timedOut)
         return failed(QStringLiteral("no answer from %1 within %2 s")
                           .arg(url.host())
@@ -180,10 +187,10 @@ Lookup lookupDisc(const QString& discId, const QString& toc, const QUrl& base, i
         lookup.outcome = Lookup::Outcome::NotFound;
         return lookup;
     }
-    if (answer.status != 0 && answer.status != 200)
-        return failed(QStringLiteral("HTTP %1 from %2").arg(answer.status).arg(url.host()));
     if (answer.failed)
         return failed(QStringLiteral("MusicBrainz (%1): %2").arg(url.host(), answer.errorText));
+    if (answer.status != 0 && answer.status != 200)
+        return failed(QStringLiteral("HTTP %1 from %2").arg(answer.status).arg(url.host()));
     return parseAnswer(answer.body, discId, toc);
 }
 

@@ -854,6 +854,30 @@ private slots:
             QVERIFY(QString::fromUtf8(process.readAllStandardError())
                         .contains(QStringLiteral("Session1_Track4 stopped")));
         }
+
+        // Ctrl-C while a web service keeps the run waiting ends the wait at once, and nothing
+        // more is asked.
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(silent.serverPort());
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TAMBREL_MUSICBRAINZ_URL"), url);
+        environment.insert(QStringLiteral("TAMBREL_ACCURATERIP_URL"), url);
+        process.setProcessEnvironment(environment);
+        process.start(qEnvironmentVariable("TAMBREL_CLI"),
+                      {QStringLiteral("convert"), m_cue, QStringLiteral("-f"),
+                       QStringLiteral("wav"), QStringLiteral("-o"), outputFolder(),
+                       QStringLiteral("-t"), QStringLiteral("1"), QStringLiteral("--metadata"),
+                       QStringLiteral("musicbrainz"), QStringLiteral("--log")});
+        QVERIFY(process.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(silent.hasPendingConnections(), 3000);
+        QElapsedTimer timer;
+        timer.start();
+        ::kill(pid_t(process.processId()), SIGINT);
+        QVERIFY(process.waitForFinished(5000));
+        QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
     }
 };
 

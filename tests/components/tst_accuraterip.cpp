@@ -229,7 +229,9 @@ void Test_accuraterip::discIds()
 
 void Test_accuraterip::lookup_data()
 {
-    QTest::addColumn<QString>("server"); // record, damaged, 404, silent, refused
+    // record, damaged, 404, silent, refused; large (a body past the cap), redirect (to file:),
+    // busy (503 with Retry-After, then the record)
+    QTest::addColumn<QString>("server");
     QTest::addColumn<quint32>("v1");
     QTest::addColumn<quint32>("v2");
     QTest::addColumn<AccurateRipVerdict::Kind>("kind");
@@ -256,6 +258,15 @@ void Test_accuraterip::lookup_data()
                                     << 0 << QStringLiteral("lookup failed: the AccurateRip");
     QTest::newRow("server silent") << QStringLiteral("silent") << 1u << 2u << K::LookupFailed << 0
                                    << 0 << QStringLiteral("lookup failed: no answer");
+    QTest::newRow("answer too large")
+        << QStringLiteral("large") << 1u << 2u << K::LookupFailed << 0 << 0
+        << QStringLiteral("lookup failed: the answer is larger than 1048576 bytes");
+    QTest::newRow("redirect to a file")
+        << QStringLiteral("redirect") << 1u << 2u << K::LookupFailed << 0 << 0
+        << QStringLiteral("lookup failed: a redirect to file:///etc/passwd was not followed");
+    QTest::newRow("busy once, then the record")
+        << QStringLiteral("busy") << 1u << 0xbbbb0002u << K::Accurate << 7 << 2
+        << QStringLiteral("accurately ripped (confidence 7, v2)");
     QTest::newRow("connection refused")
         << QStringLiteral("refused") << 1u << 2u << K::LookupFailed << 0 << 0
         << QStringLiteral("lookup failed: Connection refused");
@@ -284,6 +295,7 @@ void Test_accuraterip::lookup()
     QTcpServer listener;
     QVERIFY(listener.listen(QHostAddress::LocalHost));
     QByteArray requested;
+    int answered = 0;
     connect(&listener, &QTcpServer::newConnection, this, [&] {
         QTcpSocket* socket = listener.nextPendingConnection();
         connect(socket, &QTcpSocket::readyRead, socket, [&, socket] {
@@ -292,13 +304,26 @@ void Test_accuraterip::lookup()
                 return;
             QByteArray status = "200 OK";
             QByteArray content = body;
-            if (server == u"404") {
+            QByteArray headers;
+            if (server == u"busy" && answered++ == 0) {
+                status = "503 Service Unavailable";
+                headers = "\r\nRetry-After: 1";
+                content = "busy";
+            } else if (server == u"redirect") {
+                status = "302 Found";
+                headers = "\r\nLocation: file:///etc/passwd";
+                content.clear();
+            } else if (server == u"large") {
+                content = QByteArray(2 * 1024 * 1024, 'x');
+            } else if (server == u"404") {
                 status = "404 Not Found";
                 content = "<html>not found</html>";
             } else if (server == u"damaged") {
                 content.chop(4);
             }
-            socket->write("HTTP/1.1 " + status + "\r\nContent-Type: application/octet-stream" +
+            requested.clear();
+            socket->write("HTTP/1.1 " + status + headers +
+                          "\r\nContent-Type: application/octet-stream" +
                           "\r\nContent-Length: " + QByteArray::number(content.size()) +
                           "\r\nConnection: close\r\n\r\n" + content);
             socket->disconnectFromHost();
@@ -312,14 +337,14 @@ void Test_accuraterip::lookup()
     base.setPort(port);
     QElapsedTimer timer;
     timer.start();
-    const AccurateRipLookup lookup = fetchAccurateRipRecord(ids, base, 1000);
+    const AccurateRipLookup lookup = fetchAccurateRipRecord(ids, base, 3000);
     QVERIFY(timer.elapsed() < 5000);
     const AccurateRipVerdict verdict = lookup.verdict(ids, 1, v1, v2);
     QVERIFY2(verdict.text().contains(text), qPrintable(verdict.text()));
     QCOMPARE(verdict.kind, kind);
     QCOMPARE(verdict.confidence, confidence);
     QCOMPARE(verdict.version, version);
-    if (server != u"refused")
+    if (server == u"silent")
         QVERIFY(requested.startsWith(
             QByteArray("GET /db/" + ids.accurateRipPath().toLatin1() + " HTTP/1.1")));
 }
