@@ -187,10 +187,13 @@ Lookup lookupDisc(const QString& discId, const QString& toc, const QUrl& base, i
         lookup.outcome = Lookup::Outcome::NotFound;
         return lookup;
     }
+    // A status of the server's own says most; a redirect not followed or a network's error
+    // says itself.
+    const bool redirect = answer.status >= 300 && answer.status < 400;
+    if (answer.status != 0 && answer.status != 200 && !redirect)
+        return failed(QStringLiteral("HTTP %1 from %2").arg(answer.status).arg(url.host()));
     if (answer.failed)
         return failed(QStringLiteral("MusicBrainz (%1): %2").arg(url.host(), answer.errorText));
-    if (answer.status != 0 && answer.status != 200)
-        return failed(QStringLiteral("HTTP %1 from %2").arg(answer.status).arg(url.host()));
     return parseAnswer(answer.body, discId, toc);
 }
 
