@@ -311,8 +311,10 @@ AlbumInfo CliRipper::albumData(const CliOptions& options, bool listReleases)
     for (qsizetype i = 0; i < lookup.releases.size(); ++i) {
         bool isNumber = false;
         const int number = options.release.toInt(&isNumber);
+        // An empty choice is no choice, even where a release comes without an id.
         if ((isNumber && number == i + 1) ||
-            options.release == lookup.releases[i].musicBrainzReleaseId)
+            (!options.release.isEmpty() &&
+             options.release == lookup.releases[i].musicBrainzReleaseId))
             return lookup.releases[i];
     }
     if (listReleases) {

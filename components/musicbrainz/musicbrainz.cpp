@@ -28,6 +28,16 @@ using Clock = std::chrono::steady_clock;
 // within it.
 constexpr qint64 MaxAnswerBytes = 4 * 1024 * 1024;
 
+// "Tambrel/0.1.0 ( contact )", the contact given to the build (TAMBREL_CONTACT) when there is one.
+QString userAgent()
+{
+    const QString contact = QStringLiteral(TAMBREL_CONTACT);
+    QString agent = QStringLiteral("Tambrel/") + QCoreApplication::applicationVersion();
+    if (!contact.isEmpty())
+        agent += QStringLiteral(" ( ") + contact + QStringLiteral(" )");
+    return agent;
+}
+
 // The service allows one request a second from a client; every lookup in the process waits
 // its turn here.
 void waitForTurn()
@@ -168,9 +178,7 @@ Lookup lookupDisc(const QString& discId, const QString& toc, const QUrl& base, i
     url.setQuery(query);
 
     QNetworkRequest request(url);
-    request.setRawHeader("User-Agent", QStringLiteral("Tambrel/%1 ( https://tambrel.example/ )")
-                                           .arg(QCoreApplication::applicationVersion())
-                                           .toUtf8());
+    request.setRawHeader("User-Agent", userAgent().toUtf8());
     request.setRawHeader("Accept", "application/json");
 
     waitForTurn();

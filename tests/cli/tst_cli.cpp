@@ -657,7 +657,9 @@ private slots:
                 run.out.contains(QStringLiteral("04\tLong Road\tBand")),
             qPrintable(run.out));
 
-        answer = "{\"releases\":[" + one + "," + two + "]}";
+        // Three releases, one of them without an id: none is taken unasked.
+        answer = "{\"releases\":[" + one + "," + two + "," +
+                 releaseJson(QString(), QStringLiteral("Nameless"), titles) + "]}";
         const QString folder = outputFolder();
         const QStringList convert{QStringLiteral("convert"), m_cue,
                                   QStringLiteral("-f"),      QStringLiteral("wav"),
@@ -667,7 +669,7 @@ private slots:
                                   QStringLiteral("-q")};
         run = runCliServing(convert, QStringLiteral("http://127.0.0.1:9/"), base);
         QVERIFY2(run.status == 0, qPrintable(run.err));
-        QVERIFY2(run.err.contains(QStringLiteral("2 MusicBrainz releases")) &&
+        QVERIFY2(run.err.contains(QStringLiteral("3 MusicBrainz releases")) &&
                      run.err.contains(QStringLiteral("2. Band - Other (2001) r-two")),
                  qPrintable(run.err));
         QVERIFY(QFileInfo::exists(folder + QStringLiteral("/_/01 Track 1.wav")));

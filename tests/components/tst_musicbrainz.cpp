@@ -222,8 +222,12 @@ private slots:
                                        "?inc=recordings+artist-credits&fmt=json"
                                        "&toc=1+3+60000+150+20000+40000 HTTP/1.1\r\n";
         QVERIFY2(head.startsWith(requestLine), head.constData());
-        QVERIFY2(head.contains("\r\nUser-Agent: Tambrel/1.2.3 ( https://tambrel.example/ )\r\n"),
-                 head.constData());
+        // The program and its version, and the contact the build was given, if any.
+        const QByteArray contact = TAMBREL_CONTACT;
+        const QByteArray agent = QByteArray("\r\nUser-Agent: Tambrel/1.2.3") +
+                                 (contact.isEmpty() ? QByteArray() : " ( " + contact + " )") +
+                                 QByteArray("\r\n");
+        QVERIFY2(head.contains(agent), head.constData());
         QVERIFY2(head.contains("\r\nAccept: application/json\r\n"), head.constData());
     }
 
