@@ -104,7 +104,7 @@ Status GrabJob::start(Existing existing)
     m_tempPrefix =
         QFile::encodeName(folder + QStringLiteral("/.") + target.fileName() + QLatin1Char('.'));
     const mode_t mode = replacing ? 0600 : 0666;
-    m_fd = ::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    m_fd = ::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
     if (m_fd >= 0 && ::access(descriptorPath(m_fd).constData(), F_OK) != 0) {
         ::close(m_fd);
         m_fd = -1;
@@ -114,7 +114,7 @@ Status GrabJob::start(Existing existing)
     // missing or can't be written fails that too, and it gives the reason.
     for (int attempt = 0; m_fd < 0; ++attempt) {
         m_tempPath = withRandomSuffix(m_tempPrefix);
-        m_fd = ::open(m_tempPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        m_fd = ::open(m_tempPath.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (m_fd < 0 && (errno != EEXIST || attempt == 100))
             return cannotWrite(qt_error_string(errno));
     }
@@ -493,8 +493,8 @@ void GrabJob::endWriting(const Status& encoded)
     bool done = false;
     if (encoded.ok() && !m_stop) {
         // The tags go in through a path of the file's own, which an unnamed file has too.
-        const Status tagged = writeTrackTags(QString::fromLatin1(descriptorPath(m_fd)),
-                                             QFileInfo(m_targetPath).suffix().toLower(), m_tags);
+        const Status tagged =
+            writeTrackTags(m_fd, QFileInfo(m_targetPath).suffix().toLower(), m_tags);
         if (!tagged.ok())
             error = tagged.error();
         else if (Status c = commitFile(); !c.ok())

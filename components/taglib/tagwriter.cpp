@@ -2,9 +2,11 @@
 
 #include <taglib/asffile.h>
 #include <taglib/flacfile.h>
+#include <taglib/id3v2framefactory.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/textidentificationframe.h>
+#include <taglib/tfilestream.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/vorbisfile.h>
 #include <taglib/xiphcomment.h>
@@ -68,9 +70,9 @@ Failure unsaved()
     return Failure{QStringLiteral("Could not write the tags into the audio file.")};
 }
 
-Status tagMp3(const QByteArray& name, const TrackTags& tags)
+Status tagMp3(TagLib::IOStream* stream, const TrackTags& tags)
 {
-    TagLib::MPEG::File file(name.constData(), false);
+    TagLib::MPEG::File file(stream, TagLib::ID3v2::FrameFactory::instance(), false);
     if (!file.isValid() || file.readOnly())
         return unreadable();
     TagLib::ID3v2::Tag* tag = file.ID3v2Tag(true);
@@ -108,9 +110,9 @@ template <typename File> Status saved(File& file)
     return file.save() ? Status{} : Status{unsaved()};
 }
 
-Status tagOgg(const QByteArray& name, const TrackTags& tags)
+Status tagOgg(TagLib::IOStream* stream, const TrackTags& tags)
 {
-    TagLib::Ogg::Vorbis::File file(name.constData(), false);
+    TagLib::Ogg::Vorbis::File file(stream, false);
     if (!file.isValid() || file.readOnly() || !file.tag())
         return unreadable();
     setComments(*file.tag(), tags);
@@ -118,9 +120,9 @@ Status tagOgg(const QByteArray& name, const TrackTags& tags)
     return saved(file);
 }
 
-Status tagFlac(const QByteArray& name, const TrackTags& tags)
+Status tagFlac(TagLib::IOStream* stream, const TrackTags& tags)
 {
-    TagLib::FLAC::File file(name.constData(), false);
+    TagLib::FLAC::File file(stream, TagLib::ID3v2::FrameFactory::instance(), false);
     if (!file.isValid() || file.readOnly())
         return unreadable();
     setComments(*file.xiphComment(true), tags);
@@ -128,9 +130,9 @@ Status tagFlac(const QByteArray& name, const TrackTags& tags)
     return saved(file);
 }
 
-Status tagWma(const QByteArray& name, const TrackTags& tags)
+Status tagWma(TagLib::IOStream* stream, const TrackTags& tags)
 {
-    TagLib::ASF::File file(name.constData(), false);
+    TagLib::ASF::File file(stream, false);
     if (!file.isValid() || file.readOnly() || !file.tag())
         return unreadable();
     // A 32-bit number, as Windows Media Player writes it; ASF has no field for the total.
@@ -147,10 +149,8 @@ Status tagWma(const QByteArray& name, const TrackTags& tags)
 class Reservation
 {
 public:
-    explicit Reservation(const QByteArray& name)
-        : m_fd(::open(name.constData(), O_RDWR | O_CLOEXEC))
-    {
-    }
+    // The file's own descriptor, duplicated: TagLib closes what it is given.
+    explicit Reservation(int fd) : m_fd(::fcntl(fd, F_DUPFD_CLOEXEC, 0)) {}
     ~Reservation()
     {
         if (m_fd >= 0)
@@ -198,10 +198,10 @@ private:
 
 } // namespace
 
-Status writeTrackTags(const QString& path, const QString& extension, const TrackTags& tags)
+Status writeTrackTags(int fd, const QString& extension, const TrackTags& tags)
 {
     const QString key = (extension.startsWith(u'.') ? extension.mid(1) : extension).toLower();
-    Status (*tagger)(const QByteArray&, const TrackTags&) = nullptr;
+    Status (*tagger)(TagLib::IOStream*, const TrackTags&) = nullptr;
     if (key == u"mp3")
         tagger = tagMp3;
     else if (key == u"ogg")
@@ -213,11 +213,22 @@ Status writeTrackTags(const QString& path, const QString& extension, const Track
     if (!tagger || tags.number <= 0)
         return {};
 
-    const QByteArray name = QFile::encodeName(path);
-    Reservation reservation(name);
+    Reservation reservation(fd);
     if (Status reserved = reservation.reserve(); !reserved)
         return reserved;
-    const Status status = tagger(name, tags);
+    // TagLib reads and writes through a stream of its own on another duplicate of the file's
+    // descriptor (it closes it when done), from the file's start: no path, no /proc needed.
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0 || ::lseek(own, 0, SEEK_SET) != 0) {
+        if (own >= 0)
+            ::close(own);
+        return unreadable();
+    }
+    Status status;
+    {
+        TagLib::FileStream stream(own, false);
+        status = stream.isOpen() ? tagger(&stream, tags) : Status{unreadable()};
+    }
     reservation.release();
     return status;
 }

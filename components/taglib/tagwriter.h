@@ -7,5 +7,6 @@
 
 // Writes the track's tags into a finished encoded file with TagLib, chosen by the format's
 // extension ("mp3", "ogg", "flac", "wma"; any other, and tags with no track number, are left
-// alone). path may be /proc/self/fd/N for a file that has no name yet.
-Status writeTrackTags(const QString& path, const QString& extension, const TrackTags& tags);
+// alone). fd is the file, open read-write; it needs no name (an unnamed file has none yet), and
+// no /proc to find it by. Its offset is moved.
+Status writeTrackTags(int fd, const QString& extension, const TrackTags& tags);

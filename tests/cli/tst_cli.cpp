@@ -621,6 +621,42 @@ private slots:
                      qPrintable(text));
     }
 
+    // Without /proc (a container, a chroot) the files are still tagged and named: tags go in
+    // through the file's descriptor, and a file that can't be linked in by it gets a hidden name.
+    void withoutProc()
+    {
+        const auto withoutProc = [](const QStringList& arguments) {
+            QStringList quoted;
+            for (const QString& argument : arguments)
+                quoted << u'\'' + argument + u'\'';
+            QProcess process;
+            process.start(QStringLiteral("unshare"),
+                          {QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"),
+                           QStringLiteral("mount -t tmpfs none /proc && exec '%1' %2")
+                               .arg(qEnvironmentVariable("TAMBREL_CLI"), quoted.join(u' '))});
+            process.waitForFinished(60000);
+            return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        };
+        // A mount namespace needs privileges, and a sanitized build needs /proc itself.
+        if (withoutProc({QStringLiteral("--version")}) != 0)
+            QSKIP("tambrel-cli can't be run without /proc here.");
+        const QString folder = outputFolder();
+        QCOMPARE(withoutProc({QStringLiteral("convert"), m_cue, QStringLiteral("-f"),
+                              QStringLiteral("ogg"), QStringLiteral("-o"), folder,
+                              QStringLiteral("-t"), QStringLiteral("2"), QStringLiteral("-q")}),
+                 0);
+        QCOMPARE(filesIn(folder), QStringList{QStringLiteral("Session1_Track2.ogg")});
+        SKIP_WITHOUT_TOOL("ffprobe");
+        QProcess probe;
+        probe.start(QStringLiteral("ffprobe"),
+                    {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                     QStringLiteral("stream_tags"),
+                     folder + QStringLiteral("/Session1_Track2.ogg")});
+        QVERIFY(probe.waitForFinished(30000));
+        QVERIFY(QString::fromUtf8(probe.readAllStandardOutput())
+                    .contains(QStringLiteral("TAG:track=2"), Qt::CaseInsensitive));
+    }
+
     // MusicBrainz's releases name the files: one is taken as it is; of several, the one chosen
     // with --release, and without a choice they are listed and the run goes on unnamed.
     void musicBrainzNamesTheTracks()

@@ -30,7 +30,7 @@ QString fdPath(int fd)
 Result<int> encodeUnnamed(const QString& folder, const QString& format,
                           const EncoderSettings& settings, const QByteArray& pcm)
 {
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_WRONLY, 0666);
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_RDWR, 0666);
     if (fd < 0)
         return Failure{QStringLiteral("no unnamed files here")};
     QFile out;
@@ -151,7 +151,7 @@ private slots:
         trackTags.album = QStringLiteral("../Up");
         trackTags.isrc = QStringLiteral("GBAYE9900013");
         trackTags.barcode = QStringLiteral("0724384960650");
-        const Status written = writeTrackTags(fdPath(fd.value()), format, trackTags);
+        const Status written = writeTrackTags(fd.value(), format, trackTags);
         QVERIFY(link(fd.value(), tagged));
         ::close(fd.value());
         QVERIFY2(written, qPrintable(written.error()));
