@@ -466,9 +466,14 @@ bool CliRipper::writeLog(const CliOptions& options, int discTracks)
     }
     std::sort(m_logTracks.begin(), m_logTracks.end(),
               [](const riplog::Track& a, const riplog::Track& b) { return a.number < b.number; });
+    // A log already there holds an earlier run's proof (the files a rerun skips were proved
+    // then): each run adds its own block after it, the newest last.
     QFile file(options.logFile);
-    const QByteArray text = riplog::text(disc, m_logTracks).toUtf8();
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size() ||
+    const bool earlier =
+        QFileInfo(options.logFile).isFile() && QFileInfo(options.logFile).size() > 0;
+    const QByteArray text =
+        (earlier ? QByteArray("\n") : QByteArray()) + riplog::text(disc, m_logTracks).toUtf8();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append) || file.write(text) != text.size() ||
         !file.flush()) {
         m_err << "tambrel-cli: the rip log " << options.logFile
               << " cannot be written: " << file.errorString() << Qt::endl;

@@ -469,9 +469,11 @@ private slots:
         for (int track = 0; track < id[0].toInt(); ++track)
             out << quint8(9) << (track < 2 ? v2[1 - track].toUInt(nullptr, 16) : quint32(1))
                 << quint32(0);
+        // The second run's block follows the first's; only it is read here.
         run = runCliServing(arguments + QStringList{QStringLiteral("--overwrite")}, base);
         QVERIFY2(run.status == 0, qPrintable(run.err));
-        fields = logFields(QString::fromUtf8(contents(log)));
+        const QString both = QString::fromUtf8(contents(log));
+        fields = logFields(both.mid(both.lastIndexOf(QStringLiteral("Tambrel rip log"))));
         QCOMPARE(requested.size(), 1);
         QVERIFY2(requested.first().endsWith(QStringLiteral("dBAR-") +
                                             fields.value(QStringLiteral("AccurateRip disc id")) +
@@ -733,9 +735,19 @@ private slots:
         QCOMPARE(contents(kept.fileName()), QByteArray("mine"));
         QVERIFY(QFileInfo::exists(folder + QStringLiteral("/Session1_Track2.wav")));
 
+        // A rerun that skips what is there keeps the first run's proof in the log beside its own.
+        const QString log = QStringLiteral("--log=") + folder + QStringLiteral("/rip.log");
+        run = convert(folder, QStringLiteral("wav"), both + QStringList{log});
         run = convert(folder, QStringLiteral("wav"),
-                      both + QStringList{QStringLiteral("--skip-existing")});
+                      both + QStringList{QStringLiteral("--skip-existing"), log});
         QCOMPARE(run.status, 0);
+        QFile ripLog(folder + QStringLiteral("/rip.log"));
+        QVERIFY(ripLog.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(ripLog.readAll());
+        QVERIFY2(text.count(QStringLiteral("Tambrel rip log")) == 2 &&
+                     text.indexOf(QStringLiteral("CRC32: ")) <
+                         text.lastIndexOf(QStringLiteral("Result: skipped")),
+                 qPrintable(text));
         QCOMPARE(contents(kept.fileName()), QByteArray("mine"));
 
         run = convert(folder, QStringLiteral("wav"),
