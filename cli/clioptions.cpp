@@ -11,15 +11,15 @@ namespace
 {
 
 const QCommandLineOption formatOption({QStringLiteral("f"), QStringLiteral("format")},
-                                      QStringLiteral("wav, mp3, ogg or wma."),
+                                      QStringLiteral("wav, mp3, ogg, wma or flac."),
                                       QStringLiteral("format"));
 const QCommandLineOption outputOption({QStringLiteral("o"), QStringLiteral("output")},
                                       QStringLiteral("The folder the files go to."),
                                       QStringLiteral("dir"));
 const QCommandLineOption tracksOption(
     {QStringLiteral("t"), QStringLiteral("tracks")},
-    QStringLiteral("The tracks to grab, as the disc numbers them: 1,3-5. Default: every audio "
-                   "track."),
+    QStringLiteral("The tracks to grab, as the disc numbers them: 1,3-5; 0 is audio hidden "
+                   "before the first track. Default: every audio track."),
     QStringLiteral("list"));
 const QCommandLineOption overwriteOption(QStringLiteral("overwrite"),
                                          QStringLiteral("Replace files that already exist."));
@@ -328,6 +328,7 @@ QString cliHelpText()
            options +
            QStringLiteral("\n"
                           "Exit status: 0 when every chosen track was written, 1 when any "
-                          "failed,\n"
-                          "2 for a usage error or a source that cannot be read.\n");
+                          "failed\n"
+                          "or the log could not be written, 2 for a usage error or a source "
+                          "that cannot be read.\n");
 }
