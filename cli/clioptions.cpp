@@ -60,6 +60,9 @@ const QCommandLineOption nameOption(
 const QCommandLineOption verifyOption(
     QStringLiteral("verify"),
     QStringLiteral("Test and copy: read each track twice and fail it when the reads differ."));
+const QCommandLineOption dryRunOption(
+    QStringLiteral("dry-run"),
+    QStringLiteral("Print each chosen track's number, name and file, and rip nothing."));
 const QCommandLineOption quietOption({QStringLiteral("q"), QStringLiteral("quiet")},
                                      QStringLiteral("Show no progress; failures are still named."));
 const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
@@ -80,7 +83,7 @@ void addOptions(QCommandLineParser& parser)
     for (const QCommandLineOption& option :
          {formatOption, outputOption, tracksOption, overwriteOption, skipOption, jobsOption,
           offsetOption, flacLevelOption, logOption, metadataOption, releaseOption, nameOption,
-          verifyOption, quietOption, helpOption, versionOption})
+          verifyOption, dryRunOption, quietOption, helpOption, versionOption})
         parser.addOption(option);
 }
 
@@ -179,6 +182,7 @@ Result<CliOptions> parseCliArguments(const QStringList& givenArguments)
     const QString& command = positional.first();
     options.quiet = parser.isSet(quietOption);
     options.verify = parser.isSet(verifyOption);
+    options.dryRun = parser.isSet(dryRunOption);
 
     const auto metadata = [&]() -> std::optional<CliOptions::Metadata> {
         const QString value = parser.value(metadataOption);
@@ -214,7 +218,7 @@ Result<CliOptions> parseCliArguments(const QStringList& givenArguments)
             return usageError(QStringLiteral("list takes at most one source."));
         for (const QCommandLineOption& option :
              {formatOption, outputOption, tracksOption, overwriteOption, skipOption, jobsOption,
-              offsetOption, flacLevelOption, logOption, verifyOption}) {
+              offsetOption, flacLevelOption, logOption, verifyOption, dryRunOption}) {
             if (parser.isSet(option))
                 return usageError(QStringLiteral("--%1 belongs to convert, not to list.")
                                       .arg(option.names().constLast()));
@@ -310,7 +314,7 @@ QString cliHelpText()
                "                      [--tracks 1,3-5] [--overwrite | --skip-existing] "
                "[--jobs N]\n"
                "                      [--offset N] [--flac-level N] [--log[=FILE]] [--verify]\n"
-               "                      [--quiet]\n"
+               "                      [--dry-run] [--quiet]\n"
                "                      [--metadata auto|cdtext|musicbrainz|none] [--release N]\n"
                "                      [--name TEMPLATE]\n"
                "\n"

@@ -28,6 +28,8 @@ struct CliOptions {
     bool quiet = false;
     // Test and copy: each track read twice, failed when the reads differ.
     bool verify = false;
+    // Prints where each chosen track would go, and reads nothing.
+    bool dryRun = false;
     // Tracks of a disc image grabbed at once; 0: one for each usable core.
     int jobs = 0;
     // The drive's read offset in samples, when given (it is then stored for the drive's model).

@@ -20,6 +20,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QSet>
 #include <QTextStream>
 
 #include <algorithm>
@@ -132,8 +133,10 @@ bool CliRipper::readTracks(QList<TrackEntry>& tracks)
                                  m_grabber.TrackSectors(),
                                  disctext::durationText(m_grabber.TrackMinutes(),
                                                         m_grabber.TrackSeconds(),
-                                                        m_grabber.TrackFraction())};
-            tracks.last().position = int(tracks.size()) - 1;
+                                                        m_grabber.TrackFraction()),
+                                 -1,
+                                 int(tracks.size()),
+                                 QString()};
             if (m_grabber.TrackType() == CdGrabber::TrackTypeAudio)
                 tracks.last().audioIndex = audioTracks++;
         }
@@ -151,7 +154,8 @@ bool CliRipper::readTracks(QList<TrackEntry>& tracks)
                                                           int(hidden % CdGrabber::SectorsPerSecond *
                                                               1000 / CdGrabber::SectorsPerSecond)),
                                    -1,
-                                   -1};
+                                   -1,
+                                   QString()};
     }
     return true;
 }
@@ -248,6 +252,19 @@ int CliRipper::convert(const CliOptions& options)
         }
     }
 
+    m_logTracks.clear();
+    m_album = albumData(options, true);
+    // Where every track goes is settled before the first sector is read.
+    if (!planPaths(chosen, options))
+        return ExitUsage;
+    if (options.dryRun) {
+        for (const TrackEntry& entry : std::as_const(chosen))
+            m_out << QStringLiteral("%1").arg(entry.number, 2, 10, QLatin1Char('0')) << '\t'
+                  << entry.name << '\t' << printable::escaped(entry.path) << '\n';
+        m_out.flush();
+        return ExitOk;
+    }
+
     if (OutputFile* file = m_grabber.AudioFile()) {
         applyStoredEncoderSettings(*file, CRegister(), options.formatCode);
         file->SetFLACLevel(options.flacLevel);
@@ -259,8 +276,6 @@ int CliRipper::convert(const CliOptions& options)
               << " has no accurate stream: each track is read twice, and fails when the reads "
                  "differ."
               << Qt::endl;
-    m_logTracks.clear();
-    m_album = albumData(options, true);
     m_grabber.SetAlbumTags(m_album);
 
     const int status = m_jobs > 1 && m_makeGrabber && chosen.size() > 1
@@ -518,7 +533,7 @@ int CliRipper::convertSerial(const QList<TrackEntry>& chosen, const CliOptions& 
             if (m_grabber.LastReadReport().discRemoved) {
                 const qsizetype left = chosen.size() - k - 1;
                 for (qsizetype rest = k + 1; rest < chosen.size(); ++rest)
-                    logTrack(chosen[rest], trackPath(chosen[rest], options),
+                    logTrack(chosen[rest], chosen[rest].path,
                              QStringLiteral("not ripped: the disc was removed"));
                 failures += int(left);
                 if (left > 0)
@@ -545,16 +560,47 @@ QString CliRipper::trackPath(const TrackEntry& entry, const CliOptions& options)
             trackoutput::outputPath(options.outputFolder, entry.name, options.formatCode));
     const QString name =
         albumnames::fromTemplate(options.nameTemplate, m_album, entry.track, entry.number);
-    const QString path = QDir::cleanPath(options.outputFolder + u'/' + name +
-                                         trackoutput::extension(options.formatCode));
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    return path;
+    return QDir::cleanPath(options.outputFolder + u'/' + name +
+                           trackoutput::extension(options.formatCode));
+}
+
+bool CliRipper::planPaths(QList<TrackEntry>& chosen, const CliOptions& options)
+{
+    QSet<QString> taken;
+    for (TrackEntry& entry : chosen) {
+        entry.path = trackPath(entry, options);
+        // Two tracks named alike (two titles "Intro") go to "Intro.wav" and "Intro (2).wav":
+        // one never replaces the other, and the choice is said.
+        if (taken.contains(entry.path)) {
+            const QFileInfo first(entry.path);
+            const QString stem = first.path() + u'/' + first.completeBaseName();
+            const QString extension = first.suffix().isEmpty() ? QString() : u'.' + first.suffix();
+            QString path;
+            for (int n = 2; path.isEmpty() || taken.contains(path); ++n)
+                path = stem + QStringLiteral(" (%1)").arg(n) + extension;
+            m_err << "tambrel-cli: " << entry.name << " would be named like a track before it; "
+                  << "it goes to " << printable::escaped(path) << " instead." << Qt::endl;
+            entry.path = path;
+        }
+        taken.insert(entry.path);
+        // A folder or a device where a file is to go can't be replaced, whatever the options.
+        const QFileInfo target(entry.path);
+        if (target.exists() && !target.isFile()) {
+            m_err << "tambrel-cli: " << entry.name << " is to go to "
+                  << printable::escaped(entry.path) << ", which is "
+                  << (target.isDir() ? "a folder" : "no regular file") << '.' << Qt::endl;
+            return false;
+        }
+    }
+    return true;
 }
 
 std::optional<QString> CliRipper::targetPath(const TrackEntry& entry, const CliOptions& options,
                                              int& failures)
 {
-    const QString path = trackPath(entry, options);
+    const QString& path = entry.path;
+    // A name template's folders are made as their first track is grabbed.
+    QDir().mkpath(QFileInfo(path).absolutePath());
     if (!QFileInfo::exists(path) || options.existing == CliOptions::Existing::Overwrite)
         return path;
     if (options.existing == CliOptions::Existing::Skip) {

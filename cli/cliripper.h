@@ -61,6 +61,7 @@ private:
         QString durationText; // as the window's duration column shows it
         int audioIndex = -1;  // its place among the disc's audio tracks, from 0; -1: data
         int position = 0;     // its place on the disc, from 0, all sessions counted
+        QString path;         // where its file goes, once the run is planned
     };
     enum class GrabOutcome { Written, Failed, Interrupted };
     struct Slot;
@@ -80,6 +81,9 @@ private:
     AlbumInfo albumData(const CliOptions& options, bool listReleases);
     // Where a track's file goes: the window's name, or the template's (its folders made).
     QString trackPath(const TrackEntry& entry, const CliOptions& options) const;
+    // Gives each chosen track its file: names that would collide get " (2)", " (3)"... and say
+    // so; false, with a message, when a track would go where a folder or device is.
+    bool planPaths(QList<TrackEntry>& chosen, const CliOptions& options);
     // The run's exit status; failures are summed up in a line.
     int finalStatus(int failures, qsizetype tracks);
     // Grabs the tracks one after another.

@@ -659,6 +659,48 @@ private slots:
                     .contains(QStringLiteral("TAG:track=2"), Qt::CaseInsensitive));
     }
 
+    // The run is planned before a sector is read: two tracks named alike get two files, a
+    // folder in a file's place stops the run, and --dry-run prints the plan and writes nothing.
+    void plannedBeforeRipping()
+    {
+        const QString folder = outputFolder();
+        QFile bin(folder + QStringLiteral("/s.bin"));
+        QVERIFY(bin.open(QIODevice::WriteOnly) && bin.write(trackPcm(disc, 1).repeated(2)));
+        bin.close();
+        QFile sheet(folder + QStringLiteral("/s.cue"));
+        QVERIFY(sheet.open(QIODevice::WriteOnly));
+        sheet.write("FILE \"s.bin\" BINARY\nTRACK 01 AUDIO\nTITLE \"Same\"\nINDEX 01 00:00:00\n"
+                    "TRACK 02 AUDIO\nTITLE \"Same\"\nINDEX 01 00:02:00\n");
+        sheet.close();
+        const QString out = folder + QStringLiteral("/out");
+        QVERIFY(QDir().mkpath(out));
+        const QStringList convert{
+            QStringLiteral("convert"), sheet.fileName(),     QStringLiteral("-f"),
+            QStringLiteral("wav"),     QStringLiteral("-o"), out,
+            QStringLiteral("--name"),  QStringLiteral("%t"), QStringLiteral("--overwrite")};
+        Run run = runCli(convert + QStringList{QStringLiteral("--dry-run")});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.out, QStringLiteral("01\tSession1_Track1\t%1/Same.wav\n"
+                                         "02\tSession1_Track2\t%1/Same (2).wav\n")
+                              .arg(out));
+        QVERIFY2(run.err.contains(QStringLiteral("Session1_Track2 would be named like a track")),
+                 qPrintable(run.err));
+        QVERIFY(filesIn(out).isEmpty());
+
+        run = runCli(convert + QStringList{QStringLiteral("-q")});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(filesIn(out),
+                 (QStringList{QStringLiteral("Same (2).wav"), QStringLiteral("Same.wav")}));
+        QVERIFY(contents(out + QStringLiteral("/Same (2).wav")).mid(44) ==
+                trackPcm(disc, 1).mid(0, 150 * 2352));
+
+        QVERIFY(QFile::remove(out + QStringLiteral("/Same.wav")));
+        QVERIFY(QDir().mkpath(out + QStringLiteral("/Same.wav")));
+        run = runCli(convert + QStringList{QStringLiteral("-q")});
+        QCOMPARE(run.status, 2);
+        QVERIFY2(run.err.contains(QStringLiteral("which is a folder")), qPrintable(run.err));
+    }
+
     // MusicBrainz's releases name the files: one is taken as it is; of several, the one chosen
     // with --release, and without a choice they are listed and the run goes on unnamed.
     void musicBrainzNamesTheTracks()
