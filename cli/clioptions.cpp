@@ -60,6 +60,20 @@ const QCommandLineOption nameOption(
 const QCommandLineOption verifyOption(
     QStringLiteral("verify"),
     QStringLiteral("Test and copy: read each track twice and fail it when the reads differ."));
+const QCommandLineOption bitrateOption(
+    QStringLiteral("bitrate"),
+    QStringLiteral("MP3: constant bitrate in kbit/s (32 to 320, as LAME takes them); Ogg "
+                   "Vorbis: nominal bitrate in kbit/s. Over the stored settings, for this run."),
+    QStringLiteral("kbit/s"));
+const QCommandLineOption qualityOption(
+    QStringLiteral("quality"),
+    QStringLiteral("MP3: VBR quality, 0 (best) to 9; Ogg Vorbis: quality 0 to 10 (decimals "
+                   "too, 3 is the default). Over the stored settings, for this run."),
+    QStringLiteral("q"));
+const QCommandLineOption wmaProfileOption(
+    QStringLiteral("wma-profile"),
+    QStringLiteral("WMA: the profile, 0 to 10, as the WMA settings dialog lists them."),
+    QStringLiteral("n"));
 const QCommandLineOption dryRunOption(
     QStringLiteral("dry-run"),
     QStringLiteral("Print each chosen track's number, name and file, and rip nothing."));
@@ -73,17 +87,19 @@ const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("ver
 // The options that take a value.
 QList<QCommandLineOption> valuedOptions()
 {
-    return {formatOption,    outputOption, tracksOption,   jobsOption,    offsetOption,
-            flacLevelOption, logOption,    metadataOption, releaseOption, nameOption};
+    return {formatOption,    outputOption,  tracksOption,    jobsOption,    offsetOption,
+            flacLevelOption, logOption,     metadataOption,  releaseOption, nameOption,
+            bitrateOption,   qualityOption, wmaProfileOption};
 }
 
 void addOptions(QCommandLineParser& parser)
 {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const QCommandLineOption& option :
-         {formatOption, outputOption, tracksOption, overwriteOption, skipOption, jobsOption,
-          offsetOption, flacLevelOption, logOption, metadataOption, releaseOption, nameOption,
-          verifyOption, dryRunOption, quietOption, helpOption, versionOption})
+         {formatOption,  outputOption, tracksOption,    overwriteOption, skipOption,
+          jobsOption,    offsetOption, flacLevelOption, logOption,       metadataOption,
+          releaseOption, nameOption,   bitrateOption,   qualityOption,   wmaProfileOption,
+          verifyOption,  dryRunOption, quietOption,     helpOption,      versionOption})
         parser.addOption(option);
 }
 
@@ -218,7 +234,8 @@ Result<CliOptions> parseCliArguments(const QStringList& givenArguments)
             return usageError(QStringLiteral("list takes at most one source."));
         for (const QCommandLineOption& option :
              {formatOption, outputOption, tracksOption, overwriteOption, skipOption, jobsOption,
-              offsetOption, flacLevelOption, logOption, verifyOption, dryRunOption}) {
+              offsetOption, flacLevelOption, logOption, verifyOption, dryRunOption, bitrateOption,
+              qualityOption, wmaProfileOption}) {
             if (parser.isSet(option))
                 return usageError(QStringLiteral("--%1 belongs to convert, not to list.")
                                       .arg(option.names().constLast()));
@@ -284,6 +301,47 @@ Result<CliOptions> parseCliArguments(const QStringList& givenArguments)
                                   .arg(parser.value(flacLevelOption)));
         options.flacLevel = *level;
     }
+    // Each encoder's own values; the encoder itself checks the whole setup when the run starts.
+    const bool mp3 = options.formatCode == trackoutput::FormatMp3;
+    const bool ogg = options.formatCode == trackoutput::FormatOgg;
+    const QString formatName = parser.value(formatOption).toLower();
+    if (parser.isSet(bitrateOption)) {
+        if (!mp3 && !ogg)
+            return usageError(
+                QStringLiteral("--bitrate is for mp3 and ogg, not %1.").arg(formatName));
+        const int most = mp3 ? 320 : 500;
+        const std::optional<int> bitrate = intValue(parser.value(bitrateOption), 32, most);
+        if (!bitrate)
+            return usageError(
+                QStringLiteral("--bitrate takes kbit/s from 32 to %1 for %2, not \"%3\".")
+                    .arg(QString::number(most), formatName, parser.value(bitrateOption)));
+        options.bitrate = *bitrate;
+    }
+    if (parser.isSet(qualityOption)) {
+        if (!mp3 && !ogg)
+            return usageError(
+                QStringLiteral("--quality is for mp3 and ogg, not %1.").arg(formatName));
+        bool ok = false;
+        const double quality = parser.value(qualityOption).toDouble(&ok);
+        if (!ok || quality < 0 || quality > (mp3 ? 9 : 10) || (mp3 && quality != int(quality)))
+            return usageError(QStringLiteral("--quality takes %1 for %2, not \"%3\".")
+                                  .arg(mp3 ? QStringLiteral("a whole number from 0 to 9")
+                                           : QStringLiteral("a number from 0 to 10"),
+                                       formatName, parser.value(qualityOption)));
+        if (parser.isSet(bitrateOption))
+            return usageError(QStringLiteral("--bitrate and --quality exclude each other."));
+        options.quality = int(quality * 100 + 0.5);
+    }
+    if (parser.isSet(wmaProfileOption)) {
+        if (options.formatCode != trackoutput::FormatWma)
+            return usageError(QStringLiteral("--wma-profile is for wma, not %1.").arg(formatName));
+        const std::optional<int> profile = intValue(parser.value(wmaProfileOption), 0, 10);
+        if (!profile)
+            return usageError(
+                QStringLiteral("--wma-profile takes a number from 0 to 10, not \"%1\".")
+                    .arg(parser.value(wmaProfileOption)));
+        options.wmaProfile = *profile;
+    }
     if (parser.isSet(logOption)) {
         options.logFile = parser.value(logOption);
         if (options.logFile.isEmpty())
@@ -314,6 +372,7 @@ QString cliHelpText()
                "                      [--tracks 1,3-5] [--overwrite | --skip-existing] "
                "[--jobs N]\n"
                "                      [--offset N] [--flac-level N] [--log[=FILE]] [--verify]\n"
+               "                      [--bitrate KBIT/S | --quality Q] [--wma-profile N]\n"
                "                      [--dry-run] [--quiet]\n"
                "                      [--metadata auto|cdtext|musicbrainz|none] [--release N]\n"
                "                      [--name TEMPLATE]\n"

@@ -36,6 +36,12 @@ struct CliOptions {
     std::optional<int> offset;
     // FLAC's compression level, 0 to 8.
     int flacLevel = 5;
+    // Encoder settings for this run, over the stored ones (given: not 0 / not -1): MP3's constant
+    // or Ogg Vorbis's nominal bitrate in kbit/s, MP3's VBR quality (0..9) or Ogg Vorbis's quality
+    // (0..10) in hundredths, and the WMA profile (0..10).
+    int bitrate = 0;
+    int quality = -1;
+    int wmaProfile = -1;
     // Where the rip log goes; empty: no log. "<output>/rip.log" for a bare --log.
     QString logFile;
     Metadata metadata = Metadata::Auto;

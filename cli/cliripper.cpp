@@ -10,6 +10,8 @@
 #include "app/disctext.h"
 #include "components/cdgrabber.h"
 #include "components/filename.h"
+#include "encoders/mp3settings.h"
+#include "encoders/oggsettings.h"
 #include "encoders/storedencodersettings.h"
 #include "grab/driveoffset.h"
 #include "grab/trackoutput.h"
@@ -39,6 +41,60 @@ bool sameSource(const QString& a, const QString& b)
         return true;
     const QString canonical = QFileInfo(a).canonicalFilePath();
     return !canonical.isEmpty() && canonical == QFileInfo(b).canonicalFilePath();
+}
+
+// The run's own encoder settings over the stored ones; a setup the encoder refuses fails with
+// the encoder's reason.
+Status applyEncoderOptions(OutputFile& file, const CliOptions& options)
+{
+    const CRegister store;
+    const bool given = options.bitrate > 0 || options.quality >= 0;
+    if (options.formatCode == trackoutput::FormatMp3 && given) {
+        Mp3EncoderSettings mp3 = Mp3Settings::anyStored(store)
+                                     ? Mp3Settings::load(store).encoderSettings()
+                                     : Mp3EncoderSettings{};
+        if (options.bitrate > 0) {
+            // The bitrates an MP3 frame header can name; LAME would round any other silently.
+            static const QList<int> mpeg1{32,  40,  48,  56,  64,  80,  96,
+                                          112, 128, 160, 192, 224, 256, 320};
+            static const QList<int> mpeg2{8,  16, 24, 32,  40,  48,  56,
+                                          64, 80, 96, 112, 128, 144, 160};
+            const QList<int>& allowed = mp3.SampleRate >= 32000 ? mpeg1 : mpeg2;
+            if (!allowed.contains(options.bitrate)) {
+                QStringList values;
+                for (const int value : allowed)
+                    values << QString::number(value);
+                return Failure{QStringLiteral("MP3 at %1 Hz takes these bitrates (kbit/s): %2.")
+                                   .arg(mp3.SampleRate)
+                                   .arg(values.join(QStringLiteral(", ")))};
+            }
+            mp3.VbrMode = -1;
+            mp3.CbrBitrate = options.bitrate;
+        } else {
+            mp3.VbrMode = 0;
+            mp3.VbrQuality = options.quality / 100;
+        }
+        const Status set = file.SetMP3Format(mp3);
+        return set.ok() ? set : Failure{QStringLiteral("MP3 can't be made so: ") + set.error()};
+    }
+    if (options.formatCode == trackoutput::FormatOgg && given) {
+        const OggFormat ogg =
+            OggSettings::anyStored(store) ? OggSettings::load(store).format() : OggFormat{};
+        if (options.bitrate > 0 &&
+            !file.IsOGGFormatValid(ogg.sampleRate, ogg.channels, options.bitrate, 0, 0))
+            return Failure{QStringLiteral("Ogg Vorbis has no setup for %1 kbit/s at %2 Hz and %3 "
+                                          "channels.")
+                               .arg(options.bitrate)
+                               .arg(ogg.sampleRate)
+                               .arg(ogg.channels)};
+        return options.bitrate > 0
+                   ? file.SetOGGFormat(ogg.sampleRate, ogg.channels, options.bitrate, 0, 0, -1)
+                   : file.SetOGGFormat(ogg.sampleRate, ogg.channels, ogg.bitrate, 0, 0,
+                                       qint16(options.quality));
+    }
+    if (options.formatCode == trackoutput::FormatWma && options.wmaProfile >= 0)
+        return file.SetWMAProfile(options.wmaProfile);
+    return {};
 }
 
 QString lengthText(qint64 sectors)
@@ -268,6 +324,14 @@ int CliRipper::convert(const CliOptions& options)
     if (OutputFile* file = m_grabber.AudioFile()) {
         applyStoredEncoderSettings(*file, CRegister(), options.formatCode);
         file->SetFLACLevel(options.flacLevel);
+        if (const Status given = applyEncoderOptions(*file, options); !given.ok()) {
+            m_err << "tambrel-cli: " << given.error() << Qt::endl;
+            return ExitUsage;
+        }
+        // The output-file object describes the window's four formats; FLAC is the tool's own.
+        m_encoderText = options.formatCode == trackoutput::FormatFlac
+                            ? QStringLiteral("FLAC, level %1").arg(options.flacLevel)
+                            : file->FormatString();
     }
     m_readOffset = readOffset(options);
     m_grabber.SetVerify(options.verify);
@@ -447,6 +511,7 @@ bool CliRipper::writeLog(const CliOptions& options, int discTracks)
         disc.freedbId = ids.value().freedbText();
         disc.musicBrainzId = ids.value().musicBrainzText();
         disc.catalog = m_grabber.CurrentDiscToc().catalog;
+        disc.encoder = m_encoderText;
         if (!ids.value().accurateRipError.isEmpty())
             disc.lookup = QStringLiteral("not looked up: there is no AccurateRip disc id");
     }
@@ -648,6 +713,7 @@ int CliRipper::convertParallel(const QList<TrackEntry>& chosen, const CliOptions
         if (OutputFile* file = slot->grabber->AudioFile()) {
             applyStoredEncoderSettings(*file, CRegister(), options.formatCode);
             file->SetFLACLevel(options.flacLevel);
+            (void)applyEncoderOptions(*file, options); // taken by the first grabber already
         }
         slot->grabber->SetReadOffset(m_readOffset);
         slot->grabber->SetVerify(options.verify);

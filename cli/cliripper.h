@@ -113,6 +113,7 @@ private:
     int m_formatCode = 0;
     int m_readOffset = 0;
     QList<riplog::Track> m_logTracks;
+    QString m_encoderText; // the format the run's files are encoded in, in words
     // The audio before the disc's first track, number 0, where the disc has any.
     std::optional<TrackEntry> m_hiddenTrack;
     AlbumInfo m_album;

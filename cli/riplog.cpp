@@ -69,6 +69,8 @@ QString text(const Disc& disc, const QList<Track>& tracks)
     line(QStringLiteral("Source"), disc.source);
     line(QStringLiteral("Drive"), disc.drive);
     line(QStringLiteral("Read mode"), disc.readMode);
+    if (!disc.encoder.isEmpty())
+        line(QStringLiteral("Encoder"), disc.encoder);
     line(QStringLiteral("Read offset"), (disc.offset > 0 ? QStringLiteral("+") : QString()) +
                                             QString::number(disc.offset) +
                                             QStringLiteral(" samples"));

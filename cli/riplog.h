@@ -22,6 +22,7 @@ struct Disc {
     QString freedbId;
     QString musicBrainzId;
     QString catalog; // the disc's catalogue number; empty: none
+    QString encoder; // the files' format and its settings, in words
     QString lookup;  // what came of looking the disc up in AccurateRip's database
 };
 

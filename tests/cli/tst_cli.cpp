@@ -701,6 +701,63 @@ private slots:
         QVERIFY2(run.err.contains(QStringLiteral("which is a folder")), qPrintable(run.err));
     }
 
+    // Encoder settings for one run, over the stored ones: each format's own, checked against
+    // what its encoder takes, and named in the log.
+    void encoderSettingsForTheRun_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says"); // in the log's Encoder line, or on standard error
+        const auto row = [](const char* name, std::initializer_list<const char*> words, int status,
+                            const char* says) {
+            QStringList arguments;
+            for (const char* word : words)
+                arguments << QString::fromLatin1(word);
+            QTest::newRow(name) << arguments << status << QString::fromUtf8(says);
+        };
+        row("mp3 bitrate", {"-f", "mp3", "--bitrate", "320"}, 0, "MP3, 320 kbit/s CBR");
+        row("mp3 quality", {"-f", "mp3", "--quality", "2"}, 0, "MP3");
+        row("ogg quality", {"-f", "ogg", "--quality", "6.5"}, 0, "Ogg Vorbis, quality 6.5");
+        row("ogg bitrate", {"-f", "ogg", "--bitrate", "192"}, 0, "192 kbit/s");
+        row("wma profile", {"-f", "wma", "--wma-profile", "3"}, 0, "48 kbit/s, 32 000 Hz");
+        row("mp3 bitrate no frame can name", {"-f", "mp3", "--bitrate", "100"}, 2,
+            "takes these bitrates");
+        row("mp3 quality between steps", {"-f", "mp3", "--quality", "4.5"}, 2,
+            "a whole number from 0 to 9");
+        row("wav has no bitrate", {"-f", "wav", "--bitrate", "128"}, 2, "for mp3 and ogg");
+        row("both ways at once", {"-f", "ogg", "--bitrate", "128", "--quality", "3"}, 2,
+            "exclude each other");
+    }
+
+    void encoderSettingsForTheRun()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        const QString folder = outputFolder();
+        const Run run = runCli(QStringList{QStringLiteral("convert"), m_cue, QStringLiteral("-o"),
+                                           folder, QStringLiteral("-t"), QStringLiteral("2"),
+                                           QStringLiteral("--log"), QStringLiteral("-q")} +
+                               arguments);
+        QCOMPARE(run.status, status);
+        if (status != 0) {
+            QVERIFY2(run.err.contains(says), qPrintable(run.err));
+            QVERIFY(filesIn(folder).isEmpty());
+            return;
+        }
+        const QString log = QString::fromUtf8(contents(folder + QStringLiteral("/rip.log")));
+        QVERIFY2(
+            log.contains(QStringLiteral("Encoder: ")) &&
+                log.section(QStringLiteral("Encoder: "), 1).section(u'\n', 0, 0).contains(says),
+            qPrintable(log));
+        if (arguments.contains(QStringLiteral("320"))) {
+            SKIP_WITHOUT_TOOL("ffprobe");
+            QCOMPARE(decoders::probe(folder + QStringLiteral("/Session1_Track2.mp3"))
+                         .value(QStringLiteral("bit_rate")),
+                     QStringLiteral("320000"));
+        }
+    }
+
     // MusicBrainz's releases name the files: one is taken as it is; of several, the one chosen
     // with --release, and without a choice they are listed and the run goes on unnamed.
     void musicBrainzNamesTheTracks()
