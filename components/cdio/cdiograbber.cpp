@@ -665,8 +665,12 @@ void CdioGrabber::retireJob()
 {
     m_job->waitFinished(StopWaitMs);
     m_stoppedJobs.push_back(std::move(m_job));
-    m_reapTimer.start();
-    pausePollWhileBusy();
+    // Ended ones are freed at once, the others when the timer finds them ended. The timer is not
+    // started anew at every track's end: grabs that end more often than it fires are still
+    // freed, and memory doesn't grow with the tracks.
+    reapStoppedJobs();
+    if (!m_stoppedJobs.empty() && !m_reapTimer.isActive())
+        m_reapTimer.start();
 }
 
 void CdioGrabber::StopGrab()
