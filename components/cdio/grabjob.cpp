@@ -4,15 +4,18 @@
 #include "components/taglib/tagwriter.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <system_error>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +36,37 @@ QByteArray withRandomSuffix(const QByteArray& prefix)
     for (int i = 0; i < 6; ++i)
         name += Letters[QRandomGenerator::global()->bounded(62)];
     return name;
+}
+
+// A hidden temporary name of ours: a dot, a file name that ends in one of the encoders'
+// extensions, a dot, and six letters or digits.
+bool isOurTemporaryName(const QString& name)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^\\..+\\.(wav|mp3|ogg|wma|flac)\\.[A-Za-z0-9]{6}$"),
+        QRegularExpression::CaseInsensitiveOption);
+    return pattern.match(name).hasMatch();
+}
+
+// Removes the temporary files of grabs that were killed before their file took its name, in the
+// folder of a new grab: files of our own pattern that are regular, the user's own, and locked by
+// no grab (a running grab holds a lock on its file until it ends).
+void removeKilledGrabsFiles(const QString& folder)
+{
+    const QFileInfoList entries =
+        QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QFileInfo& entry : entries) {
+        if (!isOurTemporaryName(entry.fileName()) || entry.isSymLink() ||
+            entry.ownerId() != ::getuid())
+            continue;
+        const QByteArray path = QFile::encodeName(entry.absoluteFilePath());
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0)
+            continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlink(path.constData());
+        ::close(fd);
+    }
 }
 
 // An open file by its descriptor, through which an unnamed file is given a name.
@@ -119,6 +153,9 @@ Status GrabJob::start(Existing existing)
             return cannotWrite(qt_error_string(errno));
     }
     m_tempOnDisk = !m_unnamed;
+    // Held until the file is closed: a later grab's clean-up leaves this file alone.
+    ::flock(m_fd, LOCK_EX | LOCK_NB);
+    removeKilledGrabsFiles(folder);
     if (replacing && ::fchmod(m_fd, old.st_mode & 0777) != 0) {
         const int error = errno;
         closeFile();

@@ -20,6 +20,8 @@
 
 #include <csignal>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -756,6 +758,35 @@ private slots:
                          .value(QStringLiteral("bit_rate")),
                      QStringLiteral("320000"));
         }
+    }
+
+    // What a killed grab left (a hidden file of our own pattern, locked by no grab) goes with
+    // the next grab into the folder; anything else stays: the user's files, and a file a
+    // running grab holds.
+    void killedGrabsFilesGo()
+    {
+        const QString folder = outputFolder();
+        const QStringList stale{QStringLiteral(".Session1_Track1.wav.AbC123"),
+                                QStringLiteral(".Other name.flac.x9Y8z7")};
+        const QStringList kept{QStringLiteral(".notes.txt.abcdef"),
+                               QStringLiteral(".song.wav.abc12"), QStringLiteral("song.wav.AbC123"),
+                               QStringLiteral(".held.mp3.Held01")};
+        for (const QString& name : stale + kept) {
+            QFile file(folder + u'/' + name);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("partial") == 7);
+        }
+        // A grab running in another process holds its file's lock.
+        const int held =
+            ::open(QFile::encodeName(folder + QStringLiteral("/.held.mp3.Held01")).constData(),
+                   O_RDONLY | O_CLOEXEC);
+        QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
+        const Run run =
+            convert(folder, QStringLiteral("wav"), {QStringLiteral("-t"), QStringLiteral("2")});
+        ::close(held);
+        QCOMPARE(run.status, 0);
+        QStringList expected = kept + QStringList{QStringLiteral("Session1_Track2.wav")};
+        expected.sort();
+        QCOMPARE(filesIn(folder), expected);
     }
 
     // MusicBrainz's releases name the files: one is taken as it is; of several, the one chosen
