@@ -76,6 +76,19 @@ QByteArray releaseJson(const QString& id, const QString& title, const QStringLis
     return (json + QStringLiteral("]}]}")).toUtf8();
 }
 
+// A disc image of the sheet's text (its FILE named "d.bin") and the data, in folder; the sheet's
+// path.
+QString writeSheet(const QString& folder, const QByteArray& sheet, const QByteArray& data)
+{
+    QFile bin(folder + QStringLiteral("/d.bin"));
+    QFile cue(folder + QStringLiteral("/d.cue"));
+    if (!bin.open(QIODevice::WriteOnly) || bin.write(data) != data.size() ||
+        !cue.open(QIODevice::WriteOnly) ||
+        cue.write("FILE \"d.bin\" BINARY\n" + sheet) != sheet.size() + 20)
+        qFatal("cannot write the disc image");
+    return cue.fileName();
+}
+
 QStringList filesIn(const QString& folder)
 {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
@@ -547,27 +560,23 @@ private slots:
     void tracksAsTheDiscNumbersThem()
     {
         const QString folder = outputFolder();
-        QFile bin(folder + QStringLiteral("/d.bin"));
-        QVERIFY(bin.open(QIODevice::WriteOnly) && bin.write(trackPcm(disc, 1).repeated(3)));
-        bin.close();
-        QFile sheet(folder + QStringLiteral("/d.cue"));
-        QVERIFY(sheet.open(QIODevice::WriteOnly));
-        sheet.write("CATALOG 0724384960650\nFILE \"d.bin\" BINARY\nTRACK 03 AUDIO\n"
-                    "INDEX 01 00:00:00\nTRACK 04 AUDIO\nFLAGS PRE\nISRC GBAYE9900013\n"
-                    "INDEX 01 00:02:00\nTRACK 05 AUDIO\nINDEX 01 00:04:00\n");
-        sheet.close();
-        const Run wrong = runCli({QStringLiteral("convert"), sheet.fileName(), QStringLiteral("-f"),
-                                  QStringLiteral("ogg"), QStringLiteral("-o"), folder,
-                                  QStringLiteral("-t"), QStringLiteral("1")});
+        const QString sheet = writeSheet(
+            folder,
+            "CATALOG 0724384960650\nTRACK 03 AUDIO\nINDEX 01 00:00:00\nTRACK 04 AUDIO\n"
+            "FLAGS PRE\nISRC GBAYE9900013\nINDEX 01 00:02:00\nTRACK 05 AUDIO\nINDEX 01 00:04:00\n",
+            trackPcm(disc, 1).repeated(3));
+        const Run wrong =
+            runCli({QStringLiteral("convert"), sheet, QStringLiteral("-f"), QStringLiteral("ogg"),
+                    QStringLiteral("-o"), folder, QStringLiteral("-t"), QStringLiteral("1")});
         QCOMPARE(wrong.status, 2);
         QVERIFY2(
             wrong.err.contains(QStringLiteral("no track 1 on this disc; its tracks are 3 to 5")),
             qPrintable(wrong.err));
         const Run run =
-            runCli({QStringLiteral("convert"), sheet.fileName(), QStringLiteral("-f"),
-                    QStringLiteral("ogg"), QStringLiteral("-o"), folder, QStringLiteral("-t"),
-                    QStringLiteral("4"), QStringLiteral("--name"), QStringLiteral("%n"),
-                    QStringLiteral("--log"), QStringLiteral("-q")});
+            runCli({QStringLiteral("convert"), sheet, QStringLiteral("-f"), QStringLiteral("ogg"),
+                    QStringLiteral("-o"), folder, QStringLiteral("-t"), QStringLiteral("4"),
+                    QStringLiteral("--name"), QStringLiteral("%n"), QStringLiteral("--log"),
+                    QStringLiteral("-q")});
         QVERIFY2(run.status == 0, qPrintable(run.err));
         QVERIFY(QFileInfo::exists(folder + QStringLiteral("/04.ogg")));
         QFile log(folder + QStringLiteral("/rip.log"));
@@ -597,21 +606,17 @@ private slots:
     void controlCharactersStayOut()
     {
         const QString folder = outputFolder();
-        QFile bin(folder + QStringLiteral("/c.bin"));
-        QVERIFY(bin.open(QIODevice::WriteOnly) && bin.write(trackPcm(disc, 1)));
-        bin.close();
-        QFile sheet(folder + QStringLiteral("/c.cue"));
-        QVERIFY(sheet.open(QIODevice::WriteOnly));
-        sheet.write("PERFORMER \"Band\x1B[31m\"\nFILE \"c.bin\" BINARY\nTRACK 01 AUDIO\n"
-                    "TITLE \"Tab\there\x07\"\nINDEX 01 00:00:00\n");
-        sheet.close();
-        const Run info = runCli({QStringLiteral("info"), sheet.fileName()});
+        const QString sheet = writeSheet(folder,
+                                         "PERFORMER \"Band\x1B[31m\"\nTRACK 01 AUDIO\n"
+                                         "TITLE \"Tab\there\x07\"\nINDEX 01 00:00:00\n",
+                                         trackPcm(disc, 1));
+        const Run info = runCli({QStringLiteral("info"), sheet});
         QVERIFY2(info.status == 0 && info.out.contains(QStringLiteral("Tab\\x09here\\x07")) &&
                      !info.out.contains(QChar(0x1B)),
                  qPrintable(info.out));
         const Run run =
-            runCli({QStringLiteral("convert"), sheet.fileName(), QStringLiteral("-f"),
-                    QStringLiteral("wav"), QStringLiteral("-o"), folder, QStringLiteral("--name"),
+            runCli({QStringLiteral("convert"), sheet, QStringLiteral("-f"), QStringLiteral("wav"),
+                    QStringLiteral("-o"), folder, QStringLiteral("--name"),
                     QStringLiteral("%p - %t"), QStringLiteral("--log")});
         QVERIFY2(run.status == 0 && !run.err.contains(QChar(0x1B)), qPrintable(run.err));
         QVERIFY2(QFileInfo::exists(folder + QStringLiteral("/Band-[31m - Tab-here-.wav")),
@@ -666,20 +671,16 @@ private slots:
     void plannedBeforeRipping()
     {
         const QString folder = outputFolder();
-        QFile bin(folder + QStringLiteral("/s.bin"));
-        QVERIFY(bin.open(QIODevice::WriteOnly) && bin.write(trackPcm(disc, 1).repeated(2)));
-        bin.close();
-        QFile sheet(folder + QStringLiteral("/s.cue"));
-        QVERIFY(sheet.open(QIODevice::WriteOnly));
-        sheet.write("FILE \"s.bin\" BINARY\nTRACK 01 AUDIO\nTITLE \"Same\"\nINDEX 01 00:00:00\n"
-                    "TRACK 02 AUDIO\nTITLE \"Same\"\nINDEX 01 00:02:00\n");
-        sheet.close();
+        const QString sheet = writeSheet(folder,
+                                         "TRACK 01 AUDIO\nTITLE \"Same\"\nINDEX 01 00:00:00\n"
+                                         "TRACK 02 AUDIO\nTITLE \"Same\"\nINDEX 01 00:02:00\n",
+                                         trackPcm(disc, 1).repeated(2));
         const QString out = folder + QStringLiteral("/out");
         QVERIFY(QDir().mkpath(out));
         const QStringList convert{
-            QStringLiteral("convert"), sheet.fileName(),     QStringLiteral("-f"),
-            QStringLiteral("wav"),     QStringLiteral("-o"), out,
-            QStringLiteral("--name"),  QStringLiteral("%t"), QStringLiteral("--overwrite")};
+            QStringLiteral("convert"),    sheet, QStringLiteral("-f"),     QStringLiteral("wav"),
+            QStringLiteral("-o"),         out,   QStringLiteral("--name"), QStringLiteral("%t"),
+            QStringLiteral("--overwrite")};
         Run run = runCli(convert + QStringList{QStringLiteral("--dry-run")});
         QCOMPARE(run.status, 0);
         QCOMPARE(run.out, QStringLiteral("01\tSession1_Track1\t%1/Same.wav\n"
