@@ -322,7 +322,7 @@ public:
             std::move(lame), plan.start(part) / FrameSamples, part == 0));
     }
 
-    Status splice(QIODevice& out, const Plan& plan,
+    Splice splice(QIODevice& out, const Plan& plan,
                   std::vector<std::unique_ptr<PartEncoder>>& parts) override;
 
 private:
@@ -330,7 +330,7 @@ private:
     int m_seamLead;
 };
 
-Status Mp3SplitFormat::splice(QIODevice& out, const Plan& plan,
+Splice Mp3SplitFormat::splice(QIODevice& out, const Plan& plan,
                               std::vector<std::unique_ptr<PartEncoder>>& parts)
 {
     if (parts.size() != plan.parts() || parts.empty())
@@ -346,7 +346,7 @@ Status Mp3SplitFormat::splice(QIODevice& out, const Plan& plan,
     }
     // Without LAME's tag the stream can't say where its audio ends: no splice then.
     if (!encoders.front()->hasTagFrame())
-        return Failure{};
+        return Splice::noSeam();
 
     std::vector<ParsedPart> parsed;
     for (size_t i = 0; i < encoders.size(); ++i) {
@@ -481,7 +481,7 @@ Status Mp3SplitFormat::splice(QIODevice& out, const Plan& plan,
         if (before < 0 ||
             (planned[size_t(before)].asItIs && before + 1 < qsizetype(planned.size()) &&
              planned[size_t(before) + 1].asItIs))
-            return Failure{};
+            return Splice::noSeam();
         const int current =
             std::max(minimumIndex[size_t(before)], int(frames[size_t(before)].head[2] >> 4));
         minimumIndex[size_t(before)] = std::min(14, current + 1);
@@ -552,7 +552,7 @@ Status Mp3SplitFormat::splice(QIODevice& out, const Plan& plan,
     if (written != totalBytes)
         return Failure{
             QStringLiteral("The MP3 file could not be written: %1.").arg(out.errorString())};
-    return {};
+    return Status{};
 }
 
 } // namespace

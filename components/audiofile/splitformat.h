@@ -12,6 +12,35 @@
 
 class QIODevice;
 
+// What came of a splice: the stream written, no seam to be made (nothing was written, and the
+// track is to be encoded in one piece instead), or a failure with its reason.
+class Splice
+{
+public:
+    enum class Outcome { Written, NoSeam, Failed };
+
+    static Splice noSeam() { return Splice(Outcome::NoSeam, QString()); }
+    // A status of the writing: written when it succeeded, else failed with its reason.
+    Splice(const Status& status)
+        : Splice(status.ok() ? Outcome::Written : Outcome::Failed,
+                 status.ok() || !status.error().isEmpty()
+                     ? status.error()
+                     : QStringLiteral("The parts could not be joined."))
+    {
+    }
+    Splice(const Failure& failure) : Splice(Status(failure)) {}
+
+    Outcome outcome() const { return m_outcome; }
+    bool ok() const { return m_outcome == Outcome::Written; }
+    explicit operator bool() const { return ok(); }
+    const QString& error() const { return m_error; }
+
+private:
+    Splice(Outcome outcome, QString error) : m_outcome(outcome), m_error(std::move(error)) {}
+    Outcome m_outcome;
+    QString m_error;
+};
+
 // One part of a track, encoded on a thread of its own by an encoder of its own, to be spliced
 // with the other parts into one stream.
 class PartEncoder
@@ -59,10 +88,9 @@ public:
     virtual qint64 minimumPart() const = 0;
     // A fresh encoder for a part of the plan.
     virtual Result<std::unique_ptr<PartEncoder>> makePart(const Plan& plan, size_t part) = 0;
-    // Writes the finished parts as one stream to out, from its current position. A failure
-    // without a description: no seam could be made, and the track is to be encoded in one piece
-    // instead (nothing was written then).
-    virtual Status splice(QIODevice& out, const Plan& plan,
+    // Writes the finished parts as one stream to out, from its current position; where no seam
+    // can be made, writes nothing and says so.
+    virtual Splice splice(QIODevice& out, const Plan& plan,
                           std::vector<std::unique_ptr<PartEncoder>>& parts) = 0;
 };
 

@@ -148,14 +148,14 @@ public:
         return std::unique_ptr<PartEncoder>(std::move(part));
     }
 
-    Status splice(QIODevice& out, const Plan& plan,
+    Splice splice(QIODevice& out, const Plan& plan,
                   std::vector<std::unique_ptr<PartEncoder>>& parts) override;
 
 private:
     OggFormat m_format;
 };
 
-Status VorbisSplitFormat::splice(QIODevice& out, const Plan& plan,
+Splice VorbisSplitFormat::splice(QIODevice& out, const Plan& plan,
                                  std::vector<std::unique_ptr<PartEncoder>>& parts)
 {
     const Failure incomplete{QStringLiteral("The parts of the Ogg Vorbis encode are incomplete.")};
@@ -171,7 +171,7 @@ Status VorbisSplitFormat::splice(QIODevice& out, const Plan& plan,
     // Packets of one stream share one set of headers: parts set up otherwise can't be joined.
     for (const VorbisPart* part : vorbis)
         if (part->headerPackets() != vorbis.front()->headerPackets())
-            return Failure{};
+            return Splice::noSeam();
 
     // The packets each part keeps: [first[k], last[k]). All seams are found before anything is
     // written, so that a track without one is written in one piece from the start.
@@ -184,12 +184,12 @@ Status VorbisSplitFormat::splice(QIODevice& out, const Plan& plan,
         const Side right{*vorbis[k], plan.start(k), plan.end(k)};
         const std::optional<Cut> cut = findCut(left, right, plan.seams[k], first[k - 1]);
         if (!cut)
-            return Failure{};
+            return Splice::noSeam();
         last[k - 1] = cut->left + 1;
         first[k] = cut->right + 1;
     }
     if (first.back() >= last.back())
-        return Failure{};
+        return Splice::noSeam();
     const qint64 length = plan.start(count - 1) + vorbis.back()->packets().back().granule;
     if (length != plan.totalSamples())
         return Failure{QStringLiteral("The Ogg Vorbis parts hold %1 samples instead of %2.")

@@ -160,11 +160,16 @@ Result run(SplitFormat& format, const SplitFormat::Plan& plan, const TrackReader
         return {shared.error.isEmpty() ? Outcome::Stopped : Outcome::Failed, shared.error, {}};
     for (size_t i = 1; i < sums.size(); ++i)
         sums.front().append(sums[i]);
-    const Status spliced = format.splice(out, plan, parts);
-    if (spliced.ok())
+    const Splice spliced = format.splice(out, plan, parts);
+    switch (spliced.outcome()) {
+    case Splice::Outcome::Written:
         return {Outcome::Written, {}, sums.front()};
-    return {spliced.error().isEmpty() ? Outcome::NoSeam : Outcome::Failed, spliced.error(),
-            sums.front()};
+    case Splice::Outcome::NoSeam:
+        return {Outcome::NoSeam, {}, sums.front()};
+    case Splice::Outcome::Failed:
+        break;
+    }
+    return {Outcome::Failed, spliced.error(), sums.front()};
 }
 
 } // namespace SplitEncode

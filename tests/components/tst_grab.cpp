@@ -159,11 +159,11 @@ struct PcmSplit final : SplitFormat {
         part->format = this;
         return std::unique_ptr<PartEncoder>(std::move(part));
     }
-    Status splice(QIODevice& out, const Plan& plan,
+    Splice splice(QIODevice& out, const Plan& plan,
                   std::vector<std::unique_ptr<PartEncoder>>& encoded) override
     {
         if (mode == Mode::NoSeam)
-            return Failure{};
+            return Splice::noSeam();
         for (size_t i = 0; i < plan.parts(); ++i) {
             const auto& part = static_cast<Part&>(*encoded[i]);
             if (qint64(part.samples.size()) != (plan.end(i) - plan.start(i)) * 2)
@@ -175,7 +175,7 @@ struct PcmSplit final : SplitFormat {
                 bytes)
                 return Failure{out.errorString()};
         }
-        return {};
+        return Status{};
     }
 };
 
