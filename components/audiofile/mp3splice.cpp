@@ -293,6 +293,142 @@ struct OutFrame {
     int bytes = 0;
 };
 
+// A frame of the spliced stream and where it comes from.
+struct PlannedFrame {
+    const ParsedPart* part;
+    const Frame* frame;
+    bool asItIs; // the first part's: head and region as LAME wrote them
+};
+
+// Lays the spliced stream's frames out: each frame's head, and its main data placed through the
+// bit reservoir. A frame whose main data fits in no frame size gets room from a larger frame
+// before it, and the layout is made again.
+class FrameLayout
+{
+public:
+    explicit FrameLayout(const std::vector<PlannedFrame>& planned)
+        : m_planned(planned), m_minimumIndex(planned.size(), 0)
+    {
+    }
+
+    // Lays every frame out: -1 when all fit, else the frame whose main data fits in none.
+    qsizetype layOut()
+    {
+        m_frames.clear();
+        m_regions.clear();
+        qsizetype dataEnd = 0; // where the main data laid out so far ends among the regions
+        for (size_t f = 0; f < m_planned.size(); ++f) {
+            const Frame& frame = *m_planned[f].frame;
+            const unsigned char* original = m_planned[f].part->stream->data() + frame.offset;
+            OutFrame o;
+            o.headBytes = frame.headBytes;
+            std::memcpy(o.head.data(), original, size_t(frame.headBytes));
+            const qsizetype regionStart = qsizetype(m_regions.size());
+            const int bitrateIndex = o.head[2] >> 4;
+            const auto setSize = [&o, &frame](int index, int padding) {
+                o.head[2] = (o.head[2] & 0x0d) | (index << 4) | (padding << 1);
+                o.bytes = frameBytes(index, padding);
+                if (frame.protectedByCrc)
+                    writeBig16(o.head.data() + 4, frameCrc(o.head.data(), frame.sideBytes));
+            };
+
+            if (m_planned[f].asItIs) {
+                // The single encoder's own frames, as they are (the last one made larger
+                // when the next one needs the room).
+                o.bytes = frame.bytes;
+                if (m_minimumIndex[f] > bitrateIndex)
+                    setSize(m_minimumIndex[f], 0);
+                m_regions.insert(m_regions.end(), original + frame.headBytes,
+                                 original + frame.bytes);
+                m_regions.resize(size_t(regionStart + o.bytes - o.headBytes), 0);
+                dataEnd = regionStart + (frame.dataStart - frame.regionStart) + frame.dataBytes;
+                m_frames.push_back(o);
+                if (f + 1 < m_planned.size() && !m_planned[f + 1].asItIs) {
+                    // What follows its main data belongs to frames left out.
+                    std::fill(m_regions.begin() + dataEnd, m_regions.end(), 0);
+                }
+                continue;
+            }
+
+            // The smallest frame size that holds the main data and leaves at least as much
+            // room for the next frame as LAME left: then the next frame fits at its own size.
+            const int originalSlack = int(frame.regionStart + (frame.bytes - frame.headBytes) -
+                                          (frame.dataStart + frame.dataBytes));
+            const int wantedSlack = std::min(originalSlack, MaxBackReference);
+            const qsizetype dataStart =
+                std::max<qsizetype>(dataEnd, regionStart - MaxBackReference);
+            int padding = (o.head[2] >> 1) & 1;
+            int chosenIndex = 0, chosenPadding = 0, fallbackIndex = 0, fallbackPadding = 0;
+            for (int index = std::max(bitrateIndex, m_minimumIndex[f]);
+                 index <= 14 && chosenIndex == 0; ++index) {
+                if (index > bitrateIndex)
+                    padding = 0;
+                for (; padding <= 1; ++padding) {
+                    const qsizetype regionEnd =
+                        regionStart + frameBytes(index, padding) - frame.headBytes;
+                    const qsizetype slack = regionEnd - (dataStart + frame.dataBytes);
+                    if (slack < 0)
+                        continue;
+                    fallbackIndex = index;
+                    fallbackPadding = padding;
+                    if (slack >= wantedSlack) {
+                        chosenIndex = index;
+                        chosenPadding = padding;
+                        break;
+                    }
+                }
+            }
+            if (chosenIndex == 0) {
+                if (fallbackIndex == 0)
+                    return qsizetype(f); // not even the largest frame holds it
+                chosenIndex = fallbackIndex;
+                chosenPadding = fallbackPadding;
+            }
+            unsigned char* side = o.head.data() + frame.headBytes - frame.sideBytes;
+            const int backReference = int(regionStart - dataStart);
+            side[0] = (backReference >> 1) & 0xff;
+            side[1] = (side[1] & 0x7f) | ((backReference & 1) << 7);
+            setSize(chosenIndex, chosenPadding);
+
+            m_regions.resize(size_t(regionStart + o.bytes - o.headBytes), 0);
+            const auto data = m_planned[f].part->regions.begin() + frame.dataStart;
+            std::copy(data, data + frame.dataBytes, m_regions.begin() + dataStart);
+            dataEnd = dataStart + frame.dataBytes;
+            m_frames.push_back(o);
+        }
+        std::fill(m_regions.begin() + dataEnd, m_regions.end(), 0);
+        return -1;
+    }
+
+    // Makes the frame before the one that didn't fit larger; false when none can be (the
+    // single encoder's frames are kept as they are but for its last one).
+    bool widenBefore(qsizetype failed)
+    {
+        // More room before the frame: a larger frame before it (the single encoder's frames
+        // only the last one, whose main data stays where it is).
+        qsizetype before = failed - 1;
+        while (before >= 0 && m_minimumIndex[size_t(before)] >= 14)
+            --before;
+        if (before < 0 ||
+            (m_planned[size_t(before)].asItIs && before + 1 < qsizetype(m_planned.size()) &&
+             m_planned[size_t(before) + 1].asItIs))
+            return false;
+        const int current =
+            std::max(m_minimumIndex[size_t(before)], int(m_frames[size_t(before)].head[2] >> 4));
+        m_minimumIndex[size_t(before)] = std::min(14, current + 1);
+        return true;
+    }
+
+    const std::vector<OutFrame>& frames() const { return m_frames; }
+    const std::vector<unsigned char>& regions() const { return m_regions; }
+
+private:
+    const std::vector<PlannedFrame>& m_planned;
+    std::vector<int> m_minimumIndex; // the least bitrate index each frame may have
+    std::vector<OutFrame> m_frames;
+    std::vector<unsigned char> m_regions;
+};
+
 class Mp3SplitFormat final : public SplitFormat
 {
 public:
@@ -358,12 +494,7 @@ Splice Mp3SplitFormat::splice(QIODevice& out, const Plan& plan,
 
     // The frames of the stream, each from its part: the first part's up to the frame after
     // its seam, then each part's for its stretch of the frame grid.
-    struct Planned {
-        const ParsedPart* part;
-        const Frame* frame;
-        bool asItIs; // the first part's: head and region as LAME wrote them
-    };
-    std::vector<Planned> planned;
+    std::vector<PlannedFrame> planned;
     for (size_t i = 0; i < parsed.size(); ++i) {
         const ParsedPart& part = parsed[i];
         const qint64 first = encoders[i]->firstFrame();
@@ -382,110 +513,14 @@ Splice Mp3SplitFormat::splice(QIODevice& out, const Plan& plan,
             planned.push_back({&part, &part.frames[size_t(global - first)], i == 0});
     }
 
-    // Lays the frames out; a frame whose main data fits in no frame size makes the frame
-    // before it larger (at least minimumIndex), and the layout starts over.
-    std::vector<OutFrame> frames;
-    std::vector<unsigned char> regions;
-    std::vector<int> minimumIndex(planned.size(), 0);
-    const auto layOut = [&]() -> qsizetype {
-        frames.clear();
-        regions.clear();
-        qsizetype dataEnd = 0; // where the main data laid out so far ends among the regions
-        for (size_t f = 0; f < planned.size(); ++f) {
-            const Frame& frame = *planned[f].frame;
-            const unsigned char* original = planned[f].part->stream->data() + frame.offset;
-            OutFrame o;
-            o.headBytes = frame.headBytes;
-            std::memcpy(o.head.data(), original, size_t(frame.headBytes));
-            const qsizetype regionStart = qsizetype(regions.size());
-            const int bitrateIndex = o.head[2] >> 4;
-            const auto setSize = [&o, &frame](int index, int padding) {
-                o.head[2] = (o.head[2] & 0x0d) | (index << 4) | (padding << 1);
-                o.bytes = frameBytes(index, padding);
-                if (frame.protectedByCrc)
-                    writeBig16(o.head.data() + 4, frameCrc(o.head.data(), frame.sideBytes));
-            };
-
-            if (planned[f].asItIs) {
-                // The single encoder's own frames, as they are (the last one made larger
-                // when the next one needs the room).
-                o.bytes = frame.bytes;
-                if (minimumIndex[f] > bitrateIndex)
-                    setSize(minimumIndex[f], 0);
-                regions.insert(regions.end(), original + frame.headBytes, original + frame.bytes);
-                regions.resize(size_t(regionStart + o.bytes - o.headBytes), 0);
-                dataEnd = regionStart + (frame.dataStart - frame.regionStart) + frame.dataBytes;
-                frames.push_back(o);
-                if (f + 1 < planned.size() && !planned[f + 1].asItIs) {
-                    // What follows its main data belongs to frames left out.
-                    std::fill(regions.begin() + dataEnd, regions.end(), 0);
-                }
-                continue;
-            }
-
-            // The smallest frame size that holds the main data and leaves at least as much
-            // room for the next frame as LAME left: then the next frame fits at its own size.
-            const int originalSlack = int(frame.regionStart + (frame.bytes - frame.headBytes) -
-                                          (frame.dataStart + frame.dataBytes));
-            const int wantedSlack = std::min(originalSlack, MaxBackReference);
-            const qsizetype dataStart =
-                std::max<qsizetype>(dataEnd, regionStart - MaxBackReference);
-            int padding = (o.head[2] >> 1) & 1;
-            int chosenIndex = 0, chosenPadding = 0, fallbackIndex = 0, fallbackPadding = 0;
-            for (int index = std::max(bitrateIndex, minimumIndex[f]);
-                 index <= 14 && chosenIndex == 0; ++index) {
-                if (index > bitrateIndex)
-                    padding = 0;
-                for (; padding <= 1; ++padding) {
-                    const qsizetype regionEnd =
-                        regionStart + frameBytes(index, padding) - frame.headBytes;
-                    const qsizetype slack = regionEnd - (dataStart + frame.dataBytes);
-                    if (slack < 0)
-                        continue;
-                    fallbackIndex = index;
-                    fallbackPadding = padding;
-                    if (slack >= wantedSlack) {
-                        chosenIndex = index;
-                        chosenPadding = padding;
-                        break;
-                    }
-                }
-            }
-            if (chosenIndex == 0) {
-                if (fallbackIndex == 0)
-                    return qsizetype(f); // not even the largest frame holds it
-                chosenIndex = fallbackIndex;
-                chosenPadding = fallbackPadding;
-            }
-            unsigned char* side = o.head.data() + frame.headBytes - frame.sideBytes;
-            const int backReference = int(regionStart - dataStart);
-            side[0] = (backReference >> 1) & 0xff;
-            side[1] = (side[1] & 0x7f) | ((backReference & 1) << 7);
-            setSize(chosenIndex, chosenPadding);
-
-            regions.resize(size_t(regionStart + o.bytes - o.headBytes), 0);
-            const auto data = planned[f].part->regions.begin() + frame.dataStart;
-            std::copy(data, data + frame.dataBytes, regions.begin() + dataStart);
-            dataEnd = dataStart + frame.dataBytes;
-            frames.push_back(o);
-        }
-        std::fill(regions.begin() + dataEnd, regions.end(), 0);
-        return -1;
-    };
-    for (qsizetype failed = layOut(); failed >= 0; failed = layOut()) {
-        // More room before the frame: a larger frame before it (the single encoder's frames
-        // only the last one, whose main data stays where it is).
-        qsizetype before = failed - 1;
-        while (before >= 0 && minimumIndex[size_t(before)] >= 14)
-            --before;
-        if (before < 0 ||
-            (planned[size_t(before)].asItIs && before + 1 < qsizetype(planned.size()) &&
-             planned[size_t(before) + 1].asItIs))
+    // Lays the frames out, making frames larger where the next one's main data needs room.
+    FrameLayout layout(planned);
+    for (qsizetype failed = layout.layOut(); failed >= 0; failed = layout.layOut()) {
+        if (!layout.widenBefore(failed))
             return Splice::noSeam();
-        const int current =
-            std::max(minimumIndex[size_t(before)], int(frames[size_t(before)].head[2] >> 4));
-        minimumIndex[size_t(before)] = std::min(14, current + 1);
     }
+    const std::vector<OutFrame>& frames = layout.frames();
+    const std::vector<unsigned char>& regions = layout.regions();
 
     // The stream: the tag frame, then each frame's head and region.
     const std::vector<unsigned char>& first = *parsed.front().stream;
