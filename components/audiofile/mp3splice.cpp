@@ -9,6 +9,7 @@
 
 #include "components/audiofile/audioencoder.h"
 #include "components/audiofile/lameencoder.h"
+#include "components/audiofile/spillfile.h"
 #include "components/audiofile/splitformat.h"
 
 #include <QIODevice>
@@ -18,6 +19,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <deque>
 
 namespace
 {
@@ -129,57 +131,84 @@ using LamePointer = std::unique_ptr<lame_global_flags, LameClose>;
 
 // One audio frame of a part's stream.
 struct Frame {
-    qsizetype offset = 0; // of its header in the part's stream
-    int bytes = 0;        // the whole frame
-    int headBytes = 0;    // header, CRC and side info
-    int sideBytes = 0;    // side info alone
+    qint64 offset = 0;      // of its header in the part's stream
+    qint64 regionStart = 0; // where its main-data region begins among the part's regions
+    qint64 dataStart = 0;   // where its main data begins there
+    int bytes = 0;          // the whole frame
+    int dataBytes = 0;      // its main data, rounded up to whole bytes
+    quint8 headBytes = 0;   // header, CRC and side info
+    quint8 sideBytes = 0;   // side info alone
+    quint8 bitrateIndex = 0;
+    quint8 padding = 0;
     bool protectedByCrc = false;
-    qsizetype regionStart = 0; // where its main-data region begins among the part's regions
-    qsizetype dataStart = 0;   // where its main data begins there
-    int dataBytes = 0;         // its main data, rounded up to whole bytes
+
+    int regionBytes() const { return bytes - headBytes; }
 };
 
-// A part's stream read frame by frame, with its main-data regions laid end to end.
+// A part's stream read frame by frame: where each frame and its main data lie. The bytes stay
+// in the part's file.
 struct ParsedPart {
-    const std::vector<unsigned char>* stream = nullptr;
+    SpillFile* stream = nullptr;
     int tagBytes = 0; // the Xing/LAME tag frame at the start (the first part only)
     std::vector<Frame> frames;
-    std::vector<unsigned char> regions;
+
+    // Copies the main-data bytes [from, from + into.size()), counted among the regions, which
+    // end within frame last's region.
+    Status readRegions(size_t last, qint64 from, std::span<unsigned char> into) const
+    {
+        size_t k = last;
+        while (k > 0 && frames[k].regionStart > from)
+            --k;
+        for (size_t done = 0; done < into.size(); ++k) {
+            const Frame& frame = frames[k];
+            const qint64 within = from + qint64(done) - frame.regionStart;
+            const size_t n = std::min(size_t(frame.regionBytes() - within), into.size() - done);
+            if (Status read =
+                    stream->read(frame.offset + frame.headBytes + within, into.subspan(done, n));
+                !read)
+                return read;
+            done += n;
+        }
+        return {};
+    }
 };
 
-Result<ParsedPart> parsePart(const std::vector<unsigned char>& stream, bool tagFrame,
-                             size_t partIndex)
+Result<ParsedPart> parsePart(SpillFile& stream, bool tagFrame, size_t partIndex)
 {
     ParsedPart parsed;
     parsed.stream = &stream;
-    const auto fail = [partIndex](qsizetype at, const char* what) {
+    const auto fail = [partIndex](qint64 at, const char* what) {
         return Failure{QStringLiteral("The MP3 stream LAME made for part %1 of the track can't be "
                                       "read at byte %2: %3.")
                            .arg(partIndex + 1)
                            .arg(at)
                            .arg(QLatin1String(what))};
     };
-    const qsizetype size = qsizetype(stream.size());
-    qsizetype at = 0;
+    const qint64 size = stream.size();
+    qint64 at = 0;
+    qint64 regionsEnd = 0;
     bool first = true;
+    std::array<unsigned char, MaxHeadBytes> h{};
     while (at < size) {
         if (size - at < 4)
             return fail(at, "a cut-off frame header");
-        const unsigned char* h = stream.data() + at;
+        if (Status read = stream.read(at, std::span(h).first(4)); !read)
+            return Failure{read.error()};
         if (h[0] != 0xff || (h[1] & 0xe0) != 0xe0)
             return fail(at, "no frame header");
         if (((h[1] >> 3) & 3) != 3 || ((h[1] >> 1) & 3) != 1)
             return fail(at, "not MPEG-1 Layer III");
-        const int bitrateIndex = h[2] >> 4;
-        if (bitrateIndex == 0 || bitrateIndex == 15 || ((h[2] >> 2) & 3) != 0)
-            return fail(at, "not a 44.1 kHz frame of a known bitrate");
         Frame frame;
+        frame.bitrateIndex = h[2] >> 4;
+        if (frame.bitrateIndex == 0 || frame.bitrateIndex == 15 || ((h[2] >> 2) & 3) != 0)
+            return fail(at, "not a 44.1 kHz frame of a known bitrate");
         frame.offset = at;
-        frame.bytes = frameBytes(bitrateIndex, (h[2] >> 1) & 1);
+        frame.padding = (h[2] >> 1) & 1;
+        frame.bytes = frameBytes(frame.bitrateIndex, frame.padding);
         frame.protectedByCrc = (h[1] & 1) == 0;
         const bool mono = (h[3] >> 6) == 3;
         frame.sideBytes = mono ? 17 : 32;
-        frame.headBytes = 4 + (frame.protectedByCrc ? 2 : 0) + frame.sideBytes;
+        frame.headBytes = quint8(4 + (frame.protectedByCrc ? 2 : 0) + frame.sideBytes);
         if (size - at < frame.bytes)
             return fail(at, "a cut-off frame");
         if (first && tagFrame) {
@@ -190,7 +219,9 @@ Result<ParsedPart> parsePart(const std::vector<unsigned char>& stream, bool tagF
         }
         first = false;
 
-        const unsigned char* side = h + frame.headBytes - frame.sideBytes;
+        if (Status read = stream.read(at, std::span(h).first(frame.headBytes)); !read)
+            return Failure{read.error()};
+        const unsigned char* side = h.data() + frame.headBytes - frame.sideBytes;
         const int backReference = int(readBits(side, 0, 9));
         // part2_3_length of each granule and channel: after main_data_begin, the private bits
         // and scfsi; 59 bits of side info per granule and channel.
@@ -198,15 +229,14 @@ Result<ParsedPart> parsePart(const std::vector<unsigned char>& stream, bool tagF
         int bits = 0;
         for (int block = 0; block < 2 * channels; ++block)
             bits += int(readBits(side, (mono ? 18 : 20) + 59 * block, 12));
-        frame.regionStart = qsizetype(parsed.regions.size());
+        frame.regionStart = regionsEnd;
         frame.dataStart = frame.regionStart - backReference;
         frame.dataBytes = (bits + 7) / 8;
-        const int regionBytes = frame.bytes - frame.headBytes;
         if (frame.dataStart < 0)
             return fail(at, "main data before the stream's start");
-        if (frame.dataStart + frame.dataBytes > frame.regionStart + regionBytes)
+        if (frame.dataStart + frame.dataBytes > frame.regionStart + frame.regionBytes())
             return fail(at, "main data past the frame's end");
-        parsed.regions.insert(parsed.regions.end(), h + frame.headBytes, h + frame.bytes);
+        regionsEnd += frame.regionBytes();
         parsed.frames.push_back(frame);
         at += frame.bytes;
     }
@@ -218,8 +248,9 @@ Result<ParsedPart> parsePart(const std::vector<unsigned char>& stream, bool tagF
 class Mp3PartEncoder final : public PartEncoder
 {
 public:
-    Mp3PartEncoder(LamePointer lame, qint64 firstFrame, bool tagFrame)
-        : m_lame(std::move(lame)), m_firstFrame(firstFrame), m_tagFrame(tagFrame)
+    Mp3PartEncoder(LamePointer lame, qint64 firstFrame, bool tagFrame, SpillFile stream)
+        : m_lame(std::move(lame)), m_firstFrame(firstFrame), m_tagFrame(tagFrame),
+          m_stream(std::move(stream)), m_buffer(BufferBytes)
     {
     }
 
@@ -231,15 +262,14 @@ public:
             const int frames = int(std::min<size_t>(interleaved.size() / 2, ChunkFrames));
             if (frames == 0)
                 break; // half a stereo frame: nothing LAME could use
-            const size_t at = m_stream.size();
-            m_stream.resize(at + BufferBytes);
             // LAME copies the input into its own buffers; its API just lacks the const.
             const int result =
                 lame_encode_buffer_interleaved(m_lame.get(), const_cast<short*>(interleaved.data()),
-                                               frames, m_stream.data() + at, BufferBytes);
-            m_stream.resize(at + std::max(result, 0));
+                                               frames, m_buffer.data(), BufferBytes);
             if (result < 0)
                 return lameEncodeFailure(result);
+            if (Status kept = m_stream.append(std::span(m_buffer).first(size_t(result))); !kept)
+                return kept;
             interleaved = interleaved.subspan(size_t(frames) * 2);
         }
         return {};
@@ -249,22 +279,25 @@ public:
     {
         if (!m_lame)
             return Failure{QStringLiteral("The MP3 part encoder was used after it finished.")};
-        const size_t at = m_stream.size();
-        m_stream.resize(at + BufferBytes);
-        const int result = lame_encode_flush(m_lame.get(), m_stream.data() + at, BufferBytes);
-        m_stream.resize(at + std::max(result, 0));
+        const int result = lame_encode_flush(m_lame.get(), m_buffer.data(), BufferBytes);
         if (result < 0)
             return lameEncodeFailure(result);
+        if (Status kept = m_stream.append(std::span(m_buffer).first(size_t(result))); !kept)
+            return kept;
         if (m_tagFrame) {
             // LAME's tag for this part replaces its empty first frame, as the single encoder
             // does; the splice completes its figures for the whole track.
             const size_t tagBytes = lame_get_lametag_frame(m_lame.get(), nullptr, 0);
-            if (tagBytes == 0 || tagBytes > m_stream.size())
+            if (tagBytes == 0 || qint64(tagBytes) > m_stream.size() || tagBytes > m_buffer.size())
                 m_tagFrame = false; // LAME made none: nothing to splice
-            else if (lame_get_lametag_frame(m_lame.get(), m_stream.data(), tagBytes) != tagBytes)
+            else if (lame_get_lametag_frame(m_lame.get(), m_buffer.data(), tagBytes) != tagBytes)
                 return Failure{QStringLiteral("LAME could not complete the MP3 tag frame.")};
+            else if (Status kept = m_stream.overwrite(0, std::span(m_buffer).first(tagBytes));
+                     !kept)
+                return kept;
         }
         m_lame.reset();
+        m_buffer = {};
         m_finished = true;
         return {};
     }
@@ -272,7 +305,7 @@ public:
     bool finished() const { return m_finished; }
     bool hasTagFrame() const { return m_tagFrame; }
     qint64 firstFrame() const { return m_firstFrame; }
-    const std::vector<unsigned char>& stream() const { return m_stream; }
+    SpillFile& stream() { return m_stream; }
 
 private:
     static constexpr int ChunkFrames = SampleRate;
@@ -282,27 +315,32 @@ private:
     qint64 m_firstFrame;
     bool m_tagFrame;
     bool m_finished = false;
-    std::vector<unsigned char> m_stream;
+    SpillFile m_stream;
+    std::vector<unsigned char> m_buffer;
 };
 
-// A frame of the spliced stream: its header, CRC and side info; its main-data region follows
-// in the stream's regions.
+// A frame of the spliced stream: its size, and where its main data goes among the stream's
+// regions. Its head is the original's with these set.
 struct OutFrame {
-    std::array<unsigned char, MaxHeadBytes> head{};
-    int headBytes = 0;
+    qint64 dataStart = 0;
     int bytes = 0;
+    quint8 bitrateIndex = 0;
+    quint8 padding = 0;
 };
 
 // A frame of the spliced stream and where it comes from.
 struct PlannedFrame {
     const ParsedPart* part;
-    const Frame* frame;
-    bool asItIs; // the first part's: head and region as LAME wrote them
+    size_t index; // among the part's frames
+    bool asItIs;  // the first part's: head and region as LAME wrote them
+
+    const Frame& frame() const { return part->frames[index]; }
 };
 
-// Lays the spliced stream's frames out: each frame's head, and its main data placed through the
+// Lays the spliced stream's frames out: each frame's size, and its main data placed through the
 // bit reservoir. A frame whose main data fits in no frame size gets room from a larger frame
-// before it, and the layout is made again.
+// before it, and the layout is made again. Only sizes and places: the bytes are copied as the
+// stream is written.
 class FrameLayout
 {
 public:
@@ -315,88 +353,61 @@ public:
     qsizetype layOut()
     {
         m_frames.clear();
-        m_regions.clear();
-        qsizetype dataEnd = 0; // where the main data laid out so far ends among the regions
+        qint64 regionStart = 0; // where the frame's region begins among the stream's regions
+        qint64 dataEnd = 0;     // where the main data laid out so far ends there
         for (size_t f = 0; f < m_planned.size(); ++f) {
-            const Frame& frame = *m_planned[f].frame;
-            const unsigned char* original = m_planned[f].part->stream->data() + frame.offset;
+            const Frame& frame = m_planned[f].frame();
             OutFrame o;
-            o.headBytes = frame.headBytes;
-            std::memcpy(o.head.data(), original, size_t(frame.headBytes));
-            const qsizetype regionStart = qsizetype(m_regions.size());
-            const int bitrateIndex = o.head[2] >> 4;
-            const auto setSize = [&o, &frame](int index, int padding) {
-                o.head[2] = (o.head[2] & 0x0d) | (index << 4) | (padding << 1);
-                o.bytes = frameBytes(index, padding);
-                if (frame.protectedByCrc)
-                    writeBig16(o.head.data() + 4, frameCrc(o.head.data(), frame.sideBytes));
-            };
-
             if (m_planned[f].asItIs) {
                 // The single encoder's own frames, as they are (the last one made larger
                 // when the next one needs the room).
-                o.bytes = frame.bytes;
-                if (m_minimumIndex[f] > bitrateIndex)
-                    setSize(m_minimumIndex[f], 0);
-                m_regions.insert(m_regions.end(), original + frame.headBytes,
-                                 original + frame.bytes);
-                m_regions.resize(size_t(regionStart + o.bytes - o.headBytes), 0);
-                dataEnd = regionStart + (frame.dataStart - frame.regionStart) + frame.dataBytes;
-                m_frames.push_back(o);
-                if (f + 1 < m_planned.size() && !m_planned[f + 1].asItIs) {
-                    // What follows its main data belongs to frames left out.
-                    std::fill(m_regions.begin() + dataEnd, m_regions.end(), 0);
-                }
-                continue;
-            }
-
-            // The smallest frame size that holds the main data and leaves at least as much
-            // room for the next frame as LAME left: then the next frame fits at its own size.
-            const int originalSlack = int(frame.regionStart + (frame.bytes - frame.headBytes) -
-                                          (frame.dataStart + frame.dataBytes));
-            const int wantedSlack = std::min(originalSlack, MaxBackReference);
-            const qsizetype dataStart =
-                std::max<qsizetype>(dataEnd, regionStart - MaxBackReference);
-            int padding = (o.head[2] >> 1) & 1;
-            int chosenIndex = 0, chosenPadding = 0, fallbackIndex = 0, fallbackPadding = 0;
-            for (int index = std::max(bitrateIndex, m_minimumIndex[f]);
-                 index <= 14 && chosenIndex == 0; ++index) {
-                if (index > bitrateIndex)
-                    padding = 0;
-                for (; padding <= 1; ++padding) {
-                    const qsizetype regionEnd =
-                        regionStart + frameBytes(index, padding) - frame.headBytes;
-                    const qsizetype slack = regionEnd - (dataStart + frame.dataBytes);
-                    if (slack < 0)
-                        continue;
-                    fallbackIndex = index;
-                    fallbackPadding = padding;
-                    if (slack >= wantedSlack) {
-                        chosenIndex = index;
-                        chosenPadding = padding;
-                        break;
+                const bool wider = m_minimumIndex[f] > frame.bitrateIndex;
+                o.bitrateIndex = quint8(wider ? m_minimumIndex[f] : frame.bitrateIndex);
+                o.padding = wider ? 0 : frame.padding;
+                o.dataStart = regionStart + (frame.dataStart - frame.regionStart);
+            } else {
+                // The smallest frame size that holds the main data and leaves at least as
+                // much room for the next frame as LAME left: then the next frame fits at its
+                // own size.
+                const int originalSlack = int(frame.regionStart + frame.regionBytes() -
+                                              (frame.dataStart + frame.dataBytes));
+                const int wantedSlack = std::min(originalSlack, MaxBackReference);
+                o.dataStart = std::max(dataEnd, regionStart - MaxBackReference);
+                int padding = frame.padding;
+                int chosenIndex = 0, chosenPadding = 0, fallbackIndex = 0, fallbackPadding = 0;
+                for (int index = std::max<int>(frame.bitrateIndex, m_minimumIndex[f]);
+                     index <= 14 && chosenIndex == 0; ++index) {
+                    if (index > frame.bitrateIndex)
+                        padding = 0;
+                    for (; padding <= 1; ++padding) {
+                        const qint64 regionEnd =
+                            regionStart + frameBytes(index, padding) - frame.headBytes;
+                        const qint64 slack = regionEnd - (o.dataStart + frame.dataBytes);
+                        if (slack < 0)
+                            continue;
+                        fallbackIndex = index;
+                        fallbackPadding = padding;
+                        if (slack >= wantedSlack) {
+                            chosenIndex = index;
+                            chosenPadding = padding;
+                            break;
+                        }
                     }
                 }
+                if (chosenIndex == 0) {
+                    if (fallbackIndex == 0)
+                        return qsizetype(f); // not even the largest frame holds it
+                    chosenIndex = fallbackIndex;
+                    chosenPadding = fallbackPadding;
+                }
+                o.bitrateIndex = quint8(chosenIndex);
+                o.padding = quint8(chosenPadding);
             }
-            if (chosenIndex == 0) {
-                if (fallbackIndex == 0)
-                    return qsizetype(f); // not even the largest frame holds it
-                chosenIndex = fallbackIndex;
-                chosenPadding = fallbackPadding;
-            }
-            unsigned char* side = o.head.data() + frame.headBytes - frame.sideBytes;
-            const int backReference = int(regionStart - dataStart);
-            side[0] = (backReference >> 1) & 0xff;
-            side[1] = (side[1] & 0x7f) | ((backReference & 1) << 7);
-            setSize(chosenIndex, chosenPadding);
-
-            m_regions.resize(size_t(regionStart + o.bytes - o.headBytes), 0);
-            const auto data = m_planned[f].part->regions.begin() + frame.dataStart;
-            std::copy(data, data + frame.dataBytes, m_regions.begin() + dataStart);
-            dataEnd = dataStart + frame.dataBytes;
+            o.bytes = frameBytes(o.bitrateIndex, o.padding);
+            dataEnd = o.dataStart + frame.dataBytes;
+            regionStart += o.bytes - frame.headBytes;
             m_frames.push_back(o);
         }
-        std::fill(m_regions.begin() + dataEnd, m_regions.end(), 0);
         return -1;
     }
 
@@ -404,8 +415,6 @@ public:
     // single encoder's frames are kept as they are but for its last one).
     bool widenBefore(qsizetype failed)
     {
-        // More room before the frame: a larger frame before it (the single encoder's frames
-        // only the last one, whose main data stays where it is).
         qsizetype before = failed - 1;
         while (before >= 0 && m_minimumIndex[size_t(before)] >= 14)
             --before;
@@ -414,20 +423,131 @@ public:
              m_planned[size_t(before) + 1].asItIs))
             return false;
         const int current =
-            std::max(m_minimumIndex[size_t(before)], int(m_frames[size_t(before)].head[2] >> 4));
+            std::max<int>(m_minimumIndex[size_t(before)], m_frames[size_t(before)].bitrateIndex);
         m_minimumIndex[size_t(before)] = std::min(14, current + 1);
         return true;
     }
 
     const std::vector<OutFrame>& frames() const { return m_frames; }
-    const std::vector<unsigned char>& regions() const { return m_regions; }
 
 private:
     const std::vector<PlannedFrame>& m_planned;
     std::vector<int> m_minimumIndex; // the least bitrate index each frame may have
     std::vector<OutFrame> m_frames;
-    std::vector<unsigned char> m_regions;
 };
+
+// The spliced stream's bytes on their way to the file, gathered into large writes, with the
+// LAME tag's checksum of all of them.
+class StreamWriter
+{
+public:
+    explicit StreamWriter(QIODevice& out) : m_out(out) {}
+
+    Status write(std::span<const unsigned char> bytes)
+    {
+        m_crc = tagCrc(bytes.data(), bytes.size(), m_crc);
+        m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end());
+        return m_buffer.size() >= BufferBytes ? flush() : Status();
+    }
+
+    Status flush()
+    {
+        const qint64 size = qint64(m_buffer.size());
+        if (m_out.write(reinterpret_cast<const char*>(m_buffer.data()), size) != size)
+            return Failure{
+                QStringLiteral("The MP3 file could not be written: %1.").arg(m_out.errorString())};
+        m_buffer.clear();
+        return {};
+    }
+
+    quint16 crc() const { return m_crc; }
+
+private:
+    static constexpr size_t BufferBytes = 256 * 1024;
+    QIODevice& m_out;
+    std::vector<unsigned char> m_buffer;
+    quint16 m_crc = 0;
+};
+
+// Writes the laid-out frames: each one's head, and its region filled with the main data placed
+// there. A region is written once no later frame's main data can reach into it, so that only a
+// few frames' regions are held at a time.
+Status writeFrames(StreamWriter& writer, const std::vector<PlannedFrame>& planned,
+                   const std::vector<OutFrame>& frames)
+{
+    struct Held {
+        std::array<unsigned char, MaxHeadBytes> head;
+        int headBytes;
+        qint64 regionEnd;
+    };
+    std::deque<Held> held;              // frames laid out and not yet written
+    std::vector<unsigned char> regions; // the stream's regions from regionsStart on
+    qint64 regionsStart = 0;
+    qint64 regionStart = 0;
+    qint64 dataEnd = 0;
+    const auto at = [&](qint64 position) { return regions.data() + (position - regionsStart); };
+    const auto writeHeld = [&](qint64 final) -> Status {
+        while (!held.empty() && held.front().regionEnd <= final) {
+            const Held& frame = held.front();
+            if (Status w = writer.write(std::span(frame.head).first(size_t(frame.headBytes))); !w)
+                return w;
+            // The regions held begin with the oldest frame's.
+            const size_t regionBytes = size_t(frame.regionEnd - regionsStart);
+            if (Status w = writer.write(std::span(regions).first(regionBytes)); !w)
+                return w;
+            regions.erase(regions.begin(), regions.begin() + qsizetype(regionBytes));
+            regionsStart = frame.regionEnd;
+            held.pop_front();
+        }
+        return {};
+    };
+
+    for (size_t f = 0; f < planned.size(); ++f) {
+        const ParsedPart& part = *planned[f].part;
+        const Frame& frame = planned[f].frame();
+        const OutFrame& o = frames[f];
+        Held head{};
+        head.headBytes = frame.headBytes;
+        if (Status read =
+                part.stream->read(frame.offset, std::span(head.head).first(frame.headBytes));
+            !read)
+            return read;
+        if (!planned[f].asItIs) {
+            unsigned char* side = head.head.data() + frame.headBytes - frame.sideBytes;
+            const int backReference = int(regionStart - o.dataStart);
+            side[0] = (backReference >> 1) & 0xff;
+            side[1] = (side[1] & 0x7f) | ((backReference & 1) << 7);
+        }
+        if (!planned[f].asItIs || o.bitrateIndex != frame.bitrateIndex) {
+            head.head[2] = (head.head[2] & 0x0d) | (o.bitrateIndex << 4) | (o.padding << 1);
+            if (frame.protectedByCrc)
+                writeBig16(head.head.data() + 4, frameCrc(head.head.data(), frame.sideBytes));
+        }
+        head.regionEnd = regionStart + o.bytes - frame.headBytes;
+        regions.resize(size_t(head.regionEnd - regionsStart), 0);
+
+        if (planned[f].asItIs) {
+            const auto region = std::span(at(regionStart), size_t(frame.regionBytes()));
+            if (Status read = part.stream->read(frame.offset + frame.headBytes, region); !read)
+                return read;
+        } else {
+            const auto data = std::span(at(o.dataStart), size_t(frame.dataBytes));
+            if (Status read = part.readRegions(planned[f].index, frame.dataStart, data); !read)
+                return read;
+        }
+        dataEnd = o.dataStart + frame.dataBytes;
+        // What follows the single encoder's last frame's main data belongs to frames left out.
+        if (planned[f].asItIs && f + 1 < planned.size() && !planned[f + 1].asItIs)
+            std::fill(at(dataEnd), regions.data() + regions.size(), 0);
+        regionStart = head.regionEnd;
+        held.push_back(head);
+        // Later frames' main data begins at dataEnd or after it.
+        if (Status w = writeHeld(dataEnd); !w)
+            return w;
+    }
+    std::fill(at(dataEnd), regions.data() + regions.size(), 0);
+    return writeHeld(regionStart);
+}
 
 class Mp3SplitFormat final : public SplitFormat
 {
@@ -454,8 +574,11 @@ public:
             return Failure{QStringLiteral("LAME could not start (out of memory).")};
         if (Status configured = configureLame(lame.get(), m_settings, part == 0); !configured)
             return Failure{configured.error()};
+        Result<SpillFile> stream = SpillFile::make(spillFolder());
+        if (!stream)
+            return Failure{stream.error()};
         return std::unique_ptr<PartEncoder>(std::make_unique<Mp3PartEncoder>(
-            std::move(lame), plan.start(part) / FrameSamples, part == 0));
+            std::move(lame), plan.start(part) / FrameSamples, part == 0, stream.take()));
     }
 
     Splice splice(QIODevice& out, const Plan& plan,
@@ -473,9 +596,9 @@ Splice Mp3SplitFormat::splice(QIODevice& out, const Plan& plan,
         return Failure{QStringLiteral("The MP3 splice has %1 parts for a plan of %2.")
                            .arg(parts.size())
                            .arg(plan.parts())};
-    std::vector<const Mp3PartEncoder*> encoders;
+    std::vector<Mp3PartEncoder*> encoders;
     for (const auto& part : parts) {
-        const auto* encoder = dynamic_cast<const Mp3PartEncoder*>(part.get());
+        auto* encoder = dynamic_cast<Mp3PartEncoder*>(part.get());
         if (!encoder || !encoder->finished())
             return Failure{QStringLiteral("The MP3 splice was given an unfinished part.")};
         encoders.push_back(encoder);
@@ -483,6 +606,10 @@ Splice Mp3SplitFormat::splice(QIODevice& out, const Plan& plan,
     // Without LAME's tag the stream can't say where its audio ends: no splice then.
     if (!encoders.front()->hasTagFrame())
         return Splice::noSeam();
+    // The tag frame is completed once the rest is written.
+    if (out.isSequential())
+        return Failure{QStringLiteral("The MP3 file can't be written in parts: it can't be "
+                                      "gone back in.")};
 
     std::vector<ParsedPart> parsed;
     for (size_t i = 0; i < encoders.size(); ++i) {
@@ -510,7 +637,7 @@ Splice Mp3SplitFormat::splice(QIODevice& out, const Plan& plan,
                                .arg(first)
                                .arg(first + qint64(part.frames.size()))};
         for (qint64 global = from; global < to; ++global)
-            planned.push_back({&part, &part.frames[size_t(global - first)], i == 0});
+            planned.push_back({&part, size_t(global - first), i == 0});
     }
 
     // Lays the frames out, making frames larger where the next one's main data needs room.
@@ -520,26 +647,13 @@ Splice Mp3SplitFormat::splice(QIODevice& out, const Plan& plan,
             return Splice::noSeam();
     }
     const std::vector<OutFrame>& frames = layout.frames();
-    const std::vector<unsigned char>& regions = layout.regions();
 
-    // The stream: the tag frame, then each frame's head and region.
-    const std::vector<unsigned char>& first = *parsed.front().stream;
-    std::vector<unsigned char> stream(first.begin(), first.begin() + parsed.front().tagBytes);
-    std::vector<qsizetype> frameOffsets;
-    frameOffsets.reserve(frames.size());
-    qsizetype regionAt = 0;
-    for (const OutFrame& frame : frames) {
-        frameOffsets.push_back(qsizetype(stream.size()));
-        stream.insert(stream.end(), frame.head.begin(), frame.head.begin() + frame.headBytes);
-        const int regionBytes = frame.bytes - frame.headBytes;
-        stream.insert(stream.end(), regions.begin() + regionAt,
-                      regions.begin() + regionAt + regionBytes);
-        regionAt += regionBytes;
-    }
-
-    // The Xing/LAME tag for the whole stream.
+    // The Xing/LAME tag for the whole stream: all but the checksums are known from the layout.
     const int tagBytes = parsed.front().tagBytes;
-    unsigned char* tag = stream.data();
+    std::vector<unsigned char> tagFrame(static_cast<size_t>(tagBytes));
+    if (Status read = parsed.front().stream->read(0, tagFrame); !read)
+        return read;
+    unsigned char* tag = tagFrame.data();
     const bool mono = (tag[3] >> 6) == 3;
     const int xing = 4 + ((tag[1] & 1) == 0 ? 2 : 0) + (mono ? 17 : 32);
     const auto bad = [](const char* what) {
@@ -561,15 +675,23 @@ Splice Mp3SplitFormat::splice(QIODevice& out, const Plan& plan,
     if (lameAt + 36 > tagBytes || std::memcmp(tag + lameAt, "LAME", 4) != 0)
         return bad("no LAME tag");
 
-    const qint64 totalBytes = qint64(stream.size());
     const qint64 frameCount = qint64(frames.size());
+    // The seek table points at the frames at each hundredth of the stream.
+    std::array<qint64, 100> tocOffsets{};
+    qint64 totalBytes = tagBytes;
+    size_t point = 0;
+    for (qint64 f = 0; f < frameCount; ++f) {
+        for (; point < 100 && frameCount * qint64(point) / 100 == f; ++point)
+            tocOffsets[point] = totalBytes;
+        totalBytes += frames[size_t(f)].bytes;
+    }
+    for (; point < 100; ++point)
+        tocOffsets[point] = totalBytes;
     writeBig32(tag + frameCountAt, quint32(frameCount));
     writeBig32(tag + byteCountAt, quint32(totalBytes));
-    for (int i = 0; i < 100; ++i) {
-        const qint64 frame = frameCount * i / 100;
-        const qint64 offset = frame < frameCount ? frameOffsets[size_t(frame)] : totalBytes;
-        tag[tocAt + i] = (unsigned char)std::min<qint64>(255, offset * 256 / totalBytes);
-    }
+    for (size_t i = 0; i < 100; ++i)
+        tag[tocAt + int(i)] =
+            (unsigned char)std::min<qint64>(255, tocOffsets[i] * 256 / totalBytes);
     const int delay = (tag[lameAt + 21] << 4) | (tag[lameAt + 22] >> 4);
     const qint64 padding = frameCount * FrameSamples - delay - plan.totalSamples();
     if (padding < 0 || padding > 0xfff)
@@ -580,11 +702,22 @@ Splice Mp3SplitFormat::splice(QIODevice& out, const Plan& plan,
     tag[lameAt + 22] = (unsigned char)((delay & 0x0f) << 4 | padding >> 8);
     tag[lameAt + 23] = (unsigned char)(padding & 0xff);
     writeBig32(tag + lameAt + 28, quint32(totalBytes));
-    writeBig16(tag + lameAt + 32, tagCrc(stream.data() + tagBytes, stream.size() - tagBytes));
-    writeBig16(tag + lameAt + 34, tagCrc(tag, size_t(lameAt + 34)));
 
-    const qint64 written = out.write(reinterpret_cast<const char*>(stream.data()), totalBytes);
-    if (written != totalBytes)
+    // The stream, then the tag's checksums of the music and of the tag itself.
+    const qint64 tagAt = out.pos();
+    StreamWriter tagWriter(out);
+    if (Status written = tagWriter.write(tagFrame); !written || !(written = tagWriter.flush()))
+        return written;
+    StreamWriter writer(out);
+    if (Status written = writeFrames(writer, planned, frames); !written)
+        return written;
+    if (Status written = writer.flush(); !written)
+        return written;
+    writeBig16(tag + lameAt + 32, writer.crc());
+    writeBig16(tag + lameAt + 34, tagCrc(tag, size_t(lameAt + 34)));
+    const qint64 end = out.pos();
+    if (!out.seek(tagAt + lameAt + 32) ||
+        out.write(reinterpret_cast<const char*>(tag + lameAt + 32), 4) != 4 || !out.seek(end))
         return Failure{
             QStringLiteral("The MP3 file could not be written: %1.").arg(out.errorString())};
     return Status{};

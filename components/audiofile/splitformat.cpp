@@ -1,5 +1,12 @@
 #include "components/audiofile/splitformat.h"
 
+#include <QDir>
+
+QString SplitFormat::spillFolder() const
+{
+    return m_spillFolder.isEmpty() ? QDir::tempPath() : m_spillFolder;
+}
+
 std::unique_ptr<SplitFormat> makeSplitFormat(const QString& extension,
                                              const EncoderSettings& settings)
 {

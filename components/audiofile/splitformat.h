@@ -42,7 +42,7 @@ private:
 };
 
 // One part of a track, encoded on a thread of its own by an encoder of its own, to be spliced
-// with the other parts into one stream.
+// with the other parts into one stream. What it makes is kept on disk, not in memory.
 class PartEncoder
 {
 public:
@@ -92,6 +92,14 @@ public:
     // can be made, writes nothing and says so.
     virtual Splice splice(QIODevice& out, const Plan& plan,
                           std::vector<std::unique_ptr<PartEncoder>>& parts) = 0;
+
+    // Where the parts keep their encoded bytes until the splice (unnamed files): best the
+    // output's own folder; the system's temporary folder unless set.
+    void setSpillFolder(const QString& folder) { m_spillFolder = folder; }
+    QString spillFolder() const;
+
+private:
+    QString m_spillFolder;
 };
 
 // The split format for MP3 with these settings, or none where the stream can't be split (LAME

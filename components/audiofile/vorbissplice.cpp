@@ -1,5 +1,6 @@
 #include "components/audiofile/splitformat.h"
 
+#include "components/audiofile/spillfile.h"
 #include "components/audiofile/vorbisencoder.h"
 
 #include <QByteArray>
@@ -12,26 +13,25 @@ namespace
 {
 
 // The encoder of one part: libvorbis set up exactly as VorbisEncoder sets it up, its packets kept
-// in memory with their granule positions counted from the part's first sample.
+// in a file of their own, their granule positions counted from the part's first sample.
 class VorbisPart final : public PartEncoder
 {
 public:
     struct Packet {
-        qsizetype offset = 0; // into the part's packet bytes
-        qsizetype size = 0;
+        qint64 offset = 0; // into the part's packet bytes
         qint64 granule = 0;
-        long blockSize = 0;
+        int size = 0;
+        int blockSize = 0;
         bool endOfStream = false;
     };
 
-    explicit VorbisPart(std::unique_ptr<VorbisAnalysis> analysis) : m_analysis(std::move(analysis))
+    VorbisPart(std::unique_ptr<VorbisAnalysis> analysis, SpillFile bytes)
+        : m_analysis(std::move(analysis)), m_bytes(std::move(bytes))
     {
         m_sink = [this](const VorbisAnalysis::Packet& packet) {
-            m_packets.push_back({m_bytes.size(), qsizetype(packet.bytes.size()), packet.granule,
-                                 m_analysis->blockSize(packet.bytes), packet.endOfStream});
-            m_bytes.append(reinterpret_cast<const char*>(packet.bytes.data()),
-                           qsizetype(packet.bytes.size()));
-            return Status();
+            m_packets.push_back({m_bytes.size(), packet.granule, int(packet.bytes.size()),
+                                 int(m_analysis->blockSize(packet.bytes)), packet.endOfStream});
+            return m_bytes.append(packet.bytes);
         };
     }
 
@@ -65,17 +65,21 @@ public:
     bool finished() const { return m_finished; }
     const QList<QByteArray>& headerPackets() const { return m_headers; }
     const std::vector<Packet>& packets() const { return m_packets; }
-    std::span<const unsigned char> bytes(const Packet& packet) const
+    // The packet's bytes, read into buffer.
+    Result<std::span<const unsigned char>> bytes(const Packet& packet,
+                                                 std::vector<unsigned char>& buffer)
     {
-        return {reinterpret_cast<const unsigned char*>(m_bytes.constData()) + packet.offset,
-                size_t(packet.size)};
+        buffer.resize(size_t(packet.size));
+        if (Status read = m_bytes.read(packet.offset, buffer); !read)
+            return Failure{read.error()};
+        return std::span<const unsigned char>(buffer);
     }
 
 private:
     std::unique_ptr<VorbisAnalysis> m_analysis;
     VorbisAnalysis::Sink m_sink;
     QList<QByteArray> m_headers;
-    QByteArray m_bytes;
+    SpillFile m_bytes;
     std::vector<Packet> m_packets;
     bool m_finished = false;
 };
@@ -142,7 +146,10 @@ public:
         auto analysis = VorbisAnalysis::make(m_format);
         if (!analysis)
             return Failure{analysis.error()};
-        auto part = std::make_unique<VorbisPart>(analysis.take());
+        Result<SpillFile> bytes = SpillFile::make(spillFolder());
+        if (!bytes)
+            return Failure{bytes.error()};
+        auto part = std::make_unique<VorbisPart>(analysis.take(), bytes.take());
         if (Status made = part->headers(); !made)
             return Failure{made.error()};
         return std::unique_ptr<PartEncoder>(std::move(part));
@@ -161,9 +168,9 @@ Splice VorbisSplitFormat::splice(QIODevice& out, const Plan& plan,
     const Failure incomplete{QStringLiteral("The parts of the Ogg Vorbis encode are incomplete.")};
     if (parts.empty() || parts.size() != plan.parts())
         return incomplete;
-    std::vector<const VorbisPart*> vorbis;
+    std::vector<VorbisPart*> vorbis;
     for (const auto& part : parts) {
-        const auto* own = dynamic_cast<const VorbisPart*>(part.get());
+        auto* own = dynamic_cast<VorbisPart*>(part.get());
         if (!own || !own->finished() || own->packets().empty())
             return incomplete;
         vorbis.push_back(own);
@@ -205,13 +212,16 @@ Splice VorbisSplitFormat::splice(QIODevice& out, const Plan& plan,
              false});
     if (Status written = writer.headers(headers); !written)
         return written;
+    std::vector<unsigned char> buffer;
     for (size_t k = 0; k < count; ++k) {
         const qint64 start = plan.start(k);
         for (size_t i = first[k]; i < last[k]; ++i) {
             const VorbisPart::Packet& packet = vorbis[k]->packets()[i];
             const bool end = k + 1 == count && i + 1 == last[k];
-            if (Status written =
-                    writer.audio({vorbis[k]->bytes(packet), start + packet.granule, end});
+            Result<std::span<const unsigned char>> bytes = vorbis[k]->bytes(packet, buffer);
+            if (!bytes)
+                return Failure{bytes.error()};
+            if (Status written = writer.audio({bytes.value(), start + packet.granule, end});
                 !written)
                 return written;
         }

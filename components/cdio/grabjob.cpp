@@ -86,8 +86,10 @@ GrabJob::GrabJob(Source source, QString targetPath, std::unique_ptr<AudioEncoder
     if (split && m_source.isImage) {
         m_plan = SplitEncode::plan(*split, m_source.sectors * FramesPerSector,
                                    threads > 0 ? threads : SplitEncode::usableThreads());
-        if (m_plan.parts() > 1)
+        if (m_plan.parts() > 1) {
             m_split = std::move(split);
+            m_split->setSpillFolder(QFileInfo(m_targetPath).absolutePath());
+        }
     }
 }
 

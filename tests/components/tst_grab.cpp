@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -505,24 +506,33 @@ private slots:
     }
 
     // A track of an image cut into parts encoded at once is put together sample for sample;
-    // where no seam can be made it is encoded in one piece; a failed or stopped part leaves no
-    // file.
+    // where no seam can be made it is encoded in one piece; a failed or stopped part, or a
+    // thread the system refuses, leaves no file.
     void splitGrabIsTheTrack_data()
     {
         QTest::addColumn<int>("threads");
         QTest::addColumn<int>("mode");
         QTest::addColumn<int>("parts"); // encoders made
         QTest::addColumn<QString>("error");
+        QTest::addColumn<int>("threadsAllowed"); // by tests/support/threadlimit; -1: any
         using Mode = PcmSplit::Mode;
-        QTest::newRow("two parts") << 2 << int(Mode::Splice) << 2 << QString();
-        QTest::newRow("seven parts") << 7 << int(Mode::Splice) << 7 << QString();
+        QTest::newRow("two parts") << 2 << int(Mode::Splice) << 2 << QString() << -1;
+        QTest::newRow("seven parts") << 7 << int(Mode::Splice) << 7 << QString() << -1;
         // A 7.4 s track holds at most seven parts of a second.
-        QTest::newRow("more threads than seconds") << 64 << int(Mode::Splice) << 7 << QString();
-        QTest::newRow("one thread") << 1 << int(Mode::Splice) << 0 << QString();
-        QTest::newRow("no seam") << 3 << int(Mode::NoSeam) << 3 << QString();
+        QTest::newRow("more threads than seconds")
+            << 64 << int(Mode::Splice) << 7 << QString() << -1;
+        QTest::newRow("one thread") << 1 << int(Mode::Splice) << 0 << QString() << -1;
+        QTest::newRow("no seam") << 3 << int(Mode::NoSeam) << 3 << QString() << -1;
         QTest::newRow("a part fails")
-            << 3 << int(Mode::PartFails) << 3 << QStringLiteral("the part's encoder failed");
-        QTest::newRow("stopped") << 3 << int(Mode::StopInPart) << 3 << QString();
+            << 3 << int(Mode::PartFails) << 3 << QStringLiteral("the part's encoder failed") << -1;
+        QTest::newRow("stopped") << 3 << int(Mode::StopInPart) << 3 << QString() << -1;
+        QTest::newRow("no thread for the grab")
+            << 3 << int(Mode::Splice) << 0 << QStringLiteral("The grab cannot start a thread") << 0;
+        QTest::newRow("no thread for a part")
+            << 3 << int(Mode::Splice) << 3
+            << QStringLiteral("A thread to encode the track on cannot be started") << 2;
+        QTest::newRow("no thread, one piece")
+            << 1 << int(Mode::Splice) << 0 << QStringLiteral("The grab cannot start a thread") << 1;
     }
 
     void splitGrabIsTheTrack()
@@ -531,6 +541,9 @@ private slots:
         QFETCH(int, mode);
         QFETCH(int, parts);
         QFETCH(QString, error);
+        QFETCH(int, threadsAllowed);
+        if (threadsAllowed >= 0)
+            QVERIFY(qEnvironmentVariable("LD_PRELOAD").contains(u"threadlimit"));
         const QString path = output(QStringLiteral("split.raw"));
         auto split = std::make_unique<PcmSplit>();
         split->mode = PcmSplit::Mode(mode);
@@ -545,7 +558,17 @@ private slots:
                     threads);
         if (threads > 1)
             format->job = &job;
-        QVERIFY(job.start(GrabJob::Existing::Keep).ok());
+        // The row's name after the number makes the value new: the count starts again.
+        if (threadsAllowed >= 0)
+            qputenv("TAMBREL_STD_THREADS",
+                    QByteArray::number(threadsAllowed) + ' ' + QTest::currentDataTag());
+        const auto unlimit = qScopeGuard([] { qunsetenv("TAMBREL_STD_THREADS"); });
+        if (const Status started = job.start(GrabJob::Existing::Keep); !started.ok()) {
+            QVERIFY2(!error.isEmpty() && started.error().startsWith(error),
+                     qPrintable(started.error()));
+            QCOMPARE(leftovers(m_dir.filePath(QStringLiteral("out"))), QStringList{});
+            return;
+        }
         QVERIFY(job.waitFinished(30000));
         QCOMPARE(made->load(), parts);
         if (mode == int(PcmSplit::Mode::StopInPart)) {
@@ -554,7 +577,8 @@ private slots:
             return;
         }
         if (!error.isEmpty()) {
-            QCOMPARE(*ends, QStringList{error});
+            QCOMPARE(ends->size(), 1);
+            QVERIFY2(ends->front().startsWith(error), qPrintable(ends->front()));
             QCOMPARE(leftovers(m_dir.filePath(QStringLiteral("out"))), QStringList{});
             return;
         }

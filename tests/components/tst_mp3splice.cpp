@@ -379,6 +379,11 @@ void Test_mp3splice::unfinishedPartsAreRefused()
     QVERIFY(!spliced.error().isEmpty());
     QCOMPARE(out.size(), 0);
     QVERIFY(!format->makePart(plan, 2));
+    // A part keeps its stream on disk: no folder for it, no part, and the folder is named.
+    format->setSpillFolder(QStringLiteral("/nonexistent/spill"));
+    const auto homeless = format->makePart(plan, 0);
+    QVERIFY(!homeless);
+    QVERIFY2(homeless.error().contains(u"/nonexistent/spill"), qPrintable(homeless.error()));
 }
 
 // A quick measurement for a 10-minute track: set TAMBREL_MP3SPLICE_TIMING to run it.
