@@ -75,7 +75,10 @@ int main(int argc, char* argv[])
     if (!images.isEmpty()) {
         const int cores = SplitEncode::usableThreads();
         const int jobs = options.jobs > 0 ? options.jobs : cores;
-        ripper.setParallel(jobs, [images, perJob = std::max(1, cores / jobs)] {
+        ripper.setParallel(jobs, [images, &grabber, perJob = std::max(1, cores / jobs)] {
+            // This grabber takes tracks beside the others once there are others: it gets its
+            // share of the cores too.
+            grabber.setEncodeThreads(perJob);
             auto another = std::make_unique<CdioGrabber>(images);
             another->setEncodeThreads(perJob);
             return std::unique_ptr<CdGrabber>(std::move(another));

@@ -2,6 +2,7 @@
 
 #include "cli/albumnames.h"
 #include "cli/printable.h"
+#include "cli/ripreporter.h"
 #include "components/accuraterip/database.h"
 #include "components/accuraterip/discids.h"
 #include "components/musicbrainz/musicbrainz.h"
@@ -20,16 +21,15 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QSet>
 #include <QTextStream>
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <utility>
-
-#include <sys/stat.h>
+#include <vector>
 
 namespace
 {
@@ -97,32 +97,11 @@ Status applyEncoderOptions(OutputFile& file, const CliOptions& options)
     return {};
 }
 
-QString lengthText(qint64 sectors)
-{
-    const qint64 seconds = sectors / CdGrabber::SectorsPerSecond;
-    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
-}
-
-// The file a path leads to, by its identity; none when there is none. A link is followed, as
-// the grab replaces the file it points at.
-std::optional<std::pair<dev_t, ino_t>> fileAt(const QString& path)
-{
-    struct stat st {
-    };
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return std::nullopt;
-    return std::pair{st.st_dev, st.st_ino};
-}
-
-constexpr qsizetype MaxBarWidth = 24;
-constexpr qsizetype MinBarWidth = 5;
-
 } // namespace
 
 CliRipper::CliRipper(CdGrabber& grabber, QTextStream& out, QTextStream& err,
                      TerminalColumns terminalColumns)
-    : m_grabber(grabber), m_track(grabber), m_out(out), m_err(err),
-      m_terminalColumns(std::move(terminalColumns))
+    : m_grabber(grabber), m_out(out), m_err(err), m_terminalColumns(std::move(terminalColumns))
 {
 }
 
@@ -265,8 +244,6 @@ int CliRipper::convert(const CliOptions& options)
               << " does not exist or is not a folder." << Qt::endl;
         return ExitUsage;
     }
-    m_quiet = options.quiet;
-    m_formatCode = options.formatCode;
     QList<TrackEntry> tracks;
     if (!selectSource(m_grabber, options.source) || !readTracks(tracks))
         return ExitUsage;
@@ -342,9 +319,7 @@ int CliRipper::convert(const CliOptions& options)
               << Qt::endl;
     m_grabber.SetAlbumTags(m_album);
 
-    const int status = m_jobs > 1 && m_makeGrabber && chosen.size() > 1
-                           ? convertParallel(chosen, options)
-                           : convertSerial(chosen, options);
+    const int status = rip(chosen, options);
     // A log asked for and not written is a failure of the run, though every file is in place.
     if (!options.logFile.isEmpty() && !writeLog(options, int(tracks.size())) && status == ExitOk)
         return ExitFailed;
@@ -462,28 +437,6 @@ int CliRipper::readOffset(const CliOptions& options)
     return driveoffset::apply(m_grabber, CRegister(), options.offset);
 }
 
-void CliRipper::logTrack(const TrackEntry& entry, const QString& path, const QString& result,
-                         const CdGrabber::GrabProof& proof, const CdGrabber::ReadReport& read)
-{
-    riplog::Track track;
-    track.number = entry.number;
-    track.audioIndex = entry.audioIndex;
-    track.name = entry.name;
-    track.file = path;
-    track.format = trackoutput::extension(m_formatCode).mid(1).toUpper();
-    const CdGrabber::DiscToc toc = m_grabber.CurrentDiscToc();
-    track.firstSector = toc.firstSectors.value(entry.position);
-    track.isrc = toc.isrcs.value(entry.position);
-    track.preEmphasis = toc.preEmphasis.value(entry.position);
-    track.sectors = entry.sectors;
-    track.retries = m_retries;
-    track.proof = proof;
-    track.read = read;
-    track.accurateRip = QStringLiteral("not looked up");
-    track.result = result;
-    m_logTracks << track;
-}
-
 bool CliRipper::writeLog(const CliOptions& options, int discTracks)
 {
     riplog::Disc disc;
@@ -562,62 +515,6 @@ bool CliRipper::writeLog(const CliOptions& options, int discTracks)
     return true;
 }
 
-int CliRipper::finalStatus(int failures, qsizetype tracks)
-{
-    if (m_interrupted)
-        return ExitFailed;
-    if (failures > 0) {
-        m_err << "tambrel-cli: " << failures << " of " << tracks << " tracks failed." << Qt::endl;
-        return ExitFailed;
-    }
-    return ExitOk;
-}
-
-int CliRipper::convertSerial(const QList<TrackEntry>& chosen, const CliOptions& options)
-{
-    int failures = 0;
-    for (qsizetype k = 0; k < chosen.size() && !m_interrupted; ++k) {
-        const TrackEntry& entry = chosen[k];
-        const std::optional<QString> path = targetPath(entry, options, failures);
-        if (!path)
-            continue;
-        QString error;
-        const bool replace = options.existing == CliOptions::Existing::Overwrite;
-        switch (grab(entry, *path, replace, int(k) + 1, int(chosen.size()), error)) {
-        case GrabOutcome::Written:
-            reportWritten(entry, *path, speed(entry, 100.0));
-            logTrack(entry, *path, QStringLiteral("written"), m_grabber.LastGrabProof(),
-                     m_grabber.LastReadReport());
-            break;
-        case GrabOutcome::Failed:
-            ++failures;
-            m_err << entry.name << " failed: " << printable::escaped(error) << Qt::endl;
-            logTrack(entry, *path, QStringLiteral("failed: ") + error, {},
-                     m_grabber.LastReadReport());
-            // Without its disc the drive can rip nothing more: the other tracks are named once.
-            if (m_grabber.LastReadReport().discRemoved) {
-                const qsizetype left = chosen.size() - k - 1;
-                for (qsizetype rest = k + 1; rest < chosen.size(); ++rest)
-                    logTrack(chosen[rest], chosen[rest].path,
-                             QStringLiteral("not ripped: the disc was removed"));
-                failures += int(left);
-                if (left > 0)
-                    m_err << "tambrel-cli: the disc was removed; " << left
-                          << (left == 1 ? " more track was" : " more tracks were") << " not ripped."
-                          << Qt::endl;
-                k = chosen.size();
-            }
-            break;
-        case GrabOutcome::Interrupted:
-            m_err << entry.name << " stopped; its file was not written." << Qt::endl;
-            logTrack(entry, *path, QStringLiteral("stopped"));
-            break;
-        }
-    }
-
-    return finalStatus(failures, chosen.size());
-}
-
 QString CliRipper::trackPath(const TrackEntry& entry, const CliOptions& options) const
 {
     if (options.nameTemplate.isEmpty())
@@ -660,298 +557,45 @@ bool CliRipper::planPaths(QList<TrackEntry>& chosen, const CliOptions& options)
     return true;
 }
 
-std::optional<QString> CliRipper::targetPath(const TrackEntry& entry, const CliOptions& options,
-                                             int& failures)
+int CliRipper::rip(const QList<TrackEntry>& chosen, const CliOptions& options)
 {
-    const QString& path = entry.path;
-    // A name template's folders are made as their first track is grabbed.
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    if (!QFileInfo::exists(path) || options.existing == CliOptions::Existing::Overwrite)
-        return path;
-    if (options.existing == CliOptions::Existing::Skip) {
-        if (!options.quiet)
-            m_err << entry.name << " skipped: " << printable::escaped(path) << " exists."
-                  << Qt::endl;
-        logTrack(entry, path, QStringLiteral("skipped: the file exists"));
-        return std::nullopt;
-    }
-    logTrack(entry, path, QStringLiteral("failed: the file exists"));
-    ++failures;
-    m_err << entry.name << " failed: " << printable::escaped(path)
-          << " exists; give --overwrite to replace it or --skip-existing to leave it." << Qt::endl;
-    return std::nullopt;
-}
-
-void CliRipper::reportWritten(const TrackEntry& entry, const QString& path, double speed)
-{
-    if (m_quiet)
-        return;
-    m_err << entry.name << " -> " << printable::escaped(path) << "  (" << lengthText(entry.sectors)
-          << ", " << QString::number(speed, 'f', 1) << 'x' << retriesText() << ')' << Qt::endl;
-}
-
-// One of the grabs convertParallel() runs at once.
-struct CliRipper::Slot {
-    std::unique_ptr<CdGrabber> grabber;
-    std::unique_ptr<QObject> events; // the running grab's connections
-    TrackEntry entry;
-    QString path;
-    std::optional<std::pair<dev_t, ino_t>> before; // the file at path when the grab started
-    QElapsedTimer timer;
-    double percent = 0.0;
-    bool busy = false;
-};
-
-int CliRipper::convertParallel(const QList<TrackEntry>& chosen, const CliOptions& options)
-{
-    std::vector<std::unique_ptr<Slot>> lanes;
-    for (qsizetype i = 0; i < std::min<qsizetype>(m_jobs, chosen.size()); ++i) {
-        auto slot = std::make_unique<Slot>();
-        slot->grabber = m_makeGrabber();
-        if (!selectSource(*slot->grabber, options.source))
+    // The first lane is the tool's own grabber. For an image up to jobs tracks go at once: each
+    // further lane is a grabber of its own, set up as the first.
+    QList<CdGrabber*> lanes{&m_grabber};
+    std::vector<std::unique_ptr<CdGrabber>> more;
+    while (m_makeGrabber && lanes.size() < std::min<qsizetype>(m_jobs, chosen.size())) {
+        const std::unique_ptr<CdGrabber>& grabber = more.emplace_back(m_makeGrabber());
+        if (!selectSource(*grabber, options.source))
             return ExitUsage;
-        if (OutputFile* file = slot->grabber->AudioFile()) {
+        if (OutputFile* file = grabber->AudioFile()) {
             applyStoredEncoderSettings(*file, CRegister(), options.formatCode);
             file->SetFLACLevel(options.flacLevel);
             (void)applyEncoderOptions(*file, options); // taken by the first grabber already
         }
-        slot->grabber->SetReadOffset(m_readOffset);
-        slot->grabber->SetVerify(options.verify);
-        slot->grabber->SetAlbumTags(m_album);
-        lanes.push_back(std::move(slot));
+        grabber->SetReadOffset(m_readOffset);
+        grabber->SetVerify(options.verify);
+        grabber->SetAlbumTags(m_album);
+        lanes << grabber.get();
     }
 
-    const bool replace = options.existing == CliOptions::Existing::Overwrite;
-    const int count = int(chosen.size());
-    qsizetype next = 0;
-    int failures = 0;
-    int done = 0;
-    QEventLoop loop;
-    const auto anyBusy = [&] {
-        return std::any_of(lanes.begin(), lanes.end(), [](const auto& s) { return s->busy; });
-    };
-    // Ends the slot's track and lets its grabber take the next one once this event is over.
-    std::function<void(Slot&)> startNext;
-    const auto finish = [&](Slot& slot) {
-        slot.busy = false;
-        slot.events.release()->deleteLater();
-        ++done;
-        QMetaObject::invokeMethod(
-            &loop, [&] { startNext(slot); }, Qt::QueuedConnection);
-    };
-    startNext = [&](Slot& slot) {
-        while (next < chosen.size() && !m_interrupted) {
-            const TrackEntry& entry = chosen[next++];
-            const std::optional<QString> path = targetPath(entry, options, failures);
-            if (!path) {
-                ++done;
-                continue;
-            }
-            slot.entry = entry;
-            slot.path = *path;
-            slot.percent = 0.0;
-            Status started = slot.grabber->SetCurrentSession(entry.session);
-            if (started.ok())
-                started = entry.number == 0 ? slot.grabber->SelectHiddenTrack()
-                                            : slot.grabber->SetCurrentTrack(entry.track);
-            slot.events = std::make_unique<QObject>();
-            connect(slot.grabber.get(), &CdGrabber::OperationProgress, slot.events.get(),
-                    [&, s = &slot](double percent) {
-                        s->percent = percent;
-                        if (percent == 100.0) {
-                            clearProgressLine();
-                            reportWritten(s->entry, s->path,
-                                          double(s->entry.sectors) / CdGrabber::SectorsPerSecond /
-                                              std::max(1e-9, s->timer.nsecsElapsed() / 1e9));
-                            logTrack(s->entry, s->path, QStringLiteral("written"),
-                                     s->grabber->LastGrabProof(), s->grabber->LastReadReport());
-                            finish(*s);
-                        }
-                        if (m_terminalColumns)
-                            showParallelProgress(done, count, lanes);
-                    });
-            connect(slot.grabber.get(), &CdGrabber::GrabFailed, slot.events.get(),
-                    [&, s = &slot](const QString& description) {
-                        clearProgressLine();
-                        ++failures;
-                        m_err << s->entry.name << " failed: " << printable::escaped(description)
-                              << Qt::endl;
-                        logTrack(s->entry, s->path, QStringLiteral("failed: ") + description, {},
-                                 s->grabber->LastReadReport());
-                        finish(*s);
-                    });
-            slot.before = fileAt(*path);
-            slot.timer.start();
-            if (started.ok())
-                started = slot.grabber->GrabTrack(*path, replace);
-            if (started.ok()) {
-                slot.busy = true;
-                return;
-            }
-            slot.events.reset();
-            ++failures;
-            ++done;
-            m_err << entry.name << " failed: " << started.error() << Qt::endl;
-            logTrack(entry, *path, QStringLiteral("failed: ") + started.error());
-        }
-        if (!anyBusy())
-            loop.quit();
-    };
-    m_stopParallel = [&] {
-        clearProgressLine();
-        for (const auto& slot : lanes) {
-            if (!slot->busy)
-                continue;
-            slot->grabber->StopGrab();
-            slot->busy = false;
-            slot->events.reset();
-            // A grab stopped as it ended may have put its file in place already.
-            const auto after = fileAt(slot->path);
-            if (after && after != slot->before) {
-                reportWritten(slot->entry, slot->path, 0.0);
-                logTrack(slot->entry, slot->path, QStringLiteral("written"),
-                         slot->grabber->LastGrabProof());
-            } else {
-                m_err << slot->entry.name << " stopped; its file was not written." << Qt::endl;
-                logTrack(slot->entry, slot->path, QStringLiteral("stopped"));
-            }
-        }
-        loop.quit();
-    };
-    for (const auto& slot : lanes)
-        startNext(*slot);
-    if (anyBusy())
-        loop.exec();
-    m_stopParallel = nullptr;
-    clearProgressLine();
-    for (const auto& slot : lanes)
-        slot->grabber->Close();
-
-    return finalStatus(failures, chosen.size());
-}
-
-void CliRipper::showParallelProgress(int done, int count,
-                                     const std::vector<std::unique_ptr<Slot>>& lanes)
-{
-    double running = 0.0;
-    int busy = 0;
-    for (const auto& slot : lanes) {
-        if (slot->busy) {
-            running += slot->percent / 100.0;
-            ++busy;
-        }
-    }
-    const QString line = QStringLiteral("%1 of %2 tracks done, %3 running  %4%")
-                             .arg(done)
-                             .arg(count)
-                             .arg(busy)
-                             .arg(100.0 * (done + running) / std::max(1, count), 0, 'f', 1);
-    m_err << "\r\x1b[K" << line.left(qMax(1, m_terminalColumns() - 1));
-    m_err.flush();
-    m_progressShown = true;
-}
-
-CliRipper::GrabOutcome CliRipper::grab(const TrackEntry& entry, const QString& path, bool replace,
-                                       int position, int count, QString& error)
-{
-    const Status selected = entry.number == 0 ? m_grabber.SelectHiddenTrack()
-                                              : m_track.select(entry.session, entry.track);
-    if (!selected.ok()) {
-        error = selected.error();
-        return GrabOutcome::Failed;
-    }
-
-    bool written = false;
-    QObject events;
-    connect(&m_grabber, &CdGrabber::OperationProgress, &events, [&](double percent) {
-        if (m_terminalColumns)
-            showProgress(entry, position, count, percent);
-        if (percent == 100.0) {
-            written = true;
-            m_track.end();
-        }
-    });
-    connect(&m_grabber, &CdGrabber::GrabFailed, &events, [&](const QString& description) {
-        error = description;
-        m_track.end();
-    });
-    m_retries = 0;
-    connect(&m_grabber, &CdGrabber::GrabRetry, &events,
-            [&](int retry, qint64) { m_retries = std::max(m_retries, retry); });
-
-    const auto before = fileAt(path);
-    m_trackTimer.start();
-    if (const Status started = m_track.start(path, replace); !started.ok()) {
-        error = started.error();
-    } else {
-        if (m_terminalColumns)
-            showProgress(entry, position, count, 0.0);
-        m_track.wait();
-    }
-    clearProgressLine();
-
-    if (written)
-        return GrabOutcome::Written;
+    RipReporter reporter(chosen, int(lanes.size()), m_err, m_terminalColumns, options.quiet,
+                         m_grabber.CurrentDiscToc(), options.formatCode);
+    RipRunner runner(lanes, chosen, reporter);
+    m_runner = &runner;
     if (!m_interrupted)
-        return GrabOutcome::Failed;
-    // interrupt() has stopped the grab, and from then on its file takes the name no more. A stop
-    // that came as the grab ended may have come after the file was put in place, its end still
-    // on the way: another file at the path than before is the grab's.
-    const auto after = fileAt(path);
-    return after && after != before ? GrabOutcome::Written : GrabOutcome::Interrupted;
+        runner.run(options.existing);
+    m_runner = nullptr;
+    // A stopped grab's temporary file is gone once its grabber is closed.
+    for (const auto& grabber : more)
+        grabber->Close();
+    m_logTracks = reporter.log();
+    return reporter.status(m_interrupted);
 }
 
 void CliRipper::interrupt()
 {
     m_interrupted = true;
     stopHttpGets();
-    m_track.stop();
-    if (m_stopParallel)
-        m_stopParallel();
-}
-
-double CliRipper::speed(const TrackEntry& entry, double percent) const
-{
-    const double audioSeconds =
-        percent / 100.0 * double(entry.sectors) / CdGrabber::SectorsPerSecond;
-    const double seconds = double(m_trackTimer.nsecsElapsed()) / 1e9;
-    return seconds > 0.0 ? audioSeconds / seconds : 0.0;
-}
-
-void CliRipper::showProgress(const TrackEntry& entry, int position, int count, double percent)
-{
-    const QString head = QStringLiteral("%1/%2 %3 ").arg(position).arg(count).arg(entry.name);
-    const QString tail = QString::number(percent, 'f', 1) + QStringLiteral("%  ") +
-                         QString::number(speed(entry, percent), 'f', 1) + u'x' + retriesText();
-    // A line longer than the terminal would wrap, and the next redraw could no longer clear it:
-    // the bar gives way first, then the line is cut. The last column stays free for the cursor.
-    const qsizetype room = qMax(1, m_terminalColumns() - 1);
-    const qsizetype barWidth = qMin<qsizetype>(MaxBarWidth, room - head.size() - tail.size() - 3);
-    QString line = head;
-    if (barWidth >= MinBarWidth) {
-        const qsizetype filled =
-            qBound<qsizetype>(0, qsizetype(percent / 100.0 * barWidth), barWidth);
-        line +=
-            u'[' + QString(filled, u'#') + QString(barWidth - filled, u'-') + QStringLiteral("] ");
-    }
-    line += tail;
-    m_err << "\r\x1b[K" << line.left(room);
-    m_err.flush();
-    m_progressShown = true;
-}
-
-QString CliRipper::retriesText() const
-{
-    if (m_retries == 0)
-        return {};
-    return m_retries == 1 ? QStringLiteral(", 1 read retried")
-                          : QStringLiteral(", %1 reads retried").arg(m_retries);
-}
-
-void CliRipper::clearProgressLine()
-{
-    if (!std::exchange(m_progressShown, false))
-        return;
-    m_err << "\r\x1b[K";
-    m_err.flush();
+    if (m_runner)
+        m_runner->stop();
 }
