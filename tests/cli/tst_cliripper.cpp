@@ -4,6 +4,7 @@
 #include "scriptedgrabber.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
@@ -39,6 +40,59 @@ class TestCliRipper : public QObject
         for (const auto& grab : std::as_const(m_grabber->grabs))
             paths << grab.path.mid(m_dir.path().size() + 1);
         return paths;
+    }
+
+    struct LanesRun {
+        int status = -1;
+        QStringList lines; // err's, sorted, speeds left out
+        QStringList log;   // each track's number, retries and result, as the log gives them
+    };
+
+    // Tracks 1, 3, 4 and 5 with a rip log, on as many lanes as script lists are given: each
+    // lane's grabber plays its list. A grab at 20% has 3 reads retried, one at 30% 2; a grab at
+    // stopAt% stops the run.
+    LanesRun runOnLanes(const QList<QList<ScriptedGrabber::GrabScript>>& lanes, double stopAt = -1)
+    {
+        m_err.clear();
+        QObject scope; // the connections of this run
+        const auto script = [this, &scope, stopAt](ScriptedGrabber& grabber) {
+            connect(&grabber, &CdGrabber::OperationProgress, &scope,
+                    [this, &grabber, stopAt](double p) {
+                        for (int retry = 1; retry <= (p == 20.0 ? 3 : p == 30.0 ? 2 : 0); ++retry)
+                            grabber.raiseGrabRetry(retry, 1000);
+                        if (p == stopAt)
+                            m_ripper->interrupt();
+                    });
+        };
+        m_grabber->grabScripts = lanes.first();
+        script(*m_grabber);
+        qsizetype made = 0;
+        m_ripper = std::make_unique<CliRipper>(*m_grabber, m_outStream, m_errStream);
+        m_ripper->setParallel(int(lanes.size()), [&] {
+            auto grabber = std::make_unique<ScriptedGrabber>();
+            grabber->drives = m_grabber->drives;
+            grabber->grabScripts = lanes[++made];
+            script(*grabber);
+            return std::unique_ptr<CdGrabber>(std::move(grabber));
+        });
+        CliOptions run = options({1, 3, 4, 5});
+        run.logFile = m_dir.filePath(QStringLiteral("rip%1.log").arg(lanes.size()));
+        QFile::remove(run.logFile);
+
+        LanesRun outcome;
+        outcome.status = m_ripper->convert(run);
+        outcome.lines = m_err.replace(QRegularExpression(QStringLiteral(", [0-9.]+x")), QString())
+                            .split(u'\n', Qt::SkipEmptyParts);
+        outcome.lines.sort();
+        QFile log(run.logFile);
+        if (log.open(QIODevice::ReadOnly)) {
+            static const QRegularExpression fields(
+                QStringLiteral("^(Track [0-9]|  Retries|  Result)"));
+            for (const QString& line : QString::fromUtf8(log.readAll()).split(u'\n'))
+                if (fields.match(line).hasMatch())
+                    outcome.log << line;
+        }
+        return outcome;
     }
 
 private slots:
@@ -213,6 +267,50 @@ private slots:
             m_err.contains(QStringLiteral("Session1_Track1 stopped; its file was not written")),
             !putInPlace);
         QCOMPARE(m_err.contains(QStringLiteral("Session1_Track1 -> ")), putInPlace);
+    }
+
+    // Lanes change only the order of a run's lines: each track's line, its log entry with its own
+    // retries, and the exit status are those of the run on one lane. A stop ends every lane's grab.
+    void severalLanesKeepTheRules()
+    {
+        using Script = ScriptedGrabber::GrabScript;
+        const Script written{{100.0}, {}};
+        const Script retried{{30.0, 100.0}, {}};
+        const Script failing{{10.0, 20.0, 40.0, 50.0}, QStringLiteral("The disc cannot be read")};
+        QFile inTheWay(m_dir.filePath(QStringLiteral("Session1_Track1.wav")));
+        QVERIFY(inTheWay.open(QIODevice::WriteOnly));
+        const QString path = m_dir.path() + u'/';
+
+        const LanesRun one = runOnLanes({{written, failing, retried}});
+        QCOMPARE(one.status, int(CliRipper::ExitFailed));
+        QVERIFY2(one.lines.contains(QStringLiteral("Session2_Track3 -> ") + path +
+                                    QStringLiteral("Session2_Track3.wav  (1:00, 2 reads retried)")),
+                 qPrintable(one.lines.join(u'\n')));
+        QVERIFY(
+            one.lines.contains(QStringLiteral("Session2_Track2 failed: The disc cannot be read")));
+        QVERIFY(one.lines.contains(QStringLiteral("tambrel-cli: 2 of 4 tracks failed.")));
+        QCOMPARE(one.log.size(), 12);
+
+        // The first lane is done with track 3 long before the second fails track 4, and takes
+        // track 5.
+        const LanesRun two = runOnLanes({{written, retried}, {failing}});
+        QCOMPARE(two.status, one.status);
+        QCOMPARE(two.lines, one.lines);
+        QCOMPARE(two.log, one.log);
+
+        // Stopped while both lanes grab: each grab says so, and no track starts after.
+        const Script slow{{50.0, 60.0, 70.0, 80.0, 90.0, 100.0}, {}};
+        const LanesRun stopped = runOnLanes({{written, slow}, {failing}}, 40.0);
+        QCOMPARE(stopped.status, int(CliRipper::ExitFailed));
+        QCOMPARE(
+            stopped.lines,
+            (QStringList{QStringLiteral("Session1_Track1 failed: ") + path +
+                             QStringLiteral("Session1_Track1.wav exists; give --overwrite "
+                                            "to replace it or --skip-existing to leave it."),
+                         QStringLiteral("Session2_Track1 -> ") + path +
+                             QStringLiteral("Session2_Track1.wav  (1:00)"),
+                         QStringLiteral("Session2_Track2 stopped; its file was not written."),
+                         QStringLiteral("Session2_Track3 stopped; its file was not written.")}));
     }
 };
 
