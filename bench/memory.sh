@@ -2,7 +2,8 @@
 # Peak resident memory of `tambrel-cli convert` as the work grows: one 79-minute track in every
 # format, encoded in parts on every core (MP3 and Ogg Vorbis; the others in one piece) and in one
 # piece (held to one core with `taskset -c 0`), and 99 short tracks of the same 79 minutes with
-# --jobs 1, 2 and 4. Target: under 80 MB everywhere, whatever the length or the number of tracks.
+# --jobs 1, 2 and 8 (at most one track per core). Target: under 80 MB everywhere, whatever the
+# length or the number of tracks.
 # Prints the peak RSS in MB of each run, the output's size beside it.
 # Usage: bench/memory.sh [BUILD_DIR]
 set -euo pipefail
@@ -46,7 +47,7 @@ for format in wav flac mp3 ogg wma; do
     rm -rf "$out"
   done
 done
-for jobs in 1 2 4; do
+for jobs in 1 2 8; do
   out=$work/out-many-$jobs
   mkdir -p "$out"
   mb=$(peak "$cli" convert "$work/many.cue" -f flac -o "$out" -q --jobs "$jobs")

@@ -74,7 +74,8 @@ int main(int argc, char* argv[])
     // grabbed alone is encoded on all of them.
     if (!images.isEmpty()) {
         const int cores = SplitEncode::usableThreads();
-        const int jobs = options.jobs > 0 ? options.jobs : cores;
+        // More tracks at once than cores would only share them, and each costs its buffers.
+        const int jobs = options.jobs > 0 ? std::min(options.jobs, cores) : cores;
         ripper.setParallel(jobs, [images, &grabber, perJob = std::max(1, cores / jobs)] {
             // This grabber takes tracks beside the others once there are others: it gets its
             // share of the cores too.

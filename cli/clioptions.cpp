@@ -27,8 +27,8 @@ const QCommandLineOption skipOption(QStringLiteral("skip-existing"),
                                     QStringLiteral("Leave tracks whose file already exists."));
 const QCommandLineOption jobsOption(
     {QStringLiteral("j"), QStringLiteral("jobs")},
-    QStringLiteral("Tracks of a disc image grabbed at once (1 to 64). Default: one for each "
-                   "core."),
+    QStringLiteral("Tracks of a disc image grabbed at once (1 to 64), at most one for each "
+                   "core. Default: one for each core."),
     QStringLiteral("n"));
 const QCommandLineOption offsetOption(
     QStringLiteral("offset"),

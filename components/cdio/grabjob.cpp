@@ -283,6 +283,7 @@ void GrabJob::readLoop()
     if (status.ok())
         status = reader.open();
     const int chunkSectors = m_source.paranoia ? DriveChunkSectors : ImageChunkSectors;
+    const size_t queueLimit = size_t(std::max(2, QueuedSectorsLimit / chunkSectors));
     while (status.ok() && reader.remaining() > 0 && !m_stop) {
         const int count = int(std::min<qint64>(chunkSectors, reader.remaining()));
         Chunk chunk;
@@ -300,7 +301,7 @@ void GrabJob::readLoop()
         sums.add(chunk.samples);
 
         std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_queue.size() < QueueLimit || m_stop; });
+        m_changed.wait(lock, [&] { return m_queue.size() < queueLimit || m_stop; });
         m_queue.push_back(std::move(chunk));
         m_changed.notify_all();
     }

@@ -166,7 +166,10 @@ private:
     std::vector<Chunk> m_spare;
     bool m_readerDone = false;
     QString m_readError;
-    static constexpr size_t QueueLimit = 8;
+    // Audio read ahead of the encoder, at most: 8 s. A drive's small chunks smooth its pauses;
+    // an image is read far faster than encoded, and two of its large chunks keep the encoder
+    // fed, so memory does not grow with the number of grabs at once.
+    static constexpr int QueuedSectorsLimit = 600;
 
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_finished{false};
