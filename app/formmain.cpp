@@ -421,10 +421,14 @@ void FormMain::chkFreedbInfo_Click()
     const bool refresh = askRefresh();
     if (refresh)
         ReadDisc();
-    // The box shows the last answer; setting it raises no second question.
+    // The box shows the last answer; setting it raises no second question. This runs inside
+    // the box's own change: a click of the mouse or of Space holds back the box's change signal
+    // until the click is over, so setChecked() here would change the box without a signal, the
+    // flag would swallow the user's next click and the box would keep announcing the old
+    // state. setCheckState() announces the change at once, whoever changed the box.
     if (chkFreedbInfo->isChecked() != refresh) {
         IgnoreFreeDBClick = true;
-        chkFreedbInfo->setChecked(refresh);
+        chkFreedbInfo->setCheckState(refresh ? Qt::Checked : Qt::Unchecked);
     }
 }
 
