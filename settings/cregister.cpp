@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -18,8 +19,11 @@
 namespace
 {
 
-// Long enough for a command-line tool working on the same file to finish its transaction.
-constexpr int BusyTimeoutMs = 2000;
+// Long enough for another program's ordinary transaction on the same file to finish, short
+// enough that a window waiting on it still comes up at once. Once a wait has run out, the store
+// is taken to be held by another program for the rest of the run, and nothing waits again.
+constexpr int BusyTimeoutMs = 500;
+std::atomic<bool> heldElsewhere{false};
 
 // Key rows form a tree per root. Each root has one row of its own (parent 0, empty name) so that
 // the root key can hold values like any other key; ids start at 1, so parent 0 is never a key.
@@ -55,6 +59,12 @@ bool isDamage(int code)
 {
     const int primary = code & 0xff;
     return primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
+}
+
+bool isLock(int code)
+{
+    const int primary = code & 0xff;
+    return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
 }
 
 void exec(sqlite3* db, const char* sql)
@@ -308,28 +318,64 @@ Database openStore(const QString& file, Access access)
     Database db(raw);
     if (rc != SQLITE_OK)
         throw SqlError{rc};
-    sqlite3_busy_timeout(db.get(), BusyTimeoutMs);
+    sqlite3_busy_timeout(db.get(), heldElsewhere.load() ? 0 : BusyTimeoutMs);
     return db;
 }
 
-// Runs one operation on the database file and gives its result, or the fallback when the file is
-// missing or anything fails. A damaged file is set aside, and the operation runs once more as on
-// a missing file.
+QString changesNotKept(const QString& file, const QString& why)
+{
+    return QCoreApplication::translate("CRegister",
+                                       "The settings file %1 %2. Tambrel goes on with the "
+                                       "settings it could read, and changes made now will not "
+                                       "be kept.")
+        .arg(file, why);
+}
+
+// Says once why the store can't be used as it should be.
+void raiseUnusable(const QString& file, int code)
+{
+    if (isLock(code)) {
+        heldElsewhere = true;
+        raiseProblem(changesNotKept(
+            file, QCoreApplication::translate("CRegister", "is in use by another program")));
+        return;
+    }
+    raiseProblem(changesNotKept(file, QCoreApplication::translate("CRegister", "can't be used (%1)")
+                                          .arg(QString::fromUtf8(sqlite3_errstr(code)))));
+}
+
+// Runs one operation on the database file and gives its result; missing when the file is missing
+// and only read; none when anything fails, which is said once. A damaged file is set aside, and
+// the operation runs once more as on a missing file.
 template <typename T, typename Operation>
-T withStore(const QString& file, Access access, const T& fallback, Operation operation)
+std::optional<T> tryStore(const QString& file, Access access, const T& missing, Operation operation)
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
         try {
             const Database db = openStore(file, access);
-            if (!db)
-                return fallback;
+            if (!db && access == Access::Read)
+                return missing;
+            if (!db) {
+                raiseProblem(changesNotKept(
+                    file, QCoreApplication::translate("CRegister", "can't be created")));
+                return std::nullopt;
+            }
             return operation(db.get());
         } catch (const SqlError& error) {
-            if (!isDamage(error.code) || attempt > 0 || !setAside(file))
-                return fallback;
+            if (isDamage(error.code) && attempt == 0 && setAside(file))
+                continue;
+            if (!isDamage(error.code))
+                raiseUnusable(file, error.code);
+            return std::nullopt;
         }
     }
-    return fallback;
+    return std::nullopt;
+}
+
+template <typename T, typename Operation>
+T withStore(const QString& file, Access access, const T& fallback, Operation operation)
+{
+    return tryStore(file, access, fallback, operation).value_or(fallback);
 }
 
 } // namespace
@@ -351,6 +397,28 @@ std::optional<QString> CRegister::takeProblemReport()
     return std::exchange(report.pending, std::nullopt);
 }
 
+bool CRegister::canKeepChanges() const
+{
+    const QFileInfo info(m_databaseFile);
+    const auto cannot = [this](const QString& why) {
+        raiseProblem(changesNotKept(m_databaseFile, why));
+        return false;
+    };
+    if (info.exists() && !info.isFile())
+        return cannot(QCoreApplication::translate("CRegister", "is no file"));
+    if (info.exists())
+        return permitsWrite(m_databaseFile) && permitsWrite(info.absolutePath())
+                   ? true
+                   : cannot(QCoreApplication::translate("CRegister", "is read-only"));
+    // Not made yet: the nearest folder that exists must let it be made.
+    QFileInfo folder(info.absolutePath());
+    while (!folder.exists() && !folder.isRoot())
+        folder = QFileInfo(folder.absolutePath());
+    if (!folder.isDir() || !permitsWrite(folder.absoluteFilePath()))
+        return cannot(QCoreApplication::translate("CRegister", "can't be created"));
+    return true;
+}
+
 QString CRegister::TrimKeyPath(const QString& path)
 {
     QString trimmed = path;
@@ -362,14 +430,16 @@ QString CRegister::TrimKeyPath(const QString& path)
 }
 
 QString CRegister::REGGetSetting(RegRoot regHKEY, const QString& sSection, const QString& sKey,
-                                 const QString& sDefault) const
+                                 const QString& sDefault, bool* unread) const
 {
+    if (unread)
+        *unread = false;
     const auto parts = keyParts(TrimKeyPath(sSection));
     if (!parts)
         return sDefault;
     const int root = int(regHKEY);
     const QString name = valueName(sKey);
-    return withStore(m_databaseFile, Access::Read, sDefault, [&](sqlite3* db) {
+    const auto value = tryStore(m_databaseFile, Access::Read, sDefault, [&](sqlite3* db) {
         const Transaction transaction(db, false);
         const auto key = findKey(db, root, *parts);
         if (!key)
@@ -381,6 +451,9 @@ QString CRegister::REGGetSetting(RegRoot regHKEY, const QString& sSection, const
         const QString data = query.text(0);
         return data.isEmpty() ? sDefault : data;
     });
+    if (unread)
+        *unread = !value;
+    return value.value_or(sDefault);
 }
 
 bool CRegister::REGSaveSetting(RegRoot regHKEY, const QString& sSection, const QString& sKey,

@@ -33,43 +33,49 @@ std::optional<bool> parseFlag(const QString& text)
     return value != 0;
 }
 
-QString read(const CRegister& store, const QString& name, const QString& fallback = QString())
-{
-    return store.REGGetSetting(RegRoot::LocalMachine, SettingsPath, name, fallback);
-}
-
-void write(const CRegister& store, const QString& name, const QString& value)
-{
-    store.REGSaveSetting(RegRoot::LocalMachine, SettingsPath, name, value);
-}
-
 } // namespace
 
 MainSettings MainSettings::load(const CRegister& store)
 {
     MainSettings settings;
-    settings.OutputFolder = read(store, OutputFolderName, defaultOutputFolder());
-    settings.LastOutputFormat = read(store, LastOutputFormatName, DefaultOutputFormat);
-    settings.AlbumSetting = read(store, AlbumName);
-    settings.ArtistSetting = read(store, ArtistName);
-    settings.YearSetting = read(store, YearName);
-    settings.GenreSetting = read(store, GenreName);
+    (void)store.canKeepChanges();
+    const auto read = [&](const QString& name, const QString& fallback = QString()) {
+        bool unread = false;
+        const QString text =
+            store.REGGetSetting(RegRoot::LocalMachine, SettingsPath, name, fallback, &unread);
+        if (unread)
+            settings.m_unread.insert(name, text);
+        return text;
+    };
+    settings.OutputFolder = read(OutputFolderName, defaultOutputFolder());
+    settings.LastOutputFormat = read(LastOutputFormatName, DefaultOutputFormat);
+    settings.AlbumSetting = read(AlbumName);
+    settings.ArtistSetting = read(ArtistName);
+    settings.YearSetting = read(YearName);
+    settings.GenreSetting = read(GenreName);
     // A text that is not a number (hand-edited, say) reads as the default.
-    settings.PreserveTags = parseFlag(read(store, PreserveTagsName, DefaultPreserveTags))
+    settings.PreserveTags = parseFlag(read(PreserveTagsName, DefaultPreserveTags))
                                 .value_or(*parseFlag(DefaultPreserveTags));
+    if (settings.m_unread.contains(PreserveTagsName))
+        settings.m_unread[PreserveTagsName] = settings.PreserveTags ? TrueText : FalseText;
     return settings;
 }
 
 void MainSettings::save(const CRegister& store) const
 {
-    // A value that cannot be saved keeps its old value or default; nothing else to do about it.
-    write(store, OutputFolderName, OutputFolder);
-    write(store, LastOutputFormatName, LastOutputFormat);
-    write(store, ArtistName, ArtistSetting);
-    write(store, AlbumName, AlbumSetting);
-    write(store, YearName, YearSetting);
-    write(store, GenreName, GenreSetting);
-    write(store, PreserveTagsName, PreserveTags ? TrueText : FalseText);
+    // A value that cannot be saved keeps its old value or default; the store has said why.
+    const auto write = [&](const QString& name, const QString& value) {
+        const auto unread = m_unread.constFind(name);
+        if (unread == m_unread.cend() || *unread != value)
+            store.REGSaveSetting(RegRoot::LocalMachine, SettingsPath, name, value);
+    };
+    write(OutputFolderName, OutputFolder);
+    write(LastOutputFormatName, LastOutputFormat);
+    write(ArtistName, ArtistSetting);
+    write(AlbumName, AlbumSetting);
+    write(YearName, YearSetting);
+    write(GenreName, GenreSetting);
+    write(PreserveTagsName, PreserveTags ? TrueText : FalseText);
 }
 
 QString MainSettings::defaultOutputFolder()

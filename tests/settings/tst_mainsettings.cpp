@@ -1,10 +1,16 @@
 #include "settings/mainsettings.h"
 
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
+
+#include <sqlite3.h>
 
 namespace
 {
@@ -109,6 +115,99 @@ private slots:
                                        QStringLiteral("software\\quenlow\\varnet"), name,
                                        QString()),
                  expected);
+    }
+
+    // A store held by another program (a real second connection), read-only or unusable: loading
+    // and saving each wait at most a moment, a value that could not be read is never replaced by
+    // the default given instead, and the user hears once that changes will not be kept. The
+    // problem is reported once per run, so each row runs in a process of its own.
+    void storeThatCannotKeepChanges_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<bool>("readable"); // the stored values load
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<bool>("freeAtSave"); // the other program is done before the save
+        QTest::newRow("held for writing")
+            << "exclusive" << false << "in use by another program" << true;
+        QTest::newRow("held for reading")
+            << "shared" << true << "in use by another program" << false;
+        QTest::newRow("read-only file") << "read-only" << true << "is read-only" << false;
+        QTest::newRow("folder in its place") << "folder" << false << "is no file" << false;
+    }
+
+    void storeThatCannotKeepChanges()
+    {
+        if (!qEnvironmentVariableIsSet("TST_MAINSETTINGS_CHILD")) {
+            QProcess child;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("TST_MAINSETTINGS_CHILD"), QStringLiteral("1"));
+            child.setProcessEnvironment(env);
+            child.setProcessChannelMode(QProcess::MergedChannels);
+            child.start(QCoreApplication::applicationFilePath(),
+                        {QStringLiteral("storeThatCannotKeepChanges:") +
+                         QString::fromUtf8(QTest::currentDataTag())});
+            QVERIFY(child.waitForFinished(60000));
+            QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+                     child.readAll().constData());
+            return;
+        }
+        QFETCH(QString, state);
+        QFETCH(bool, readable);
+        QFETCH(QString, said);
+        QFETCH(bool, freeAtSave);
+        const QString file = store().databaseFile();
+        const MainSettings stored = sample();
+        sqlite3* other = nullptr;
+        const auto release = qScopeGuard([&] {
+            sqlite3_close_v2(other);
+            QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+        });
+        if (state == u"folder") {
+            QVERIFY(QDir().mkpath(file));
+        } else {
+            stored.save(store());
+            QVERIFY(!CRegister::takeProblemReport());
+            if (state == u"read-only") {
+                QVERIFY(QFile::setPermissions(file, QFile::ReadOwner));
+            } else {
+                QCOMPARE(sqlite3_open(QFile::encodeName(file).constData(), &other), SQLITE_OK);
+                const char* hold =
+                    state == u"exclusive" ? "BEGIN EXCLUSIVE" : "BEGIN; SELECT count(*) FROM vals";
+                QCOMPARE(sqlite3_exec(other, hold, nullptr, nullptr, nullptr), SQLITE_OK);
+            }
+        }
+
+        QElapsedTimer timer;
+        timer.start();
+        MainSettings loaded = MainSettings::load(store());
+        QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(loaded.OutputFolder,
+                 readable ? stored.OutputFolder : MainSettings::defaultOutputFolder());
+        QCOMPARE(loaded.GenreSetting, readable ? stored.GenreSetting : QString());
+        loaded.AlbumSetting = QStringLiteral("changed by the user");
+        if (freeAtSave)
+            sqlite3_close_v2(std::exchange(other, nullptr));
+        timer.restart();
+        loaded.save(store());
+        QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
+        const std::optional<QString> report = CRegister::takeProblemReport();
+        QVERIFY(report && report->contains(file) && report->contains(said));
+        QVERIFY2(report->contains(u"changes made now will not be kept"), qPrintable(*report));
+        QVERIFY(!CRegister::takeProblemReport());
+
+        if (state == u"folder")
+            return;
+        // Once the other program is done, the values stored before are all still there, and the
+        // user's change where it could be saved.
+        sqlite3_close_v2(std::exchange(other, nullptr));
+        QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+        const MainSettings after = MainSettings::load(store());
+        QCOMPARE(after.OutputFolder, stored.OutputFolder);
+        QCOMPARE(after.LastOutputFormat, stored.LastOutputFormat);
+        QCOMPARE(after.AlbumSetting,
+                 freeAtSave ? QStringLiteral("changed by the user") : stored.AlbumSetting);
+        QCOMPARE(after.GenreSetting, stored.GenreSetting);
+        QCOMPARE(after.PreserveTags, stored.PreserveTags);
     }
 
 private:
