@@ -29,8 +29,13 @@ void BatchGrab::Cmdgrab_Click()
     if (!m_track.running() && !grabCheckedRows())
         return;
     m_view.setPreviewPlayFlag(false);
-    // The completion text stays for the user to read; the next batch replaces it.
-    m_view.setStatusText(QStringLiteral("It is successful conversion"));
+    // The completion text stays for the user to read; the next batch replaces it. A batch in
+    // which tracks failed says so: the boxes may have been closed unread.
+    m_view.setStatusText(m_failedTracks == 0
+                             ? QStringLiteral("It is successful conversion")
+                             : QStringLiteral("Conversion finished: %1 of %2 tracks failed")
+                                   .arg(m_failedTracks)
+                                   .arg(TracksToGrab));
     m_view.setProgressValue(0);
     m_view.setProgressVisible(false);
     m_view.setCommandEnabled(BatchView::Command::Refresh, true);
@@ -53,6 +58,7 @@ bool BatchGrab::grabCheckedRows()
                                  QStringLiteral("Warning"), MessageBox::Buttons::Ok,
                                  MessageBox::Icon::None, MessageBox::Answer::Ok});
     TracksStarted = 0;
+    m_failedTracks = 0;
     flgCancel = false;
     m_discRemoved = false;
 
@@ -78,10 +84,11 @@ bool BatchGrab::grabCheckedRows()
             }
             // A track that can't be selected would be grabbed from the wrong place: it fails
             // like a track that can't be written, and the batch goes on.
+            m_rowFailed = false;
             if (selected.ok())
                 GrabCurrentTrack(m_view.rowName(k));
             else
-                reportConversionError(selected.error());
+                trackFailed(selected.error());
             m_track.wait();
             if (flgCancel || m_discRemoved) {
                 stopBatch();
@@ -129,7 +136,7 @@ void BatchGrab::GrabCurrentTrack(const QString& trackName)
         }
     }
     if (const Status started = m_track.start(path, replace); !started.ok()) {
-        reportConversionError(started.error());
+        trackFailed(started.error());
         return;
     }
     m_view.setPreviewPlayFlag(false);
@@ -140,6 +147,14 @@ void BatchGrab::DockProgressBar()
     // The bar lives over the status bar's second panel, so showing it is all the docking needed.
     m_view.setProgressVisible(true);
     m_view.setProgressValue(0);
+}
+
+void BatchGrab::trackFailed(const QString& description)
+{
+    ++m_failedTracks;
+    m_rowFailed = true;
+    m_view.setCurrentRowPercent(QStringLiteral("Failed"));
+    reportConversionError(description);
 }
 
 void BatchGrab::reportConversionError(const QString& description)
@@ -165,7 +180,7 @@ void BatchGrab::AudioCDGrabber2_OperationProgress(double percent)
     const double overall = trackoutput::overallPercent(TracksStarted, TracksToGrab, percent);
     m_view.setProgressValue(qBound(0, qRound(overall), 100));
     m_view.setStatusText(trackoutput::completedText(overall));
-    if (!(percent == 100.0 && flgCancel))
+    if (!(percent == 100.0 && flgCancel) && !m_rowFailed)
         m_view.setCurrentRowPercent(trackoutput::percentColumnText(percent));
     // Events that still come after StopGrab repeat the Cancel, which is harmless.
     if (flgCancel)
@@ -198,7 +213,7 @@ void BatchGrab::AudioCDGrabber2_GrabFailed(const QString& description)
     m_track.end();
     // The other tracks can't be read without the disc: one message says so, and no more.
     m_discRemoved = m_grabber.LastReadReport().discRemoved;
-    reportConversionError(description);
+    trackFailed(description);
 }
 
 void BatchGrab::cmdCancel_Click()

@@ -38,6 +38,8 @@ private:
     void stopBatch();
     void GrabCurrentTrack(const QString& trackName);
     void DockProgressBar();
+    // The current row's track failed: its row and the batch's end say so, and a box tells why.
+    void trackFailed(const QString& description);
     void reportConversionError(const QString& description);
     void AudioCDGrabber2_OperationProgress(double percent);
     void AudioCDGrabber2_GrabRetry(int retry, qint64 sector);
@@ -52,6 +54,9 @@ private:
     int TracksToGrab = 0;
     int TracksStarted = 0;
     bool flgCancel = false;
+    // Tracks of this batch that failed; the current row's track failed.
+    int m_failedTracks = 0;
+    bool m_rowFailed = false;
     // Counts progress events; one that finds a later event handled while it let others run
     // leaves the display to that one.
     quint64 m_progressEvents = 0;

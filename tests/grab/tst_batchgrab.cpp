@@ -551,7 +551,14 @@ private slots:
         for (int i = 0; i < descriptions.size(); ++i)
             verifyBox(i, conversionError + descriptions[i], tambrel, MessageBox::Buttons::Ok,
                       MessageBox::Icon::Critical);
-        QCOMPARE(status(), QStringLiteral("It is successful conversion"));
+        // The end of the batch and each failed row say what failed; a track's progress before
+        // its failure does not stay on its row.
+        QCOMPARE(
+            status(),
+            QStringLiteral("Conversion finished: %1 of 2 tracks failed").arg(descriptions.size()));
+        QCOMPARE(row(0)->text(FormMain::ColumnPercent), QStringLiteral("Failed"));
+        QCOMPARE(row(1)->text(FormMain::ColumnPercent),
+                 failsAtStart ? QStringLiteral("Failed") : QStringLiteral("100.00%"));
         verifyIdleAfterBatch();
 
         // A late failure report, with no track under way, is not told.
