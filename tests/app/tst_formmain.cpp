@@ -2,13 +2,15 @@
 #include "components/skin/skin.h"
 #include "components/skin/splash.h"
 #include "mainwindowtest.h"
+#include "realboxes.h"
+#include "ui/qtuserdialogs.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
-#include <QImage>
 #include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -181,21 +183,31 @@ private slots:
         QVERIFY(!enabled(QStringLiteral("cmdCancel")));
     }
 
-    // The FreeDB box and Refresh ask once per user action; the box shows the last answer.
+    // The FreeDB box and Refresh ask once per user action, by mouse or keyboard; the box shows
+    // the last answer, and no change the program makes swallows the user's next click. Some rows
+    // answer real message boxes with the mouse, so that the box's event loop runs nested in the
+    // check box's own change.
     void refreshQuestions_data()
     {
-        QTest::addColumn<QString>("action"); // "refresh", or the box clicked from its state
+        QTest::addColumn<QString>("action"); // "mouse" or "space" on the box, or "refresh"
         QTest::addColumn<bool>("checkedBefore");
         QTest::addColumn<int>("answer");
         QTest::addColumn<bool>("checkedAfter");
         QTest::addColumn<int>("reads");
+        QTest::addColumn<bool>("realBoxes");
         const int yes = int(MessageBox::Answer::Yes), no = int(MessageBox::Answer::No);
-        QTest::newRow("check, yes") << "box" << false << yes << true << 1;
-        QTest::newRow("check, no") << "box" << false << no << false << 0;
-        QTest::newRow("uncheck, yes") << "box" << true << yes << true << 1;
-        QTest::newRow("uncheck, no") << "box" << true << no << false << 0;
-        QTest::newRow("refresh, yes") << "refresh" << false << yes << false << 1;
-        QTest::newRow("refresh, no") << "refresh" << false << no << false << 0;
+        QTest::newRow("check, yes") << "mouse" << false << yes << true << 1 << false;
+        QTest::newRow("check, no") << "mouse" << false << no << false << 0 << false;
+        QTest::newRow("uncheck, yes") << "mouse" << true << yes << true << 1 << false;
+        QTest::newRow("uncheck, no") << "mouse" << true << no << false << 0 << false;
+        QTest::newRow("Space, no") << "space" << false << no << false << 0 << false;
+        QTest::newRow("Space, uncheck, yes") << "space" << true << yes << true << 1 << false;
+        QTest::newRow("refresh, yes") << "refresh" << false << yes << false << 1 << false;
+        QTest::newRow("refresh, no") << "refresh" << false << no << false << 0 << false;
+        QTest::newRow("real box: check, no") << "mouse" << false << no << false << 0 << true;
+        QTest::newRow("real box: uncheck, yes") << "mouse" << true << yes << true << 1 << true;
+        QTest::newRow("real box: Space, no") << "space" << false << no << false << 0 << true;
+        QTest::newRow("real box: refresh, yes") << "refresh" << false << yes << false << 1 << true;
     }
 
     void refreshQuestions()
@@ -205,18 +217,36 @@ private slots:
         QFETCH(int, answer);
         QFETCH(bool, checkedAfter);
         QFETCH(int, reads);
+        QFETCH(bool, realBoxes);
+        QtUserDialogs real;
+        RealBoxAnswerer answerer;
+        if (realBoxes)
+            m_dialogs.real = &real;
+        const auto answerNext = [&](MessageBox::Answer next) {
+            if (realBoxes)
+                answerer.answers << (next == MessageBox::Answer::Yes ? QMessageBox::Yes
+                                                                     : QMessageBox::No);
+            else
+                m_dialogs.answers << next;
+        };
         makeWindow({ScriptedGrabber::drive(QStringLiteral("/dev/sr0"), {3})}).Form_Load();
         auto* box = control<QCheckBox>(QStringLiteral("chkFreedbInfo"));
+        const auto act = [&](const QString& how) {
+            if (how == u"space")
+                QTest::keyClick(box, Qt::Key_Space);
+            else
+                userClick(control<QWidget>(how == u"refresh" ? QStringLiteral("Command1")
+                                                             : QStringLiteral("chkFreedbInfo")));
+        };
         if (checkedBefore) {
-            m_dialogs.answers << MessageBox::Answer::Yes;
-            box->click();
+            answerNext(MessageBox::Answer::Yes);
+            act(QStringLiteral("mouse"));
+            QVERIFY(box->isChecked());
         }
         const int asked = int(m_dialogs.asked.size());
         const int refreshes = int(m_grabber->calls.count(QStringLiteral("Refresh")));
-        m_dialogs.answers << MessageBox::Answer(answer);
-        control<QAbstractButton>(action == u"refresh" ? QStringLiteral("Command1")
-                                                      : QStringLiteral("chkFreedbInfo"))
-            ->click();
+        answerNext(MessageBox::Answer(answer));
+        act(action);
         QCOMPARE(m_dialogs.asked.size(), asked + 1);
         const MessageBox& question = m_dialogs.asked.last();
         QCOMPARE(question.text, QStringLiteral("Refresh the CD Album Information ?"));
@@ -226,10 +256,17 @@ private slots:
         QCOMPARE(box->isChecked(), checkedAfter);
         QCOMPARE(m_grabber->calls.count(QStringLiteral("Refresh")) - refreshes, reads);
         QCOMPARE(tracks()->topLevelItemCount(), 3);
-        // The next click of the box asks again: no change of the program's swallowed it.
-        m_dialogs.answers << MessageBox::Answer::No;
-        box->click();
-        QCOMPARE(m_dialogs.asked.size(), asked + 2);
+        // The next two clicks of the box each ask again, and the box follows the answers.
+        for (const MessageBox::Answer next : {MessageBox::Answer::No, MessageBox::Answer::Yes}) {
+            answerNext(next);
+            act(action == u"refresh" ? QStringLiteral("mouse") : action);
+            QCOMPARE(box->isChecked(), next == MessageBox::Answer::Yes);
+        }
+        QCOMPARE(m_dialogs.asked.size(), asked + 3);
+        QVERIFY(answerer.answers.isEmpty() && m_dialogs.answers.isEmpty());
+        if (realBoxes)
+            QCOMPARE(answerer.seen.size(), 3 + (checkedBefore ? 1 : 0));
+        m_dialogs.real = nullptr;
     }
 
     // A click makes the row's track current; the menu checks or unchecks every row, data rows
@@ -258,7 +295,7 @@ private slots:
             QCOMPARE(m_window->currentItem(), nullptr);
         }
         // A user's check selects its row.
-        tracks()->topLevelItem(1)->setCheckState(FormMain::ColumnCheck, Qt::Checked);
+        userClickRowCheck(1);
         QCOMPARE(tracks()->currentItem(), tracks()->topLevelItem(1));
 
         tracks()->clear();
@@ -484,7 +521,7 @@ private slots:
         window.Form_Load();
         window.show();
         control<QLineEdit>(QStringLiteral("txtFolder"))->setText(output.path());
-        tracks()->topLevelItem(0)->setCheckState(FormMain::ColumnCheck, Qt::Checked);
+        userClickRowCheck(0);
         m_grabber->grabScripts = {{{50}, {}}};
         // The help file is found beside the program from any working folder.
         const QString workingFolder = QDir::currentPath();

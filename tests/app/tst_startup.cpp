@@ -146,7 +146,8 @@ private slots:
             if (percent < 100 && !std::exchange(signalled, true))
                 ::raise(signalNumber);
         });
-        window.findChild<QPushButton*>(QStringLiteral("Cmdgrab"))->click();
+        QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("Cmdgrab")),
+                          Qt::LeftButton);
 
         QVERIFY(signalled);
         QCOMPARE(termination.caught(), signalNumber);

@@ -264,7 +264,7 @@ private slots:
                  labels);
         QVERIFY(m_output->calls.isEmpty());
 
-        control<QPushButton>(&dialog, u"cmdApply"_s)->click();
+        QTest::mouseClick(control<QPushButton>(&dialog, u"cmdApply"_s), Qt::LeftButton);
         QCOMPARE(m_output->calls, handOver);
         QVERIFY(m_dialogs.asked.isEmpty());
         // Apply saved exactly what the controls show.
@@ -401,7 +401,7 @@ private slots:
         }
         QCOMPARE(disabledOggControls(&dialog), disabled);
 
-        control<QPushButton>(&dialog, u"cmdApply"_s)->click();
+        QTest::mouseClick(control<QPushButton>(&dialog, u"cmdApply"_s), Qt::LeftButton);
         QCOMPARE(m_output->calls, handOver);
         for (auto it = saved.cbegin(); it != saved.cend(); ++it)
             QCOMPARE(setting(it.key()), it.value());
@@ -451,7 +451,7 @@ private slots:
             if (button == QLatin1String("close box"))
                 dialog.close();
             else
-                control<QPushButton>(&dialog, button)->click();
+                QTest::mouseClick(control<QPushButton>(&dialog, button), Qt::LeftButton);
 
             QCOMPARE(m_output->calls, handOver);
             QCOMPARE(m_dialogs.asked.size(), refused ? 1 : 0);
@@ -469,7 +469,7 @@ private slots:
                 QCOMPARE(dialog.result(), result);
             } else {
                 // A Cancel after that leaves the store as it was.
-                control<QPushButton>(&dialog, u"cmdCancel"_s)->click();
+                QTest::mouseClick(control<QPushButton>(&dialog, u"cmdCancel"_s), Qt::LeftButton);
                 QVERIFY(!dialog.isVisible());
                 QCOMPARE(dialog.result(), int(QDialog::Rejected));
                 QCOMPARE(setting(u"cmbfrequency settings"_s), savedFrequency);
@@ -660,7 +660,7 @@ private slots:
             frmwma first(*m_output, appliedProfile);
             first.show();
             control<QSpinBox>(&first, u"udWMAProfile"_s)->setValue(earlier[0]);
-            control<QPushButton>(&first, u"cmdApply"_s)->click();
+            QTest::mouseClick(control<QPushButton>(&first, u"cmdApply"_s), Qt::LeftButton);
             QCOMPARE(setting(u"udwma settings"_s), QString::number(earlier[0]));
             control<QSpinBox>(&first, u"udWMAProfile"_s)->setValue(earlier[1]);
             first.close();
@@ -676,7 +676,7 @@ private slots:
         else if (close == QLatin1String("Escape"))
             QTest::keyClick(&dialog, Qt::Key_Escape);
         else
-            control<QPushButton>(&dialog, close)->click();
+            QTest::mouseClick(control<QPushButton>(&dialog, close), Qt::LeftButton);
 
         QVERIFY(!dialog.isVisible());
         QCOMPARE(dialog.result(),

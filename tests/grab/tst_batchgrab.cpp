@@ -64,7 +64,7 @@ class TestBatchGrab : public MainWindowTest
     QString status() const { return control<QLabel>(QStringLiteral("stBarStatusPanel1"))->text(); }
     QLineEdit* folderBox() const { return control<QLineEdit>(QStringLiteral("txtFolder")); }
     QComboBox* formats() const { return control<QComboBox>(QStringLiteral("Combo2")); }
-    void click(const QString& name) { control<QPushButton>(name)->click(); }
+    void click(const QString& name) { userClick(control<QPushButton>(name)); }
     QString output(const QString& file) const { return m_dir->path() + u'/' + file; }
 
     // Runs the Convert command to its end. A batch that is still waiting after ten seconds is
@@ -85,8 +85,11 @@ class TestBatchGrab : public MainWindowTest
 
     void check(QList<int> rows)
     {
-        for (int r : rows)
-            row(r)->setCheckState(FormMain::ColumnCheck, Qt::Checked);
+        for (int r : rows) {
+            if (row(r)->checkState(FormMain::ColumnCheck) != Qt::Checked)
+                userClickRowCheck(r);
+            QCOMPARE(row(r)->checkState(FormMain::ColumnCheck), Qt::Checked);
+        }
     }
 
     // Records what the window shows after each progress event it handled.

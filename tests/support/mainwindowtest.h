@@ -6,8 +6,11 @@
 #include "scriptedplayer.h"
 #include "settings/cregister.h"
 
+#include <QCheckBox>
 #include <QFile>
 #include <QStandardPaths>
+#include <QStyleOptionButton>
+#include <QStyleOptionViewItem>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -63,6 +66,40 @@ protected:
         if (!widget)
             qFatal("no control %s", qPrintable(name));
         return widget;
+    }
+
+    // A click as the user makes it: the left button pressed and released over the widget (over
+    // a check box's box), through the widget's own event handling, not QAbstractButton::click().
+    static void userClick(QWidget* widget)
+    {
+        QPoint at = widget->rect().center();
+        if (auto* box = qobject_cast<QCheckBox*>(widget)) {
+            QStyleOptionButton option;
+            option.initFrom(box);
+            at = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box).center();
+        }
+        QTest::mouseClick(widget, Qt::LeftButton, {}, at);
+    }
+
+    // A track row's check box clicked with the mouse.
+    void userClickRowCheck(int row) const
+    {
+        QTreeWidget* list = tracks();
+        // Rows have their places on the screen only in a window that is shown.
+        if (!list->window()->isVisible()) {
+            list->window()->show();
+            QVERIFY(QTest::qWaitForWindowExposed(list->window()));
+        }
+        // A row below the fold is scrolled to first, as the user would.
+        list->scrollToItem(list->topLevelItem(row));
+        QStyleOptionViewItem option;
+        option.initFrom(list->viewport());
+        option.rect = list->visualRect(list->model()->index(row, 0));
+        option.features |= QStyleOptionViewItem::HasCheckIndicator;
+        const QRect box =
+            list->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, list);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          QPoint(box.center().x(), option.rect.center().y()));
     }
 
     QTreeWidget* tracks() const { return control<QTreeWidget>(QStringLiteral("TrackListView")); }

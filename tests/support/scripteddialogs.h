@@ -25,10 +25,15 @@ public:
 
     // Runs while a box is open, as events do under a real modal box.
     std::function<void()> whileOpen;
+    // Where set, boxes are real ones shown by these dialogs (and answered by the test as a user
+    // would); they are still recorded.
+    UserDialogs* real = nullptr;
 
-    MessageBox::Answer ask(QObject*, const MessageBox& box) override
+    MessageBox::Answer ask(QObject* owner, const MessageBox& box) override
     {
         asked << box;
+        if (real)
+            return real->ask(owner, box);
         if (whileOpen)
             whileOpen();
         return answers.isEmpty() ? box.defaultAnswer : answers.takeFirst();
