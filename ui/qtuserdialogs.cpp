@@ -18,15 +18,6 @@ constexpr std::pair<Answer, QMessageBox::StandardButton> buttonOf[] = {
     {Answer::Retry, QMessageBox::Retry},
 };
 
-QMessageBox::StandardButton toButton(Answer answer)
-{
-    for (const auto& [a, b] : buttonOf) {
-        if (a == answer)
-            return b;
-    }
-    return QMessageBox::NoButton;
-}
-
 QMessageBox::StandardButtons toButtons(MessageBox::Buttons buttons)
 {
     switch (buttons) {
@@ -63,11 +54,20 @@ QMessageBox::Icon toIcon(MessageBox::Icon icon)
 
 } // namespace
 
+QMessageBox::StandardButton QtUserDialogs::buttonFor(MessageBox::Answer answer)
+{
+    for (const auto& [a, b] : buttonOf) {
+        if (a == answer)
+            return b;
+    }
+    return QMessageBox::NoButton;
+}
+
 MessageBox::Answer QtUserDialogs::ask(QObject* owner, const MessageBox& box)
 {
     auto* parent = qobject_cast<QWidget*>(owner);
     QMessageBox dialog(toIcon(box.icon), box.title, box.text, toButtons(box.buttons), parent);
-    dialog.setDefaultButton(toButton(box.defaultAnswer));
+    dialog.setDefaultButton(buttonFor(box.defaultAnswer));
     const int pressed = dialog.exec();
     for (const auto& [answer, button] : buttonOf) {
         if (button == pressed)

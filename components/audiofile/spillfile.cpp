@@ -78,30 +78,8 @@ Status SpillFile::append(std::span<const unsigned char> bytes)
     return m_pending.size() >= PendingBytes ? flush() : Status();
 }
 
-Status SpillFile::flush()
+Status SpillFile::writeAt(qint64 offset, std::span<const unsigned char> bytes) const
 {
-    const qint64 start = m_size - qint64(m_pending.size());
-    size_t done = 0;
-    while (done < m_pending.size()) {
-        const ssize_t n =
-            ::pwrite(m_fd, m_pending.data() + done, m_pending.size() - done, start + qint64(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return failure("written to", n < 0 ? errno : ENOSPC);
-        done += size_t(n);
-    }
-    m_pending.clear();
-    return {};
-}
-
-Status SpillFile::overwrite(qint64 offset, std::span<const unsigned char> bytes)
-{
-    if (offset < 0 || offset + qint64(bytes.size()) > m_size)
-        return Failure{QStringLiteral("A part of the track was to be changed past its end.")};
-    if (Status flushed = flush(); !flushed)
-        return flushed;
-    m_window.clear();
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n =
@@ -113,6 +91,24 @@ Status SpillFile::overwrite(qint64 offset, std::span<const unsigned char> bytes)
         done += size_t(n);
     }
     return {};
+}
+
+Status SpillFile::flush()
+{
+    if (Status written = writeAt(m_size - qint64(m_pending.size()), m_pending); !written)
+        return written;
+    m_pending.clear();
+    return {};
+}
+
+Status SpillFile::overwrite(qint64 offset, std::span<const unsigned char> bytes)
+{
+    if (offset < 0 || offset + qint64(bytes.size()) > m_size)
+        return Failure{QStringLiteral("A part of the track was to be changed past its end.")};
+    if (Status flushed = flush(); !flushed)
+        return flushed;
+    m_window.clear();
+    return writeAt(offset, bytes);
 }
 
 Status SpillFile::read(qint64 offset, std::span<unsigned char> into)

@@ -34,6 +34,7 @@ public:
 private:
     explicit SpillFile(int fd, QString folder) : m_fd(fd), m_folder(std::move(folder)) {}
     Status flush();
+    Status writeAt(qint64 offset, std::span<const unsigned char> bytes) const;
     Status failure(const char* what, int error) const;
 
     int m_fd = -1;

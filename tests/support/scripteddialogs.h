@@ -59,7 +59,7 @@ public:
             if (whileOpen)
                 whileOpen();
             if (guard) {
-                QAbstractButton* button = guard->button(buttonOf(answer));
+                QAbstractButton* button = guard->button(QtUserDialogs::buttonFor(answer));
                 QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
             }
         });
@@ -76,22 +76,4 @@ public:
     }
 
     void openDocument(QObject*, const QString& path) override { documents << path; }
-
-private:
-    static QMessageBox::StandardButton buttonOf(MessageBox::Answer answer)
-    {
-        switch (answer) {
-        case MessageBox::Answer::Ok:
-            return QMessageBox::Ok;
-        case MessageBox::Answer::Cancel:
-            return QMessageBox::Cancel;
-        case MessageBox::Answer::Yes:
-            return QMessageBox::Yes;
-        case MessageBox::Answer::No:
-            return QMessageBox::No;
-        case MessageBox::Answer::Retry:
-            return QMessageBox::Retry;
-        }
-        return QMessageBox::Ok;
-    }
 };
