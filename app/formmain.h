@@ -1,42 +1,35 @@
 #pragma once
 
+#include "app/discreader.h"
+#include "app/maincontrols.h"
+#include "app/tracklistpresenter.h"
 #include "components/audioplayer.h"
 #include "components/cdgrabber.h"
-#include "grab/batchview.h"
 #include "settings/mainsettings.h"
 
 #include <QMainWindow>
-#include <QStringList>
 
 #include <memory>
-#include <optional>
 
-class QCheckBox;
 class QCloseEvent;
-class QComboBox;
-class QDialog;
-class QLabel;
-class QLineEdit;
-class QMenu;
-class QAction;
-class QProgressBar;
-class QPushButton;
-class QStatusBar;
-class QTreeWidget;
 class QTreeWidgetItem;
 class BatchGrab;
+class MainBatchView;
+class OutputOptions;
+class PreviewCommand;
 class Skin;
 class SkinElement;
-class Splash;
+class StartupSequence;
 class TrackPreview;
-class frmplaytrack;
 class UserDialogs;
 
 // The main window: the drives and the disc's tracks, the command buttons, the format and the
 // output folder. It owns the grabber for the whole run; message boxes and the folder picker go
-// through the dialogs service it is given. The batch grab has its rules in BatchGrab, which shows
-// itself through this window.
-class FormMain final : public QMainWindow, private BatchView
+// through the dialogs service it is given. Its handlers are one-line calls into the parts that
+// hold the rules: the track list (TrackListPresenter), the disc read (DiscReader), the output
+// options (OutputOptions), Play (PreviewCommand), start-up (StartupSequence) and the batch grab
+// (BatchGrab), which shows itself through MainBatchView.
+class FormMain final : public QMainWindow
 {
     Q_OBJECT
 
@@ -51,7 +44,7 @@ public:
 
     // Switches the command controls between idle (true) and grabbing (false); Cancel is the
     // opposite of the others.
-    void SetControlsEnabled(bool enabled) override;
+    void SetControlsEnabled(bool enabled);
 
     // Draws every control of window (this one or a dialog it owns) with the window's skin.
     void SkinForm(QWidget* window);
@@ -73,28 +66,27 @@ public:
     CdGrabber* grabber() const { return AudioCDGrabber2.get(); }
     TrackPreview* preview() const { return m_preview; }
     const MainSettings& mainSettings() const { return m_mainSettings; }
-    int outputFormat() const override { return OutputFormat; }
+    int outputFormat() const;
     bool trackGrabbing() const;
-    QTreeWidgetItem* currentItem() const { return CurrentItem; }
+    QTreeWidgetItem* currentItem() const { return m_tracks->currentItem(); }
 
-    // Column of each track row's texts.
-    enum Column { ColumnCheck, ColumnName, ColumnType, ColumnDuration, ColumnPercent };
-    // The item data role that holds a row's tag.
-    static constexpr int TagRole = Qt::UserRole;
-    // The check state the row last showed the user.
-    static constexpr int ShownCheckRole = Qt::UserRole + 1;
+    // Column of each track row's texts, and the item data roles of a row's tag and of the check
+    // state it last showed the user.
+    using Column = TrackListPresenter::Column;
+    using enum TrackListPresenter::Column;
+    static constexpr int TagRole = TrackListPresenter::TagRole;
+    static constexpr int ShownCheckRole = TrackListPresenter::ShownCheckRole;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    enum class ReadMode { Normal, Startup };
+    using ReadMode = DiscReader::Mode;
 
     void buildControls();
     // Returns false when the read stopped at a failure (its description is in error).
     bool readDisc(ReadMode mode, QString& error);
     bool listTracks(ReadMode mode, QString& error);
-    void InsertTrackInfoToTrackListView(int IndSession, int IndTrack);
     void reportReadFailure(const QString& description);
     void showStartupProblems();
 
@@ -109,7 +101,6 @@ private:
 
     // Track selection: check boxes (locked while a track is grabbed), a click makes the row's
     // track current, the menu checks or unchecks every row.
-    void setRowChecked(QTreeWidgetItem* row, Qt::CheckState state);
     void trackListItemChanged(QTreeWidgetItem* row, int column);
     void TrackListView_ItemCheck(QTreeWidgetItem* row);
     void TrackListView_ItemClick(QTreeWidgetItem* row);
@@ -123,75 +114,35 @@ private:
     // Play: the preview of the current track, in its dialog.
     void Command3_Click();
     void previewClosed();
-    void restorePlayAndConvert();
 
     // The skin's command elements: convert, cancel, play, help and about.
     void Skin_ElementAction(const SkinElement& Element);
     void showAbout();
 
-    // BatchView: the batch shows itself in the track list, the controls and the status bar.
-    int rowCount() const override;
-    int rowTag(int row) const override;
-    QString rowName(int row) const override;
-    bool rowChecked(int row) const override;
-    void makeCurrentRow(int row) override;
-    void selectRow(int row) override;
-    void setCurrentRowPercent(const QString& text) override;
-    void setCommandEnabled(Command command, bool enabled) override;
-    void setStatusText(const QString& text) override;
-    void setProgressVisible(bool visible) override;
-    void setProgressValue(int value) override;
-    QString outputFolder() const override;
-    void setPreviewPlayFlag(bool playing) override;
-
     // Output format and folder.
     void Combo2_Click(const QString& text);
     void C1_Click();
     void C2_Click();
-    void showSettingsDialog(QDialog* dialog, const char* name);
 
     std::unique_ptr<CdGrabber> AudioCDGrabber2;
     std::unique_ptr<AudioPlayer> AudioPlayer_;
     UserDialogs& m_dialogs;
     QString m_programFolder;
     Skin* m_skin = nullptr;
-    Splash* m_splash = nullptr;
     TrackPreview* m_preview = nullptr;
-    // Made at start-up, hidden between showings.
-    frmplaytrack* m_previewDialog = nullptr;
-    OutputFile* AudioFile = nullptr;
     MainSettings m_mainSettings;
-    quint8 OutputFormat = 0;
     bool IgnoreFreeDBClick = true;
-    // The WMA profile last confirmed in its dialog during this run; Cancel there goes back to it.
-    std::optional<int> m_appliedWmaProfile;
     // Created with the controls; a child of this window.
     BatchGrab* m_batch = nullptr;
     // A disc change arrived while a batch ran; the disc is read when it ends.
     bool m_discChangedDuringBatch = false;
-    QTreeWidgetItem* CurrentItem = nullptr;
-    // The drive the user chose in the drive list, kept across re-reads.
-    QString m_chosenDrive;
-    QStringList m_startupProblems;
     bool m_unloaded = false;
-    // The program is setting check boxes itself: no click handling.
-    bool m_settingChecks = false;
 
-    QPushButton* Cmdgrab = nullptr;
-    QPushButton* Command3 = nullptr;
-    QPushButton* cmdCancel = nullptr;
-    QPushButton* Command1 = nullptr;
-    QPushButton* C1 = nullptr;
-    QPushButton* C2 = nullptr;
-    QCheckBox* chkFreedbInfo = nullptr;
-    QComboBox* Combo1 = nullptr;
-    QComboBox* Combo2 = nullptr;
-    QLineEdit* txtFolder = nullptr;
-    QTreeWidget* TrackListView = nullptr;
-    QStatusBar* stBarStatus = nullptr;
-    QLabel* m_statusPanel1 = nullptr;
-    QProgressBar* pbProgressBar = nullptr;
-    QMenu* mnuPopup = nullptr;
-    QAction* menucheck = nullptr;
-    QAction* menuuncheck = nullptr;
+    MainControls m_ui;
+    std::unique_ptr<TrackListPresenter> m_tracks;
+    std::unique_ptr<DiscReader> m_disc;
+    std::unique_ptr<OutputOptions> m_output;
+    std::unique_ptr<MainBatchView> m_batchView;
+    std::unique_ptr<PreviewCommand> m_play;
+    std::unique_ptr<StartupSequence> m_startup;
 };
