@@ -251,12 +251,30 @@ void FormMain::closeEvent(QCloseEvent* event)
         return;
     }
     Form_Unload();
+    // Settings the store could not keep are said before the window goes, unless the user heard
+    // at start-up that they would not be.
+    if (const auto lost = settingsLostText())
+        m_dialogs.ask(this, {*lost, apptext::title(), MessageBox::Buttons::Ok,
+                             MessageBox::Icon::Warning, MessageBox::Answer::Ok});
     event->accept();
+}
+
+std::optional<QString> FormMain::settingsLostText() const
+{
+    if (!m_settingsLost || m_startup->storeProblemTold())
+        return std::nullopt;
+    return CRegister::takeProblemReport().value_or(
+        QStringLiteral("The settings could not be saved to %1; changes made now will not be "
+                       "kept.")
+            .arg(CRegister::databasePath()));
 }
 
 void FormMain::closeWithoutAsking()
 {
     Form_Unload();
+    // The session is ending: no box, but the reason goes where the session's messages go.
+    if (const auto lost = settingsLostText())
+        qWarning().noquote() << *lost;
     // A question still open (an overwrite, say) gets its gentlest answer, so the batch under it
     // can wind down.
     QApplication::closeAllWindows();
@@ -283,7 +301,7 @@ void FormMain::Form_Unload()
     // The preview closes with the window.
     m_preview->StopPlay();
     cmdCancel_Click();
-    m_mainSettings.save(CRegister());
+    m_settingsLost = !m_mainSettings.save(CRegister());
     AudioCDGrabber2->Close();
 }
 

@@ -10,6 +10,7 @@
 #include <QMainWindow>
 
 #include <memory>
+#include <optional>
 
 class QCloseEvent;
 class QTreeWidgetItem;
@@ -92,6 +93,9 @@ private:
 
     bool Form_QueryUnload();
     void Form_Unload();
+    // What to tell the user when the settings could not be saved at close; none when all were,
+    // or when start-up said already that changes would not be kept.
+    std::optional<QString> settingsLostText() const;
     void Combo1_Click(int index);
 
     // Refresh and the FreeDB box ask before the disc is read again.
@@ -137,6 +141,8 @@ private:
     // A disc change arrived while a batch ran; the disc is read when it ends.
     bool m_discChangedDuringBatch = false;
     bool m_unloaded = false;
+    // The settings could not all be saved at close.
+    bool m_settingsLost = false;
 
     MainControls m_ui;
     std::unique_ptr<TrackListPresenter> m_tracks;

@@ -31,8 +31,10 @@ void StartupSequence::begin(const QString& programFolder)
 MainSettings StartupSequence::loadSettings()
 {
     MainSettings settings = MainSettings::load(CRegister());
-    if (const auto problem = CRegister::takeProblemReport())
+    if (const auto problem = CRegister::takeProblemReport()) {
         m_problems << *problem;
+        m_storeProblemTold = true;
+    }
     return settings;
 }
 

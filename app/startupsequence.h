@@ -33,6 +33,8 @@ public:
     void end();
 
     bool hasProblems() const { return !m_problems.isEmpty(); }
+    // The user has heard at start-up that the settings store can't keep changes.
+    bool storeProblemTold() const { return m_storeProblemTold; }
     // Tells each problem noted, once.
     void tellProblems();
 
@@ -42,4 +44,5 @@ private:
     UserDialogs& m_dialogs;
     Splash* m_splash;
     QStringList m_problems;
+    bool m_storeProblemTold = false;
 };

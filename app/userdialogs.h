@@ -17,9 +17,10 @@ struct MessageBox {
     Answer defaultAnswer = Answer::Ok;
 };
 
-// Every message box, folder choice and opened document of the windows goes through this interface, so that tests
-// answer them by script and never block on a modal dialog. The owner is the window the dialog
-// belongs to; the interface needs no widget, so the batch and other widget-free code use it too.
+// Every message box, folder choice and opened document of the windows goes through this interface,
+// so that tests answer them by script and never block on a modal dialog. The owner is the window
+// the dialog belongs to; the interface needs no widget, so the batch and other widget-free code use
+// it too.
 class UserDialogs
 {
 public:

@@ -61,13 +61,14 @@ MainSettings MainSettings::load(const CRegister& store)
     return settings;
 }
 
-void MainSettings::save(const CRegister& store) const
+bool MainSettings::save(const CRegister& store) const
 {
-    // A value that cannot be saved keeps its old value or default; the store has said why.
+    // A value that cannot be saved keeps its old value or default; the store reports why.
+    bool saved = true;
     const auto write = [&](const QString& name, const QString& value) {
         const auto unread = m_unread.constFind(name);
         if (unread == m_unread.cend() || *unread != value)
-            store.REGSaveSetting(RegRoot::LocalMachine, SettingsPath, name, value);
+            saved = store.REGSaveSetting(RegRoot::LocalMachine, SettingsPath, name, value) && saved;
     };
     write(OutputFolderName, OutputFolder);
     write(LastOutputFormatName, LastOutputFormat);
@@ -76,6 +77,7 @@ void MainSettings::save(const CRegister& store) const
     write(YearName, YearSetting);
     write(GenreName, GenreSetting);
     write(PreserveTagsName, PreserveTags ? TrueText : FalseText);
+    return saved;
 }
 
 QString MainSettings::defaultOutputFolder()

@@ -19,8 +19,8 @@ struct MainSettings {
     // (CRegister::takeProblemReport), before the user makes any.
     static MainSettings load(const CRegister& store);
     // Writes every value, but for one that could not be read and still holds the default it got
-    // instead: the stored value stays as it is.
-    void save(const CRegister& store) const;
+    // instead: the stored value stays as it is. False when a value could not be written.
+    bool save(const CRegister& store) const;
 
     // <XDG music folder>/Converted Music, or the home folder's when there is no music folder.
     static QString defaultOutputFolder();

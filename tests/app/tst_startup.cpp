@@ -6,7 +6,10 @@
 #include "components/cdio/cdiograbber.h"
 #include "preview/trackpreview.h"
 #include "scripteddialogs.h"
+#include "scriptedgrabber.h"
 #include "scriptedplayer.h"
+#include "settings/cregister.h"
+#include "settings/mainsettings.h"
 #include "support/discimage.h"
 #include "ui/qtuserdialogs.h"
 
@@ -16,12 +19,15 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
 
 #include <csignal>
+
+#include <sqlite3.h>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -81,6 +87,68 @@ private slots:
         QVERIFY(!writeImage(cue, {{{TrackKind::Audio, 750, Content::Tone, 440}}}));
         QTRY_COMPARE_WITH_TIMEOUT(tracks->topLevelItemCount(), 1, 5000);
         QVERIFY(window.close());
+    }
+
+    // Another program holds the settings store (a real second connection): the window comes up at
+    // once, a value it could not read is not saved over with the default it showed instead, and a
+    // change that can't be kept is said when the window closes.
+    void settingsHeldByAnotherProgram()
+    {
+        const QString file = CRegister::databasePath();
+        QFile::remove(file);
+        const auto folder = [] {
+            return CRegister().REGGetSetting(RegRoot::LocalMachine, SettingsPath,
+                                             QStringLiteral("Output Folder2"), QString());
+        };
+        QVERIFY(CRegister().REGSaveSetting(RegRoot::LocalMachine, SettingsPath,
+                                           QStringLiteral("Output Folder2"),
+                                           QStringLiteral("/srv/rips")));
+        sqlite3* other = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(file).constData(), &other), SQLITE_OK);
+        const auto release = qScopeGuard([&] { sqlite3_close_v2(other); });
+        const auto openWindow = [](ScriptedDialogs& dialogs) {
+            auto window = std::make_unique<FormMain>(std::make_unique<ScriptedGrabber>(),
+                                                     std::make_unique<ScriptedPlayer>(), dialogs);
+            window->Form_Load();
+            return window;
+        };
+        const auto shownFolder = [](FormMain& window) {
+            return window.findChild<QLineEdit*>(QStringLiteral("txtFolder"))->text();
+        };
+
+        // Held for writing while the window starts, free by the time it closes.
+        QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+        ScriptedDialogs dialogs;
+        QElapsedTimer timer;
+        timer.start();
+        auto window = openWindow(dialogs);
+        QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(shownFolder(*window), MainSettings::defaultOutputFolder());
+        QTRY_COMPARE(dialogs.asked.size(), 1);
+        QVERIFY2(dialogs.asked[0].text.contains(u"in use by another program") &&
+                     dialogs.asked[0].text.contains(u"changes made now will not be kept"),
+                 qPrintable(dialogs.asked[0].text));
+        QCOMPARE(sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr), SQLITE_OK);
+        QVERIFY(window->close());
+        QCOMPARE(folder(), QStringLiteral("/srv/rips"));
+
+        // Free at the start, held for reading when the window closes after a change.
+        ScriptedDialogs later;
+        later.folders << QStringLiteral("/srv/other");
+        window = openWindow(later);
+        QCOMPARE(shownFolder(*window), QStringLiteral("/srv/rips"));
+        QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("C2")), Qt::LeftButton);
+        QCOMPARE(shownFolder(*window), QStringLiteral("/srv/other"));
+        QCOMPARE(sqlite3_exec(other, "BEGIN; SELECT count(*) FROM vals", nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        timer.restart();
+        QVERIFY(window->close());
+        QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(later.asked.size(), 1);
+        QVERIFY2(later.asked[0].text.contains(u"will not be kept"),
+                 qPrintable(later.asked[0].text));
+        QCOMPARE(sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr), SQLITE_OK);
+        QCOMPARE(folder(), QStringLiteral("/srv/rips"));
     }
 
     // Logging out sends SIGHUP or SIGTERM: the running grab stops, the window closes without a
