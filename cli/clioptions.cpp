@@ -194,7 +194,7 @@ Result<CliOptions> parseCliArguments(const QStringList& givenArguments)
 
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())
-        return usageError(QStringLiteral("Say what to do: list or convert."));
+        return usageError(QStringLiteral("Say what to do: list, info or convert."));
     const QString& command = positional.first();
     options.quiet = parser.isSet(quietOption);
     options.verify = parser.isSet(verifyOption);
@@ -255,7 +255,7 @@ Result<CliOptions> parseCliArguments(const QStringList& givenArguments)
     options.source = positional[1];
 
     if (!parser.isSet(formatOption))
-        return usageError(QStringLiteral("Say which format: --format wav|mp3|ogg|wma."));
+        return usageError(QStringLiteral("Say which format: --format wav|mp3|ogg|wma|flac."));
     const QString format = parser.value(formatOption).toUpper();
     const auto code = format == u"FLAC" ? std::optional<quint8>(trackoutput::FormatFlac)
                                         : trackoutput::formatCode(format);

@@ -18,6 +18,16 @@ if(TAMBREL_SANITIZE)
         -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     target_link_options(tambrel_options INTERFACE -fsanitize=address,undefined)
 endif()
+# Hardened as Debian builds its packages (dpkg-buildflags, hardening=+all): fortified library
+# calls where the code is optimised, stack protection, and relocations made read-only at start.
+# PIE is the compiler's default on Debian.
+if(NOT TAMBREL_SANITIZE)
+    target_compile_options(tambrel_options INTERFACE
+        -fstack-protector-strong -fstack-clash-protection -fcf-protection
+        -Wformat -Werror=format-security
+        $<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=2>)
+    target_link_options(tambrel_options INTERFACE -Wl,-z,relro -Wl,-z,now)
+endif()
 option(TAMBREL_WERROR "Treat warnings as errors" OFF)
 if(TAMBREL_WERROR)
     target_compile_options(tambrel_options INTERFACE -Werror)

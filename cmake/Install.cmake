@@ -1,4 +1,5 @@
-# Where `cmake --install` puts the programs, their files, the menu entry and the icon.
+# Where `cmake --install` puts the programs, their files, the menu entry, the icon, the software
+# centre's description, the shell completion, the manual pages and the package's documents.
 #
 # The window finds its skin, splash and help file beside its executable, so both programs live in
 # a private folder with those files, and bin/ holds relative symbolic links to them. The links
@@ -40,3 +41,10 @@ install(FILES ${PROJECT_SOURCE_DIR}/ui/desktop/tambrel.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${PROJECT_SOURCE_DIR}/ui/desktop/tambrel.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+# What software centres show of the window program.
+install(FILES ${PROJECT_SOURCE_DIR}/ui/desktop/org.tambrel.Tambrel.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+# Where bash-completion looks for a command's completion, by the command's name.
+install(FILES ${PROJECT_SOURCE_DIR}/cli/tambrel-cli.bash-completion
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME tambrel-cli)
+# The manual pages and the package's documents: docs/man.

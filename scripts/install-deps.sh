@@ -11,7 +11,7 @@ packages=(
   sox ffmpeg lame mpg123 vorbis-tools flac bc time valgrind cd-paranoia libcdio-utils
   xvfb xauth xdotool imagemagick
   fonts-dejavu-core
-  fp-utils desktop-file-utils
+  fp-utils desktop-file-utils scdoc appstream man-db lintian dpkg-dev bash-completion
   clang libclang-rt-14-dev
 )
 missing=()

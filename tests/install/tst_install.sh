@@ -1,8 +1,10 @@
 #!/bin/sh
 # Installs the build into a fresh prefix and checks the result as a user would meet it: the
 # commands in bin/ are relative links to the programs in their private folder, the skin, splash
-# and help file sit beside the programs, nothing else is installed, the menu entry is valid, the
-# window program runs when started through its link, and FFmpeg's module is found beside them.
+# and help file sit beside the programs, nothing else is installed, the menu entry and the
+# software centre's description are valid, the manual pages render cleanly, the completion
+# completes, the window program runs when started through its link, and FFmpeg's module is found
+# beside them.
 # Usage: tst_install.sh BUILD_DIR PREFIX BINDIR PRIVATEDIR VERSION
 set -eu
 build=$1 prefix=$2 bindir=$3 private=$4 version=$5
@@ -39,7 +41,13 @@ $private/tambrel
 $private/tambrel-cli
 $private/tambrel-reader
 share/applications/tambrel.desktop
-share/icons/hicolor/scalable/apps/tambrel.svg"
+share/bash-completion/completions/tambrel-cli
+share/doc/tambrel/changelog.gz
+share/doc/tambrel/copyright
+share/icons/hicolor/scalable/apps/tambrel.svg
+share/man/man1/tambrel-cli.1.gz
+share/man/man1/tambrel.1.gz
+share/metainfo/org.tambrel.Tambrel.metainfo.xml"
 actual=$(cd "$prefix" && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort)
 [ "$actual" = "$(printf '%s\n' "$expected" | LC_ALL=C sort)" ] ||
   fail "installed files differ from the expected ones:
@@ -47,6 +55,18 @@ $actual"
 
 desktop-file-validate "$prefix/share/applications/tambrel.desktop" ||
   fail "the menu entry is not valid"
+appstreamcli validate --no-net "$prefix/share/metainfo/org.tambrel.Tambrel.metainfo.xml" \
+  >/dev/null || fail "the software centre's description is not valid"
+# The manual pages render without a warning.
+for page in tambrel tambrel-cli; do
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l \
+    "$prefix/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || fail "man $page warns: $warnings"
+done
+# The completion offers the commands, and the formats after --format.
+completions=$(bash -c '. "$1"; COMP_WORDS=(tambrel-cli convert d.cue --format ""); COMP_CWORD=4
+  _tambrel_cli; echo "${COMPREPLY[*]}"' _ "$prefix/share/bash-completion/completions/tambrel-cli")
+[ "$completions" = "wav mp3 ogg wma flac" ] || fail "the completion offers: $completions"
 
 out=$("$prefix/$bindir/tambrel" --version) || fail "the installed tambrel --version failed"
 [ "$out" = "Tambrel $version" ] || fail "the installed tambrel --version printed: $out"
