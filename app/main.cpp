@@ -10,14 +10,45 @@
 #include <QTimer>
 
 #include <csignal>
+#include <memory>
+
+namespace
+{
+
+void describeProgram()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Tambrel"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Tambrel"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TAMBREL_VERSION));
+}
+
+// Whether the command line asks only for the help or the version, which need no display.
+bool asksForTextOnly(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (argument == "--") // what follows is images
+            return false;
+        if (argument == "-h" || argument == "--help" || argument == "--help-all" ||
+            argument == "-v" || argument == "--version")
+            return true;
+    }
+    return false;
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
     ::signal(SIGXFSZ, SIG_IGN);
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Tambrel"));
-    QApplication::setOrganizationName(QStringLiteral("Tambrel"));
-    QApplication::setApplicationVersion(QStringLiteral(TAMBREL_VERSION));
+    // The help and the version are printed without a window system: a terminal on a machine
+    // without a display gets them too.
+    std::unique_ptr<QCoreApplication> app;
+    if (asksForTextOnly(argc, argv))
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    else
+        app = std::make_unique<QApplication>(argc, argv);
+    describeProgram();
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -32,7 +63,7 @@ int main(int argc, char* argv[])
         QStringLiteral("quit-after-start"),
         QStringLiteral("Quit as soon as the window is up (to measure the start-up)."));
     parser.addOption(quitAfterStart);
-    parser.process(app);
+    parser.process(*app);
 
     // A second instance ends at once, without a word.
     const SingleInstance instance;

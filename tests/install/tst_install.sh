@@ -68,7 +68,9 @@ completions=$(bash -c '. "$1"; COMP_WORDS=(tambrel-cli convert d.cue --format ""
   _tambrel_cli; echo "${COMPREPLY[*]}"' _ "$prefix/share/bash-completion/completions/tambrel-cli")
 [ "$completions" = "wav mp3 ogg wma flac" ] || fail "the completion offers: $completions"
 
-out=$("$prefix/$bindir/tambrel" --version) || fail "the installed tambrel --version failed"
+# Without any display, as on a server's terminal.
+out=$(env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY "$prefix/$bindir/tambrel" --version) ||
+  fail "the installed tambrel --version failed"
 [ "$out" = "Tambrel $version" ] || fail "the installed tambrel --version printed: $out"
 out=$("$prefix/$bindir/tambrel-cli" --version) || fail "the installed tambrel-cli --version failed"
 [ "$out" = "tambrel-cli $version" ] || fail "the installed tambrel-cli --version printed: $out"
