@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -60,15 +62,41 @@ QString configuredDevice()
     return name.isEmpty() ? QStringLiteral("default") : name;
 }
 
+// ALSA's library writes lines of its own to standard error as it looks for a device ("ALSA lib
+// confmisc.c:855:(parse_card) cannot find card '0'", and eight more). They are kept instead, and
+// the first of an attempt joins the program's own message: one line says what went wrong.
+thread_local QString libraryDetail;
+
+void keepLibraryMessage(const char*, int, const char*, int, const char* format, ...)
+{
+    if (!libraryDetail.isEmpty())
+        return;
+    char text[256];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    libraryDetail = QString::fromLocal8Bit(text);
+}
+
+QString withLibraryDetail(const QString& reason)
+{
+    return libraryDetail.isEmpty() ? reason : reason + QStringLiteral(" (") + libraryDetail + u')';
+}
+
 // Opens the device for interleaved 16-bit stereo at 44 100 Hz. The device is non-blocking: a
 // busy device fails at once instead of holding the caller, and no write ever waits.
 Result<Pcm> openDevice(const QString& name)
 {
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { snd_lib_error_set_handler(keepLibraryMessage); });
+    libraryDetail.clear();
     snd_pcm_t* raw = nullptr;
     int error = snd_pcm_open(&raw, name.toLocal8Bit().constData(), SND_PCM_STREAM_PLAYBACK,
                              SND_PCM_NONBLOCK);
     if (error < 0)
-        return Failure{tr("The audio device %1 cannot be opened: %2.").arg(name, alsaError(error))};
+        return Failure{tr("The audio device %1 cannot be opened: %2.")
+                           .arg(name, withLibraryDetail(alsaError(error)))};
     Pcm pcm(raw);
     snd_pcm_hw_params_t* hw = nullptr;
     snd_pcm_hw_params_alloca(&hw);
@@ -87,7 +115,7 @@ Result<Pcm> openDevice(const QString& name)
     }
     if (error < 0)
         return Failure{tr("The audio device %1 cannot play 16-bit stereo audio at 44 100 Hz: %2.")
-                           .arg(name, alsaError(error))};
+                           .arg(name, withLibraryDetail(alsaError(error)))};
     return pcm;
 }
 

@@ -193,6 +193,9 @@ private slots:
         QVERIFY(!status.ok());
         QVERIFY2(status.error().contains(QLatin1StringView("nosuchdevice")),
                  qPrintable(status.error()));
+        // ALSA's own line is in the message, not on standard error.
+        QVERIFY2(status.error().contains(QLatin1StringView("(Unknown PCM nosuchdevice)")),
+                 qPrintable(status.error()));
         QTest::qWait(100);
         QCOMPARE(requests.count() + timer.count(), 0);
     }
