@@ -10,9 +10,14 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   exec "${program[@]}"
 fi
 shot="$root/build/demo/screenshot.png"
-xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+# A session's runtime folder of its own, as a desktop gives one; Qt asks for it.
+runtime=$(mktemp -d)
+trap 'rm -rf "$runtime"' EXIT
+# The window is closed (SIGTERM, as at the end of a session) and waited for before Xvfb goes.
+XDG_RUNTIME_DIR=$runtime xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   "$@" & pid=$!
   sleep 3
   import -window root "'"$shot"'"
-  kill $pid' _ "${program[@]}"
+  kill $pid
+  wait $pid || true' _ "${program[@]}"
 echo "No display: the window was shown under Xvfb; screenshot in $shot"

@@ -12,6 +12,7 @@ packages=(
   xvfb xauth xdotool imagemagick
   fonts-dejavu-core
   fp-utils desktop-file-utils scdoc appstream man-db lintian dpkg-dev bash-completion
+  xdg-utils xchm
   clang libclang-rt-14-dev
 )
 missing=()
