@@ -477,7 +477,10 @@ bool CliRipper::writeLog(const CliOptions& options, int discTracks)
             ids.value(), base.isEmpty() ? DiscIds::defaultAccurateRipBase() : QUrl(base));
         switch (lookup.outcome) {
         case AccurateRipLookup::Outcome::Found:
-            disc.lookup = QStringLiteral("found, %1 pressings").arg(lookup.record.chunks.size());
+            disc.lookup =
+                lookup.record.chunks.size() == 1
+                    ? QStringLiteral("found, 1 pressing")
+                    : QStringLiteral("found, %1 pressings").arg(lookup.record.chunks.size());
             break;
         case AccurateRipLookup::Outcome::DiscNotFound:
             disc.lookup = QStringLiteral("the disc is not in the database");
