@@ -221,7 +221,7 @@ private slots:
         const QStringList ok{QStringLiteral("convert"), cue,
                              QStringLiteral("-f"),      QStringLiteral("mp3"),
                              QStringLiteral("-o"),      QStringLiteral("/tmp")};
-        QTest::newRow("no command") << QStringList{} << "list or convert";
+        QTest::newRow("no command") << QStringList{} << "list, info or convert";
         QTest::newRow("unknown command") << QStringList{QStringLiteral("rip")} << "rip";
         QTest::newRow("unknown option") << (ok + QStringList{QStringLiteral("--fast")}) << "fast";
         QTest::newRow("no source")
