@@ -20,6 +20,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -307,6 +308,9 @@ void FormMain::Form_Unload()
 
 void FormMain::Cmdgrab_Click()
 {
+    // A new user's first rip goes to the default folder, which nobody has made yet.
+    if (const QString folder = m_output->folder(); folder == MainSettings::defaultOutputFolder())
+        QDir().mkpath(folder);
     m_batch->Cmdgrab_Click();
 }
 

@@ -1,6 +1,7 @@
 #include "settings/mainsettings.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace
@@ -82,8 +83,9 @@ bool MainSettings::save(const CRegister& store) const
 
 QString MainSettings::defaultOutputFolder()
 {
+    // The desktop names a music folder even where it was never made (no ~/Music on a server).
     QString base = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
-    if (base.isEmpty())
+    if (base.isEmpty() || !QFileInfo(base).isDir())
         base = QDir::homePath();
     return base + QStringLiteral("/Converted Music");
 }

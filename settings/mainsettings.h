@@ -22,7 +22,8 @@ struct MainSettings {
     // instead: the stored value stays as it is. False when a value could not be written.
     bool save(const CRegister& store) const;
 
-    // <XDG music folder>/Converted Music, or the home folder's when there is no music folder.
+    // <XDG music folder>/Converted Music, or the home folder's when there is no music folder. It
+    // is made at the first Convert into it.
     static QString defaultOutputFolder();
 
 private:

@@ -407,11 +407,12 @@ private slots:
 
     void firstRunSettings()
     {
+        const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+        QVERIFY(QDir().mkpath(music));
         auto& window = makeWindow({});
         window.Form_Load();
         QCOMPARE(control<QComboBox>(QStringLiteral("Combo2"))->currentText(),
                  QStringLiteral("WAV"));
-        const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
         QCOMPARE(control<QLineEdit>(QStringLiteral("txtFolder"))->text(),
                  music + QStringLiteral("/Converted Music"));
     }

@@ -1,6 +1,7 @@
 #include "grab/trackoutput.h"
 #include "mainwindowtest.h"
 #include "preview/trackpreview.h"
+#include "settings/mainsettings.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -473,6 +474,23 @@ private slots:
         QCOMPARE(status(), QStringLiteral("Canceling....."));
         QVERIFY(m_grabber->calls.contains(QStringLiteral("StopGrab")));
         verifyIdleAfterBatch();
+    }
+
+    // The default folder is made at the first Convert into it; any other folder must exist.
+    void defaultFolderIsMadeAtTheFirstConvert()
+    {
+        openWindow({1});
+        const QString folder = MainSettings::defaultOutputFolder();
+        QVERIFY(folder.startsWith(qEnvironmentVariable("HOME")));
+        QDir(folder).removeRecursively();
+        folderBox()->setText(folder);
+        check({0});
+        m_grabber->grabScripts = {{{100}, {}}};
+        convert();
+        QVERIFY(m_dialogs.asked.isEmpty());
+        QVERIFY(QFileInfo(folder).isDir());
+        QCOMPARE(grabbedPaths(), QStringList{folder + QStringLiteral("/Session1_Track1.wav")});
+        QCOMPARE(status(), QStringLiteral("It is successful conversion"));
     }
 
     void existingFile_data()

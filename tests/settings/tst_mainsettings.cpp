@@ -42,12 +42,27 @@ private slots:
         QVERIFY(m_dir->isValid());
     }
 
+    // The default folder is in the music folder, or in the home folder where there is no music
+    // folder (a server's account).
+    void firstRunDefaults_data()
+    {
+        QTest::addColumn<bool>("musicFolder");
+        QTest::newRow("music folder") << true;
+        QTest::newRow("no music folder") << false;
+    }
+
     void firstRunDefaults()
     {
+        QFETCH(bool, musicFolder);
         const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
-        QVERIFY(!music.isEmpty());
+        QVERIFY(!music.isEmpty() && music.startsWith(QDir::homePath()));
+        if (musicFolder)
+            QVERIFY(QDir().mkpath(music));
+        else
+            QDir(music).removeRecursively();
         const MainSettings settings = MainSettings::load(store());
-        QCOMPARE(settings.OutputFolder, music + QStringLiteral("/Converted Music"));
+        QCOMPARE(settings.OutputFolder,
+                 (musicFolder ? music : QDir::homePath()) + QStringLiteral("/Converted Music"));
         QCOMPARE(settings.LastOutputFormat, QStringLiteral("WAV"));
         QVERIFY(settings.AlbumSetting.isEmpty() && settings.ArtistSetting.isEmpty());
         QVERIFY(settings.YearSetting.isEmpty() && settings.GenreSetting.isEmpty());
