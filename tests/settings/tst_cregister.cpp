@@ -1,7 +1,7 @@
 #include "settings/cregister.h"
+#include "support/rowprocess.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -20,7 +20,6 @@ namespace
 constexpr RegRoot Root = RegRoot::LocalMachine;
 constexpr const char* Varnet = "Software\\Quenlow\\Varnet";
 // Set in the child processes damagedFile() runs its rows in.
-constexpr const char* ChildVariable = "TST_CREGISTER_CHILD";
 
 QString s(const char* text)
 {
@@ -265,17 +264,9 @@ private slots:
     // The problem report is given once per run, so each row runs in a process of its own.
     void damagedFile()
     {
-        if (!qEnvironmentVariableIsSet(ChildVariable)) {
-            QProcess child;
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(s(ChildVariable), s("1"));
-            child.setProcessEnvironment(env);
-            child.setProcessChannelMode(QProcess::MergedChannels);
-            child.start(QCoreApplication::applicationFilePath(),
-                        {s("damagedFile:") + s(QTest::currentDataTag())});
-            QVERIFY(child.waitForFinished(60000));
-            QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
-                     child.readAll().constData());
+        if (!rowprocess::isRowProcess()) {
+            const QByteArray failure = rowprocess::runRow();
+            QVERIFY2(failure.isEmpty(), failure.constData());
             return;
         }
         QFETCH(bool, pagesOnly);

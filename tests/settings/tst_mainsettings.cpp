@@ -1,8 +1,8 @@
 #include "settings/mainsettings.h"
+#include "support/rowprocess.h"
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -152,18 +152,9 @@ private slots:
 
     void storeThatCannotKeepChanges()
     {
-        if (!qEnvironmentVariableIsSet("TST_MAINSETTINGS_CHILD")) {
-            QProcess child;
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(QStringLiteral("TST_MAINSETTINGS_CHILD"), QStringLiteral("1"));
-            child.setProcessEnvironment(env);
-            child.setProcessChannelMode(QProcess::MergedChannels);
-            child.start(QCoreApplication::applicationFilePath(),
-                        {QStringLiteral("storeThatCannotKeepChanges:") +
-                         QString::fromUtf8(QTest::currentDataTag())});
-            QVERIFY(child.waitForFinished(60000));
-            QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
-                     child.readAll().constData());
+        if (!rowprocess::isRowProcess()) {
+            const QByteArray failure = rowprocess::runRow();
+            QVERIFY2(failure.isEmpty(), failure.constData());
             return;
         }
         QFETCH(QString, state);
