@@ -29,7 +29,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt's platform plugins (X11, Wayland) are only recommended by its libraries; without them the
 # window can't open. dpkg-shlibdeps's list is added to this one.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
-# The help file opens in the desktop's CHM viewer, when there is one.
+# The help file opens through xdg-open in the desktop's CHM viewer, when there is one.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "xchm")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # CPack has ldconfig run after installing and removing, since the FFmpeg module is a shared
