@@ -57,6 +57,11 @@ const QCommandLineOption nameOption(
     QStringLiteral("File names from album data: %A album artist, %a album, %n track number, "
                    "%t title, %p track artist, %y date, %g genre; / makes folders."),
     QStringLiteral("template"));
+const QCommandLineOption networkOption(
+    QStringLiteral("network"),
+    QStringLiteral("Whether MusicBrainz and AccurateRip may be asked. Kept for later runs. "
+                   "Default: the one kept, else on."),
+    QStringLiteral("on|off"));
 const QCommandLineOption verifyOption(
     QStringLiteral("verify"),
     QStringLiteral("Test and copy: read each track twice and fail it when the reads differ."));
@@ -87,19 +92,28 @@ const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("ver
 // The options that take a value.
 QList<QCommandLineOption> valuedOptions()
 {
-    return {formatOption,    outputOption,  tracksOption,    jobsOption,    offsetOption,
-            flacLevelOption, logOption,     metadataOption,  releaseOption, nameOption,
-            bitrateOption,   qualityOption, wmaProfileOption};
+    return {formatOption,    outputOption,  tracksOption,     jobsOption,    offsetOption,
+            flacLevelOption, logOption,     metadataOption,   releaseOption, nameOption,
+            bitrateOption,   qualityOption, wmaProfileOption, networkOption};
+}
+
+// The options only convert reads: list and info refuse them, rather than ignore them.
+QList<QCommandLineOption> convertOnlyOptions()
+{
+    return {formatOption, outputOption,  tracksOption,    overwriteOption,  skipOption,
+            jobsOption,   offsetOption,  flacLevelOption, logOption,        verifyOption,
+            dryRunOption, bitrateOption, qualityOption,   wmaProfileOption, nameOption};
 }
 
 void addOptions(QCommandLineParser& parser)
 {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const QCommandLineOption& option :
-         {formatOption,  outputOption, tracksOption,    overwriteOption, skipOption,
-          jobsOption,    offsetOption, flacLevelOption, logOption,       metadataOption,
-          releaseOption, nameOption,   bitrateOption,   qualityOption,   wmaProfileOption,
-          verifyOption,  dryRunOption, quietOption,     helpOption,      versionOption})
+         {formatOption,     outputOption, tracksOption,    overwriteOption, skipOption,
+          jobsOption,       offsetOption, flacLevelOption, logOption,       metadataOption,
+          releaseOption,    nameOption,   networkOption,   bitrateOption,   qualityOption,
+          wmaProfileOption, verifyOption, dryRunOption,    quietOption,     helpOption,
+          versionOption})
         parser.addOption(option);
 }
 
@@ -109,6 +123,12 @@ Failure usageError(const QString& text)
 }
 
 } // namespace
+
+Failure networkOffError()
+{
+    return usageError(QStringLiteral("--metadata musicbrainz needs the network, which is off; "
+                                     "--network on turns it on."));
+}
 
 Result<QList<int>> parseTrackList(const QString& text)
 {
@@ -219,11 +239,24 @@ Result<CliOptions> parseCliArguments(const QStringList& givenArguments)
     options.metadata = *metadata;
     options.release = parser.value(releaseOption);
     options.nameTemplate = parser.value(nameOption);
+    if (parser.isSet(networkOption)) {
+        const QString value = parser.value(networkOption);
+        if (value != u"on" && value != u"off")
+            return usageError(QStringLiteral("--network takes on or off, not \"%1\".").arg(value));
+        options.network = value == u"on";
+    }
 
     if (command == u"info") {
         if (positional.size() != 2)
             return usageError(QStringLiteral("info takes exactly one source: a drive or a disc "
                                              "image."));
+        for (const QCommandLineOption& option : convertOnlyOptions()) {
+            if (parser.isSet(option))
+                return usageError(QStringLiteral("--%1 belongs to convert, not to info.")
+                                      .arg(option.names().constLast()));
+        }
+        if (options.network == false && options.metadata == CliOptions::Metadata::MusicBrainz)
+            return networkOffError();
         options.command = CliOptions::Command::Info;
         options.source = positional[1];
         return options;
@@ -232,14 +265,15 @@ Result<CliOptions> parseCliArguments(const QStringList& givenArguments)
     if (command == u"list") {
         if (positional.size() > 2)
             return usageError(QStringLiteral("list takes at most one source."));
-        for (const QCommandLineOption& option :
-             {formatOption, outputOption, tracksOption, overwriteOption, skipOption, jobsOption,
-              offsetOption, flacLevelOption, logOption, verifyOption, dryRunOption, bitrateOption,
-              qualityOption, wmaProfileOption}) {
+        for (const QCommandLineOption& option : convertOnlyOptions()) {
             if (parser.isSet(option))
                 return usageError(QStringLiteral("--%1 belongs to convert, not to list.")
                                       .arg(option.names().constLast()));
         }
+        // A list is read from the disc alone, never on line.
+        if (parser.isSet(networkOption))
+            return usageError(QStringLiteral("--network belongs to convert and info, not to "
+                                             "list."));
         options.command = CliOptions::Command::List;
         options.source = positional.value(1);
         return options;
@@ -253,6 +287,8 @@ Result<CliOptions> parseCliArguments(const QStringList& givenArguments)
         return usageError(QStringLiteral("convert takes exactly one source: a drive or a disc "
                                          "image."));
     options.source = positional[1];
+    if (options.network == false && options.metadata == CliOptions::Metadata::MusicBrainz)
+        return networkOffError();
 
     if (!parser.isSet(formatOption))
         return usageError(QStringLiteral("Say which format: --format wav|mp3|ogg|wma|flac."));
@@ -367,7 +403,9 @@ QString cliHelpText()
     return QStringLiteral(
                "Usage:\n"
                "  tambrel-cli list [SOURCE]\n"
-               "  tambrel-cli info SOURCE [--metadata auto|cdtext|musicbrainz|none]\n"
+               "  tambrel-cli info SOURCE [--metadata auto|cdtext|musicbrainz|none] "
+               "[--release N]\n"
+               "                   [--network on|off]\n"
                "  tambrel-cli convert SOURCE --format wav|mp3|ogg|wma|flac --output DIR\n"
                "                      [--tracks 1,3-5] [--overwrite | --skip-existing] "
                "[--jobs N]\n"
@@ -375,7 +413,7 @@ QString cliHelpText()
                "                      [--bitrate KBIT/S | --quality Q] [--wma-profile N]\n"
                "                      [--dry-run] [--quiet]\n"
                "                      [--metadata auto|cdtext|musicbrainz|none] [--release N]\n"
-               "                      [--name TEMPLATE]\n"
+               "                      [--name TEMPLATE] [--network on|off]\n"
                "\n"
                "Rips audio CDs and disc images (.cue, .toc, .nrg) to WAV, MP3, Ogg Vorbis, "
                "WMA and FLAC files.\n"

@@ -49,6 +49,9 @@ struct CliOptions {
     QString release;
     // File names from album data, e.g. "%A/%a/%n - %t"; empty: the window's names.
     QString nameTemplate;
+    // Whether MusicBrainz and AccurateRip may be asked, when given (it is then kept for later
+    // runs).
+    std::optional<bool> network;
 };
 
 // Reads the arguments (the program name first). A usage error comes back as a failure whose
@@ -57,6 +60,9 @@ Result<CliOptions> parseCliArguments(const QStringList& arguments);
 
 // "1,3-5" gives 1, 3, 4, 5. Numbers start at 1; ranges run upwards; repeats collapse.
 Result<QList<int>> parseTrackList(const QString& text);
+
+// The usage error of --metadata musicbrainz while the network is off, given or kept.
+Failure networkOffError();
 
 // The text of --help.
 QString cliHelpText();

@@ -1,6 +1,7 @@
 #include "cli/cliripper.h"
 
 #include "cli/albumnames.h"
+#include "cli/networkswitch.h"
 #include "cli/printable.h"
 #include "cli/ripreporter.h"
 #include "components/accuraterip/database.h"
@@ -232,8 +233,27 @@ int CliRipper::list(const QString& source)
     return ExitOk;
 }
 
+bool CliRipper::setUpNetwork(const CliOptions& options)
+{
+    m_network = networkswitch::apply(CRegister(), options.network);
+    tellStoreProblem();
+    if (!m_network && options.metadata == CliOptions::Metadata::MusicBrainz) {
+        m_err << "tambrel-cli: " << networkOffError().description << Qt::endl;
+        return false;
+    }
+    return true;
+}
+
+void CliRipper::tellStoreProblem()
+{
+    if (const std::optional<QString> problem = CRegister::takeProblemReport())
+        m_err << "tambrel-cli: " << *problem << Qt::endl;
+}
+
 int CliRipper::convert(const CliOptions& options)
 {
+    if (!setUpNetwork(options))
+        return ExitUsage;
     if (nameNotUtf8(options.outputFolder)) {
         m_err << "tambrel-cli: the name of the output folder " << options.outputFolder
               << " is not valid UTF-8. Rename it and try again." << Qt::endl;
@@ -311,6 +331,7 @@ int CliRipper::convert(const CliOptions& options)
                             : file->FormatString();
     }
     m_readOffset = readOffset(options);
+    tellStoreProblem();
     m_grabber.SetVerify(options.verify);
     if (m_grabber.DriveAccurateStream() == false && !options.quiet)
         m_err << "tambrel-cli: " << m_grabber.DriveLetter()
@@ -331,8 +352,9 @@ AlbumInfo CliRipper::albumData(const CliOptions& options, bool listReleases)
     if (options.metadata == CliOptions::Metadata::None)
         return {};
     AlbumInfo offline = m_grabber.CurrentAlbumInfo();
+    // Off line the automatic mode has the disc's own data only.
     if (options.metadata == CliOptions::Metadata::Offline ||
-        (options.metadata == CliOptions::Metadata::Auto && !offline.isEmpty()))
+        (options.metadata == CliOptions::Metadata::Auto && (!offline.isEmpty() || !m_network)))
         return offline;
 
     const Result<DiscIds> ids = computeDiscIds(DiscLayout::of(m_grabber.CurrentDiscToc()));
@@ -351,7 +373,9 @@ AlbumInfo CliRipper::albumData(const CliOptions& options, bool listReleases)
     case musicbrainz::Lookup::Outcome::Failed:
         if (say)
             m_err << "tambrel-cli: MusicBrainz could not be asked (" << lookup.reason
-                  << "); going on without its data." << Qt::endl;
+                  << "); the tracks keep the disc's own names. --network off keeps tambrel-cli "
+                     "off line."
+                  << Qt::endl;
         return offline;
     case musicbrainz::Lookup::Outcome::NotFound:
         if (say)
@@ -384,6 +408,8 @@ AlbumInfo CliRipper::albumData(const CliOptions& options, bool listReleases)
 
 int CliRipper::info(const CliOptions& options)
 {
+    if (!setUpNetwork(options))
+        return ExitUsage;
     QList<TrackEntry> tracks;
     if (!selectSource(m_grabber, options.source) || !readTracks(tracks))
         return ExitUsage;
@@ -455,9 +481,9 @@ bool CliRipper::writeLog(const CliOptions& options, int discTracks)
         disc.readMode += QStringLiteral(", test and copy");
     disc.offset = m_readOffset;
     disc.tracks = discTracks;
-    disc.lookup = QStringLiteral("not looked up");
-
-    // The disc's identities, and AccurateRip's record of it where the database can be reached.
+    // The disc's identities, and AccurateRip's record of it where the database may be asked.
+    // Where it is not asked, the disc and each track say why alike.
+    QString notAsked;
     const Result<DiscIds> ids = computeDiscIds(DiscLayout::of(m_grabber.CurrentDiscToc()));
     if (ids.ok()) {
         disc.accurateRipId = ids.value().accurateRipText();
@@ -465,16 +491,34 @@ bool CliRipper::writeLog(const CliOptions& options, int discTracks)
         disc.musicBrainzId = ids.value().musicBrainzText();
         disc.catalog = m_grabber.CurrentDiscToc().catalog;
         disc.encoder = m_encoderText;
-        if (!ids.value().accurateRipError.isEmpty())
-            disc.lookup = QStringLiteral("not looked up: there is no AccurateRip disc id");
     }
-    // A stopped run asks nothing more of the network.
-    if (m_interrupted && ids.ok() && ids.value().accurateRipError.isEmpty())
-        disc.lookup = QStringLiteral("not looked up: the run was stopped");
-    else if (ids.ok() && ids.value().accurateRipError.isEmpty()) {
+    if (!ids.ok() || !ids.value().accurateRipError.isEmpty()) {
+        QString why = ids.ok() ? ids.value().accurateRipError : ids.error();
+        if (why.endsWith(u'.'))
+            why.chop(1);
+        if (!why.isEmpty())
+            why[0] = why[0].toLower();
+        notAsked = QStringLiteral("there is no AccurateRip disc id (%1)").arg(why);
+    } else if (!m_network) {
+        notAsked = QStringLiteral("the network is off");
+    } else if (m_interrupted) {
+        // A stopped run asks nothing more of the network.
+        notAsked = QStringLiteral("the run was stopped");
+    }
+    AccurateRipLookup lookup;
+    if (notAsked.isEmpty()) {
         const QString base = qEnvironmentVariable("TAMBREL_ACCURATERIP_URL");
-        const AccurateRipLookup lookup = fetchAccurateRipRecord(
+        lookup = fetchAccurateRipRecord(
             ids.value(), base.isEmpty() ? DiscIds::defaultAccurateRipBase() : QUrl(base));
+        // A stop during the lookup ends it: the run was stopped, more than the lookup failed.
+        if (lookup.outcome == AccurateRipLookup::Outcome::Failed && m_interrupted)
+            notAsked = QStringLiteral("the run was stopped");
+    }
+    if (!notAsked.isEmpty()) {
+        disc.lookup = QStringLiteral("not looked up: ") + notAsked;
+        for (riplog::Track& track : m_logTracks)
+            track.accurateRip = disc.lookup;
+    } else {
         switch (lookup.outcome) {
         case AccurateRipLookup::Outcome::Found:
             disc.lookup =
@@ -491,8 +535,18 @@ bool CliRipper::writeLog(const CliOptions& options, int discTracks)
         }
         for (riplog::Track& track : m_logTracks) {
             if (lookup.outcome == AccurateRipLookup::Outcome::Failed)
-                track.accurateRip = QStringLiteral("not looked up");
-            else if (track.proof.valid && track.audioIndex >= 0)
+                track.accurateRip =
+                    QStringLiteral("not looked up: the lookup failed: ") + lookup.reason;
+            else if (track.result != u"written")
+                track.accurateRip = QStringLiteral("not looked up: the track was not written");
+            // The database holds checksums of the numbered audio tracks only.
+            else if (track.audioIndex < 0)
+                track.accurateRip = QStringLiteral("not looked up: the database has no "
+                                                   "entries for audio before the first track");
+            else if (!track.proof.valid)
+                track.accurateRip =
+                    QStringLiteral("not looked up: the track's checksums are not known");
+            else
                 track.accurateRip =
                     lookup
                         .verdict(ids.value(), track.audioIndex, track.proof.accurateRipV1,
@@ -588,6 +642,8 @@ int CliRipper::rip(const QList<TrackEntry>& chosen, const CliOptions& options)
     if (!m_interrupted)
         runner.run(options.existing);
     m_runner = nullptr;
+    if (m_interrupted)
+        reporter.stoppedBeforeStart();
     // A stopped grab's temporary file is gone once its grabber is closed.
     for (const auto& grabber : more)
         grabber->Close();

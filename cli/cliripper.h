@@ -68,12 +68,20 @@ private:
     int readOffset(const CliOptions& options);
     // Writes the rip log; false, with a message, when it cannot be written.
     bool writeLog(const CliOptions& options, int discTracks);
+    // Settles whether the run may go on line, keeping a switch given; false, with a usage
+    // message, when the run needs the network and it is off.
+    bool setUpNetwork(const CliOptions& options);
+    // Tells the settings store's problem (a damaged file set aside, one that can't be written),
+    // the first time one comes up in the run.
+    void tellStoreProblem();
 
     CdGrabber& m_grabber;
     QTextStream& m_out;
     QTextStream& m_err;
     const TerminalColumns m_terminalColumns;
     bool m_interrupted = false;
+    // Whether MusicBrainz and AccurateRip may be asked.
+    bool m_network = true;
     int m_readOffset = 0;
     QList<riplog::Track> m_logTracks;
     QString m_encoderText; // the format the run's files are encoded in, in words

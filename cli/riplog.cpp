@@ -2,6 +2,8 @@
 
 #include "cli/printable.h"
 
+#include <QStringList>
+
 namespace riplog
 {
 namespace
@@ -48,12 +50,42 @@ bool accuratelyRipped(const Track& track)
 
 QString summary(const QList<Track>& tracks)
 {
-    const qsizetype unverified = std::count_if(tracks.begin(), tracks.end(),
-                                               [](const Track& t) { return !accuratelyRipped(t); });
+    // Why tracks are not verified, each track counted once, the first reason that holds: a
+    // mismatch is told apart from a track the database doesn't know.
+    int notAccurate = 0;
+    int notInDatabase = 0;
+    int notLookedUp = 0;
+    int notWritten = 0;
+    for (const Track& track : tracks) {
+        if (accuratelyRipped(track))
+            continue;
+        if (track.result != u"written")
+            ++notWritten;
+        else if (track.accurateRip.startsWith(u"not accurate"))
+            ++notAccurate;
+        else if (track.accurateRip == u"not in the database" ||
+                 track.accurateRip == u"the disc is not in the database")
+            ++notInDatabase;
+        else
+            ++notLookedUp;
+    }
+    const int unverified = notAccurate + notInDatabase + notLookedUp + notWritten;
     if (unverified == 0 && !tracks.isEmpty())
         return QStringLiteral("All tracks accurately ripped");
-    return unverified == 1 ? QStringLiteral("1 track not verified")
-                           : QStringLiteral("%1 tracks not verified").arg(unverified);
+    QStringList reasons;
+    const auto add = [&reasons](int count, const char* reason) {
+        if (count > 0)
+            reasons << QString::number(count) + u' ' + QLatin1String(reason);
+    };
+    add(notAccurate, "not accurate (the database holds other checksums)");
+    add(notInDatabase, "not in the database");
+    add(notLookedUp, "not looked up");
+    add(notWritten, "not written");
+    QString text = unverified == 1 ? QStringLiteral("1 track not verified")
+                                   : QStringLiteral("%1 tracks not verified").arg(unverified);
+    if (!reasons.isEmpty())
+        text += QStringLiteral(": ") + reasons.join(QStringLiteral(", "));
+    return text;
 }
 
 QString text(const Disc& disc, const QList<Track>& tracks)

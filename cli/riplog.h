@@ -39,13 +39,15 @@ struct Track {
     int retries = 0;
     CdGrabber::GrabProof proof;
     CdGrabber::ReadReport read;
-    QString accurateRip; // "accurately ripped (confidence 12, v2)", "not in the database", ...
-    QString result;      // "written", "failed: ...", "stopped", "skipped: ..."
+    // "accurately ripped (confidence 12, v2)", "not in the database", "not looked up: why", ...
+    QString accurateRip;
+    QString result; // "written", "failed: ...", "stopped", "skipped: ...", "not ripped: ..."
 };
 
 // Whether the track was written and matched AccurateRip's database.
 bool accuratelyRipped(const Track& track);
-// The summary: "All tracks accurately ripped" or "N tracks not verified".
+// The summary: "All tracks accurately ripped", or "N tracks not verified: " and how many of
+// them are not accurate, not in the database, not looked up and not written.
 QString summary(const QList<Track>& tracks);
 QString text(const Disc& disc, const QList<Track>& tracks);
 

@@ -121,6 +121,17 @@ void RipReporter::notRipped(qsizetype index)
               << Qt::endl;
 }
 
+void RipReporter::stoppedBeforeStart()
+{
+    for (const TrackEntry& entry : m_plan) {
+        // A plan names each track once.
+        if (std::none_of(m_log.begin(), m_log.end(), [&entry](const riplog::Track& track) {
+                return track.number == entry.number;
+            }))
+            logTrack(entry, QStringLiteral("not ripped: the run was stopped"));
+    }
+}
+
 int RipReporter::status(bool interrupted)
 {
     clearProgressLine();

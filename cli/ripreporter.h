@@ -44,6 +44,9 @@ public:
     void refused(qsizetype index);
     // The disc was removed: the plan's tracks from index on are not ripped, and fail.
     void notRipped(qsizetype index);
+    // The run was stopped: the plan's tracks that never started are not ripped, and say so in
+    // the log.
+    void stoppedBeforeStart();
 
     // The run's exit status; failures are summed up in a line. A stopped run has failed.
     int status(bool interrupted);

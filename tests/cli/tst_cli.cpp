@@ -177,6 +177,8 @@ private slots:
         const auto error = writeImage(m_cue, disc);
         QVERIFY2(!error, qPrintable(error.value_or(QString())));
         QVERIFY(QFileInfo(qEnvironmentVariable("TAMBREL_CLI")).isExecutable());
+        // An earlier run's store may hold a network switch left off.
+        QFile::remove(CRegister::databasePath());
     }
 
     void trackLists_data()
@@ -263,6 +265,20 @@ private slots:
             << "convert";
         QTest::newRow("list of two sources")
             << QStringList{QStringLiteral("list"), cue, cue} << "one source";
+        QTest::newRow("list never goes on line")
+            << QStringList{QStringLiteral("list"), cue, QStringLiteral("--network"),
+                           QStringLiteral("off")}
+            << "--network belongs to convert and info, not to list.";
+        QTest::newRow("info with a track list")
+            << QStringList{QStringLiteral("info"), cue, QStringLiteral("-t"), QStringLiteral("1")}
+            << "--tracks belongs to convert, not to info.";
+        QTest::newRow("network neither on nor off")
+            << (ok + QStringList{QStringLiteral("--network"), QStringLiteral("no")})
+            << "--network takes on or off, not \"no\".";
+        QTest::newRow("MusicBrainz off line")
+            << QStringList{QStringLiteral("info"), cue, QStringLiteral("--network=off"),
+                           QStringLiteral("--metadata"), QStringLiteral("musicbrainz")}
+            << "--metadata musicbrainz needs the network, which is off; --network on turns it on.";
     }
 
     void usageErrors()
@@ -358,6 +374,8 @@ private slots:
         QTest::newRow("ogg quality 1") << "ogg" << QStringLiteral("44100 2 80000");
         QTest::newRow("wma profile 0") << "wma" << QStringLiteral("22050 1 32000");
         QTest::newRow("wma profile 10") << "wma" << QStringLiteral("44100 2 192000");
+        // Set aside, said once, and the default profile 8 used.
+        QTest::newRow("wma from a damaged store") << "wma" << QStringLiteral("44100 2 128000");
     }
 
     void storedEncoderSettings()
@@ -383,6 +401,11 @@ private slots:
             ogg.FrequencyText = QStringLiteral("44 100 Hz");
             ogg.QualityPos = row.endsWith(u'7') ? 700 : 100;
             ogg.save(store);
+        } else if (row.contains(u"damaged")) {
+            QVERIFY(QDir().mkpath(QFileInfo(CRegister::databasePath()).path()));
+            QFile damaged(CRegister::databasePath());
+            QVERIFY(damaged.open(QIODevice::WriteOnly));
+            damaged.write(QByteArray(4096, 'x'));
         } else {
             WmaSettings wma;
             wma.StoredProfileIndex = row.endsWith(u'0') && !row.endsWith(u"10") ? 0 : 10;
@@ -392,6 +415,8 @@ private slots:
         const Run run = convert(folder, format, {QStringLiteral("--tracks"), QStringLiteral("2")});
         QFile::remove(CRegister::databasePath());
         QCOMPARE(run.status, 0);
+        QCOMPARE(run.err.count(QStringLiteral("tambrel-cli: The settings file ")),
+                 row.contains(u"damaged") ? 1 : 0);
         SKIP_WITHOUT_TOOL("ffprobe");
         const auto info = decoders::probe(folder + QStringLiteral("/Session1_Track2.") + format);
         QCOMPARE((QStringList{info.value(QStringLiteral("sample_rate")),
@@ -430,7 +455,8 @@ private slots:
 
     // The log proves the copy: each track's CRC32 is its file's audio, and a database record
     // holding the tracks' AccurateRip checksums makes them accurately ripped; a database that
-    // can't be reached leaves them not looked up.
+    // can't be reached leaves them not looked up, and so does the network switched off, for this
+    // run and the later ones, until it is switched on again.
     void ripLogProvesTheCopy()
     {
         QTcpServer server;
@@ -451,18 +477,28 @@ private slots:
         const QString base = QStringLiteral("http://127.0.0.1:%1/").arg(server.serverPort());
         const QString folder = outputFolder();
         const QString log = folder + QStringLiteral("/rip.log");
-        const QStringList arguments{QStringLiteral("convert"), m_cue,
-                                    QStringLiteral("-f"),      QStringLiteral("wav"),
-                                    QStringLiteral("-o"),      folder,
-                                    QStringLiteral("-t"),      QStringLiteral("1-2"),
-                                    QStringLiteral("--log"),   QStringLiteral("-q")};
+        const QStringList arguments{QStringLiteral("convert"),    m_cue,
+                                    QStringLiteral("-f"),         QStringLiteral("wav"),
+                                    QStringLiteral("-o"),         folder,
+                                    QStringLiteral("-t"),         QStringLiteral("1-2"),
+                                    QStringLiteral("--log"),      QStringLiteral("-q"),
+                                    QStringLiteral("--overwrite")};
+        // Each run adds its block after the earlier ones'; only the last is read.
+        const auto lastBlock = [&log] {
+            const QString all = QString::fromUtf8(contents(log));
+            return logFields(all.mid(all.lastIndexOf(QStringLiteral("Tambrel rip log"))));
+        };
 
         // First no database can be reached.
         Run run = runCliServing(arguments, QStringLiteral("http://127.0.0.1:9/"));
         QVERIFY2(run.status == 0, qPrintable(run.err));
-        QMultiMap<QString, QString> fields = logFields(QString::fromUtf8(contents(log)));
-        QVERIFY(fields.value(QStringLiteral("AccurateRip lookup")).startsWith(u"not looked up"));
-        QCOMPARE(fields.value(QStringLiteral("Summary")), QStringLiteral("2 tracks not verified"));
+        QMultiMap<QString, QString> fields = lastBlock();
+        QVERIFY(fields.value(QStringLiteral("AccurateRip lookup")).startsWith(u"not looked up: "));
+        for (const QString& verdict : fields.values(QStringLiteral("AccurateRip")))
+            QVERIFY2(verdict.startsWith(u"not looked up: the lookup failed: "),
+                     qPrintable(verdict));
+        QCOMPARE(fields.value(QStringLiteral("Summary")),
+                 QStringLiteral("2 tracks not verified: 2 not looked up"));
         const QStringList crcs = fields.values(QStringLiteral("CRC32"));
         QCOMPARE(crcs.size(), 2);
         for (int track = 0; track < 2; ++track) {
@@ -473,31 +509,74 @@ private slots:
                      QStringLiteral("%1").arg(plainCrc32(pcm), 8, 16, QLatin1Char('0')).toUpper());
         }
 
-        // A record of this disc whose entries hold the tracks' v2 checksums.
-        const QStringList id = fields.value(QStringLiteral("AccurateRip disc id")).split(u'-');
+        // A record of this disc with an entry of the given confidence and checksum for each of
+        // its audio tracks; here they hold the tracks' v2 checksums.
+        const QString discId = fields.value(QStringLiteral("AccurateRip disc id"));
+        const QStringList id = discId.split(u'-');
         QCOMPARE(id.size(), 4);
-        QDataStream out(&record, QIODevice::WriteOnly);
-        out.setByteOrder(QDataStream::LittleEndian);
-        out << quint8(id[0].toInt()) << quint32(id[1].toUInt(nullptr, 16))
-            << quint32(id[2].toUInt(nullptr, 16)) << quint32(id[3].toUInt(nullptr, 16));
+        const auto setRecord = [&](const QList<std::pair<quint8, quint32>>& entries) {
+            record.clear();
+            QDataStream out(&record, QIODevice::WriteOnly);
+            out.setByteOrder(QDataStream::LittleEndian);
+            out << quint8(id[0].toInt()) << quint32(id[1].toUInt(nullptr, 16))
+                << quint32(id[2].toUInt(nullptr, 16)) << quint32(id[3].toUInt(nullptr, 16));
+            for (const auto& [confidence, crc] : entries)
+                out << confidence << crc << quint32(0);
+        };
         const QStringList v2 = fields.values(QStringLiteral("AccurateRip v2"));
-        for (int track = 0; track < id[0].toInt(); ++track)
-            out << quint8(9) << (track < 2 ? v2[1 - track].toUInt(nullptr, 16) : quint32(1))
-                << quint32(0);
-        // The second run's block follows the first's; only it is read here.
-        run = runCliServing(arguments + QStringList{QStringLiteral("--overwrite")}, base);
+        const quint32 first = v2[1].toUInt(nullptr, 16);
+        const quint32 second = v2[0].toUInt(nullptr, 16);
+        setRecord({{9, first}, {9, second}, {9, 1}});
+        run = runCliServing(arguments, base);
         QVERIFY2(run.status == 0, qPrintable(run.err));
-        const QString both = QString::fromUtf8(contents(log));
-        fields = logFields(both.mid(both.lastIndexOf(QStringLiteral("Tambrel rip log"))));
+        fields = lastBlock();
         QCOMPARE(requested.size(), 1);
-        QVERIFY2(requested.first().endsWith(QStringLiteral("dBAR-") +
-                                            fields.value(QStringLiteral("AccurateRip disc id")) +
-                                            QStringLiteral(".bin")),
-                 qPrintable(requested.first()));
+        QVERIFY2(
+            requested.first().endsWith(QStringLiteral("dBAR-") + discId + QStringLiteral(".bin")),
+            qPrintable(requested.first()));
         QCOMPARE(fields.values(QStringLiteral("AccurateRip")),
                  QStringList(2, QStringLiteral("accurately ripped (confidence 9, v2)")));
         QCOMPARE(fields.value(QStringLiteral("Summary")),
                  QStringLiteral("All tracks accurately ripped"));
+
+        // Off line, given once and kept: neither service hears of the runs, and the log says
+        // why nothing was looked up. A run that needs MusicBrainz is refused meanwhile.
+        for (const QStringList& given :
+             {QStringList{QStringLiteral("--network"), QStringLiteral("off")}, QStringList{}}) {
+            run = runCliServing(arguments + given, base, base);
+            QVERIFY2(run.status == 0, qPrintable(run.err));
+            fields = lastBlock();
+            QCOMPARE(fields.value(QStringLiteral("AccurateRip lookup")),
+                     QStringLiteral("not looked up: the network is off"));
+            QCOMPARE(fields.values(QStringLiteral("AccurateRip")),
+                     QStringList(2, QStringLiteral("not looked up: the network is off")));
+        }
+        run = runCliServing({QStringLiteral("info"), m_cue, QStringLiteral("--metadata"),
+                             QStringLiteral("musicbrainz")},
+                            base, base);
+        QCOMPARE(run.status, 2);
+        QVERIFY2(run.err.contains(QStringLiteral("needs the network, which is off")),
+                 qPrintable(run.err));
+        QCOMPARE(requested.size(), 1);
+
+        // On again, with a record where the first track's checksum differs and the second has
+        // no entry, and the data track chosen too: the summary tells each apart.
+        setRecord({{9, first ^ 1}, {0, second}, {9, 1}});
+        QStringList more = arguments;
+        more.replace(more.indexOf(QStringLiteral("1-2")), QStringLiteral("1-3"));
+        run = runCliServing(more + QStringList{QStringLiteral("--network"), QStringLiteral("on")},
+                            base, base);
+        QCOMPARE(run.status, 1);
+        QCOMPARE(requested.size(), 3); // MusicBrainz's and AccurateRip's
+        fields = lastBlock();
+        QCOMPARE(fields.values(QStringLiteral("AccurateRip")),
+                 (QStringList{QStringLiteral("not looked up: the track was not written"),
+                              QStringLiteral("not in the database"),
+                              QStringLiteral("not accurate: the database holds other checksums "
+                                             "(confidence up to 9)")}));
+        QCOMPARE(fields.value(QStringLiteral("Summary")),
+                 QStringLiteral("3 tracks not verified: 1 not accurate (the database holds other "
+                                "checksums), 1 not in the database, 1 not written"));
     }
 
     // The album data of a cue sheet names and tags the files; awkward titles stay inside the
@@ -1037,7 +1116,7 @@ private slots:
         }
 
         // Ctrl-C while a web service keeps the run waiting ends the wait at once, and nothing
-        // more is asked.
+        // more is asked; the log still gives each chosen track its block.
         QTcpServer silent;
         QVERIFY(silent.listen(QHostAddress::LocalHost));
         const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(silent.serverPort());
@@ -1046,10 +1125,11 @@ private slots:
         environment.insert(QStringLiteral("TAMBREL_MUSICBRAINZ_URL"), url);
         environment.insert(QStringLiteral("TAMBREL_ACCURATERIP_URL"), url);
         process.setProcessEnvironment(environment);
+        const QString folder = outputFolder();
         process.start(qEnvironmentVariable("TAMBREL_CLI"),
                       {QStringLiteral("convert"), m_cue, QStringLiteral("-f"),
-                       QStringLiteral("wav"), QStringLiteral("-o"), outputFolder(),
-                       QStringLiteral("-t"), QStringLiteral("1"), QStringLiteral("--metadata"),
+                       QStringLiteral("wav"), QStringLiteral("-o"), folder, QStringLiteral("-t"),
+                       QStringLiteral("1,2"), QStringLiteral("--metadata"),
                        QStringLiteral("musicbrainz"), QStringLiteral("--log")});
         QVERIFY(process.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(silent.hasPendingConnections(), 3000);
@@ -1059,6 +1139,14 @@ private slots:
         QVERIFY(process.waitForFinished(5000));
         QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+        const QMultiMap<QString, QString> fields =
+            logFields(QString::fromUtf8(contents(folder + QStringLiteral("/rip.log"))));
+        QCOMPARE(fields.values(QStringLiteral("Result")),
+                 QStringList(2, QStringLiteral("not ripped: the run was stopped")));
+        QCOMPARE(fields.values(QStringLiteral("AccurateRip")),
+                 QStringList(2, QStringLiteral("not looked up: the run was stopped")));
+        QCOMPARE(fields.value(QStringLiteral("Summary")),
+                 QStringLiteral("2 tracks not verified: 2 not written"));
     }
 };
 
