@@ -98,6 +98,32 @@ Status applyEncoderOptions(OutputFile& file, const CliOptions& options)
     return {};
 }
 
+// The chosen format's encoder as the run makes it: its defaults, the stored settings over them,
+// the run's options over those. The defaults are handed over too, since an output file
+// describes the format handed over last, and the log names the chosen one.
+Status setUpEncoder(OutputFile& file, const CliOptions& options)
+{
+    const EncoderSettings defaults;
+    switch (options.formatCode) {
+    case trackoutput::FormatMp3:
+        (void)file.SetMP3Format(defaults.mp3);
+        break;
+    case trackoutput::FormatOgg:
+        (void)file.SetOGGFormat(defaults.ogg.sampleRate, defaults.ogg.channels,
+                                defaults.ogg.bitrate, defaults.ogg.minBitrate,
+                                defaults.ogg.maxBitrate, qint16(defaults.ogg.quality));
+        break;
+    case trackoutput::FormatWma:
+        (void)file.SetWMAProfile(defaults.wmaProfile);
+        break;
+    default:
+        break;
+    }
+    applyStoredEncoderSettings(file, CRegister(), options.formatCode);
+    file.SetFLACLevel(options.flacLevel);
+    return applyEncoderOptions(file, options);
+}
+
 } // namespace
 
 CliRipper::CliRipper(CdGrabber& grabber, QTextStream& out, QTextStream& err,
@@ -319,9 +345,7 @@ int CliRipper::convert(const CliOptions& options)
     }
 
     if (OutputFile* file = m_grabber.AudioFile()) {
-        applyStoredEncoderSettings(*file, CRegister(), options.formatCode);
-        file->SetFLACLevel(options.flacLevel);
-        if (const Status given = applyEncoderOptions(*file, options); !given.ok()) {
+        if (const Status given = setUpEncoder(*file, options); !given.ok()) {
             m_err << "tambrel-cli: " << given.error() << Qt::endl;
             return ExitUsage;
         }
@@ -624,11 +648,8 @@ int CliRipper::rip(const QList<TrackEntry>& chosen, const CliOptions& options)
         const std::unique_ptr<CdGrabber>& grabber = more.emplace_back(m_makeGrabber());
         if (!selectSource(*grabber, options.source))
             return ExitUsage;
-        if (OutputFile* file = grabber->AudioFile()) {
-            applyStoredEncoderSettings(*file, CRegister(), options.formatCode);
-            file->SetFLACLevel(options.flacLevel);
-            (void)applyEncoderOptions(*file, options); // taken by the first grabber already
-        }
+        if (OutputFile* file = grabber->AudioFile())
+            (void)setUpEncoder(*file, options); // taken by the first grabber already
         grabber->SetReadOffset(m_readOffset);
         grabber->SetVerify(options.verify);
         grabber->SetAlbumTags(m_album);
