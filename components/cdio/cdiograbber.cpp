@@ -354,9 +354,7 @@ void CdioGrabber::readCueSheet(Drive& drive)
     drive.revision = QStringLiteral(TAMBREL_VERSION).left(4);
     const Result<CueImage> image = CueImage::open(drive.letter);
     if (!image.ok()) {
-        // One arg() for both: a path holding "%2" must not take the reason's place.
-        drive.discError =
-            tr("The disc image \"%1\" cannot be read: %2").arg(drive.letter, image.error());
+        drive.discError = image.error();
         return;
     }
     for (const CueImage::DataFile& file : image.value().dataFiles())

@@ -117,6 +117,67 @@ bool driveEmpty(const QString& device)
     return status == CDS_NO_DISC || status == CDS_TRAY_OPEN;
 }
 
+QString msf(qint64 sectors)
+{
+    return QStringLiteral("%1:%2:%3")
+        .arg(sectors / (75 * 60), 2, 10, QLatin1Char('0'))
+        .arg(sectors / 75 % 60, 2, 10, QLatin1Char('0'))
+        .arg(sectors % 75, 2, 10, QLatin1Char('0'));
+}
+
+// Why an image could not be opened, from what its reader made out of libcdio's messages. As for
+// a cue sheet: a sheet that is not valid cannot be read; an image whose data file is missing or
+// too short, or an .nrg that is none, is damaged.
+QString imageFault(const QString& path, ReaderChild::Source source, const TocReply& reply)
+{
+    const auto unreadable = [&](const QString& why) {
+        return tr("The disc image \"%1\" cannot be read: %2").arg(path, why);
+    };
+    const QString file = QFile::decodeName(
+        QByteArray(reply.faultFile, qsizetype(strnlen(reply.faultFile, sizeof reply.faultFile))));
+    const QString text = QString::fromUtf8(
+        reply.faultText, qsizetype(strnlen(reply.faultText, sizeof reply.faultText)));
+    const QString line = QString::number(reply.faultLine);
+    const auto dataFileDamaged = [&](const QString& why) {
+        return tr("The disc image \"%1\" is damaged: its data file \"%2\" is missing or too "
+                  "short (%3).")
+            .arg(path, file, why);
+    };
+    const QString reason = QString::fromLocal8Bit(std::strerror(reply.faultErrno));
+    switch (reply.fault) {
+    case ImageFault::Unopened:
+        return unreadable(reason + QLatin1Char('.'));
+    case ImageFault::FileMissing:
+        if (reply.faultErrno != ENOENT && reply.faultErrno != 0)
+            return unreadable(
+                reply.faultLine > 0
+                    ? tr("line %1: the data file \"%2\" cannot be opened: %3.")
+                          .arg(line, file, reason)
+                    : tr("the data file \"%1\" cannot be opened: %2.").arg(file, reason));
+        return dataFileDamaged(reply.faultLine > 0
+                                   ? tr("line %1: the file does not exist").arg(line)
+                                   : tr("the file does not exist"));
+    case ImageFault::FileShort:
+        return dataFileDamaged(
+            tr("line %1: the length it is given (%2) runs past its end (%3)")
+                .arg(line, text, msf((reply.faultBytes + SectorBytes - 1) / SectorBytes)));
+    case ImageFault::BadLine:
+        return unreadable(text.trimmed().isEmpty()
+                              ? tr("line %1 is not a valid .toc line.").arg(line)
+                              : tr("line %1 is not a valid .toc line (%2).")
+                                    .arg(line, text.simplified().left(80)));
+    case ImageFault::NoTracks:
+        return unreadable(tr("it holds no track."));
+    case ImageFault::NotNero:
+    case ImageFault::Unknown:
+        break;
+    }
+    if (source == ReaderChild::Source::Nrg)
+        return tr("The disc image \"%1\" is damaged: it is not a Nero image Tambrel can read.")
+            .arg(path);
+    return unreadable(tr("it is not a .toc file Tambrel can read."));
+}
+
 } // namespace
 
 ReaderChild::ReaderChild(QString path, Source source, pid_t pid, int socket)
@@ -199,18 +260,14 @@ Result<std::unique_ptr<ReaderChild>> ReaderChild::open(const QString& path, Sour
     if (!complete)
         return child->damaged(child->end());
     if (reply->checkFailed)
-        return child->damaged(tr("its reader stopped on a failed check (%1)")
-                                  .arg(fromFixed(reply->error, sizeof reply->error)));
+        return child->damaged(tr("its reader stopped on a failed check"));
     if (!reply->ok) {
         child->end();
         if (drive)
             return Failure{reply->noDisc
                                ? discRemovedText()
                                : tr("The drive %1 cannot be opened for reading audio.").arg(path)};
-        const QString why = fromFixed(reply->error, sizeof reply->error);
-        return Failure{why.isEmpty()
-                           ? tr("The disc image \"%1\" cannot be read.").arg(path)
-                           : tr("The disc image \"%1\" cannot be read: %2").arg(path, why)};
+        return Failure{imageFault(path, source, *reply)};
     }
 
     Toc& toc = child->m_toc;

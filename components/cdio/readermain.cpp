@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <linux/cdrom.h>
@@ -28,6 +29,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace readerprotocol;
@@ -37,7 +39,9 @@ namespace
 
 int channel = SocketFd;
 bool tocSent = false;
-char firstMessage[512];
+// libcdio's messages while the disc is opened: its image parsers tell what they stopped at
+// only there.
+std::vector<std::string> openMessages;
 
 void copyText(char* to, size_t size, const char* from)
 {
@@ -59,17 +63,17 @@ bool receiveAll(void* data, size_t size)
     return true;
 }
 
-// Keeps libcdio's first warning or error as the reason an open failed. A failed assertion in
-// libcdio must not carry on: it is reported, when it can be, and the reader ends.
+// Keeps libcdio's messages until the table of contents is sent, to tell why an open failed. A
+// failed assertion in libcdio must not carry on: it is reported, when it can be, and the reader
+// ends.
 void logHandler(cdio_log_level_t level, const char message[])
 {
-    if (level >= CDIO_LOG_WARN && !firstMessage[0])
-        copyText(firstMessage, sizeof firstMessage, message);
+    if (!tocSent && level >= CDIO_LOG_INFO && openMessages.size() < 64)
+        openMessages.emplace_back(message ? message : "");
     if (level == CDIO_LOG_ASSERT) {
         if (!tocSent) {
             static TocReply reply;
             reply.checkFailed = 1;
-            copyText(reply.error, sizeof reply.error, message);
             sendAll(channel, &reply, sizeof reply);
         }
         _exit(2);
@@ -173,6 +177,93 @@ void takeCounts(Reader& r, ReadReply& reply)
 }
 
 Reader reader;
+
+// --- Why an image can't be opened, made out from libcdio's messages (libcdio 2.1.0's words).
+
+// The text between open and the next close in text; empty when either is missing.
+std::string between(const std::string& text, const std::string& open, const std::string& close)
+{
+    const size_t from = text.find(open);
+    if (from == std::string::npos)
+        return {};
+    const size_t start = from + open.size();
+    const size_t end = text.find(close, start);
+    return end == std::string::npos ? std::string() : text.substr(start, end - start);
+}
+
+// Line n of the file, as libcdio counts lines (fgets() into 512 bytes), without its line end.
+std::string lineOf(const char* path, int n)
+{
+    std::FILE* file = std::fopen(path, "r");
+    if (!file)
+        return {};
+    char line[512];
+    std::string text;
+    for (int at = 1; std::fgets(line, sizeof line, file); ++at) {
+        if (at == n) {
+            text = line;
+            break;
+        }
+    }
+    std::fclose(file);
+    text.erase(text.find_last_not_of("\r\n") + 1);
+    return text;
+}
+
+// The .toc parser's messages begin "PATH line N"; 0 for any other message.
+int lineOfMessage(const std::string& message, const char* path)
+{
+    const std::string lead = std::string(path) + " line ";
+    if (message.compare(0, lead.size(), lead) != 0)
+        return 0;
+    return std::atoi(message.c_str() + lead.size());
+}
+
+void tellFault(TocReply& reply, const char* path, Source source)
+{
+    reply.fault = source == Source::Nrg ? ImageFault::NotNero : ImageFault::Unknown;
+    for (const std::string& message : openMessages) {
+        // A data file that can't be opened: cdio_stdio_new() could not stat() it; the parser
+        // then names the line and the file as the sheet gives it.
+        std::string file = between(message, "could not retrieve file info for `", "': ");
+        if (!file.empty()) {
+            reply.fault = ImageFault::FileMissing;
+            for (const std::string& next : openMessages) {
+                const std::string named = between(next, "can't open file `", "' for reading");
+                if (!named.empty() && lineOfMessage(next, path) > 0) {
+                    reply.faultLine = lineOfMessage(next, path);
+                    file = named;
+                    break;
+                }
+            }
+            struct stat st {
+            };
+            reply.faultErrno = ::stat(file.c_str(), &st) == 0 ? 0 : errno;
+            copyText(reply.faultFile, sizeof reply.faultFile, file.c_str());
+            return;
+        }
+        const int line = lineOfMessage(message, path);
+        if (line <= 0)
+            continue;
+        reply.faultLine = line;
+        const std::string text = lineOf(path, line);
+        const std::string length = between(message, ": MSF length ", " exceeds end of file");
+        // The file a FILE or AUDIOFILE line names stands between its quotes.
+        file = between(text, "\"", "\"");
+        if (!length.empty() && !file.empty()) {
+            reply.fault = ImageFault::FileShort;
+            struct stat st {
+            };
+            reply.faultBytes = ::stat(file.c_str(), &st) == 0 ? int64_t(st.st_size) : 0;
+            copyText(reply.faultFile, sizeof reply.faultFile, file.c_str());
+            copyText(reply.faultText, sizeof reply.faultText, length.c_str());
+            return;
+        }
+        reply.fault = ImageFault::BadLine;
+        copyText(reply.faultText, sizeof reply.faultText, text.c_str());
+        return;
+    }
+}
 
 // The answer that ends a failed request, sent from paranoia's callback, which can't be made to
 // return: the reader ends after it.
@@ -298,10 +389,18 @@ int main(int argc, char** argv)
         // A .toc names its data files relative to its own folder.
         std::string folder = path;
         folder.erase(folder.find_last_of('/') == std::string::npos ? 0 : folder.find_last_of('/'));
-        if (!folder.empty() && ::chdir(folder.c_str()) != 0)
-            copyText(reply.error, sizeof reply.error, std::strerror(errno));
-        else
+        const int image = ::open(path, O_RDONLY | O_CLOEXEC);
+        if (image < 0 || (!folder.empty() && ::chdir(folder.c_str()) != 0)) {
+            reply.fault = ImageFault::Unopened;
+            reply.faultErrno = errno;
+        } else {
+            // The parsers tell the line they stop at only as information.
+            cdio_loglevel_default = CDIO_LOG_INFO;
             r.cdio = cdio_open(path, r.source == Source::Toc ? DRIVER_CDRDAO : DRIVER_NRG);
+            cdio_loglevel_default = CDIO_LOG_WARN;
+        }
+        if (image >= 0)
+            ::close(image);
     }
     int64_t leadOut = 0;
     const std::vector<disctoc::Track> toc =
@@ -320,13 +419,13 @@ int main(int argc, char** argv)
             copyText(reply.product, sizeof reply.product, hw.psz_model);
             copyText(reply.revision, sizeof reply.revision, hw.psz_revision);
         }
-    } else if (!reply.error[0]) {
-        if (r.source == Source::Drive && discGone())
-            reply.noDisc = 1;
-        copyText(reply.error, sizeof reply.error,
-                 firstMessage[0] ? firstMessage
-                 : r.cdio        ? "it holds no tracks"
-                                 : "");
+    } else if (r.source == Source::Drive) {
+        reply.noDisc = discGone() ? 1 : 0;
+    } else if (reply.fault == ImageFault::Unknown) {
+        if (r.cdio)
+            reply.fault = ImageFault::NoTracks;
+        else
+            tellFault(reply, path, r.source);
     }
     tocSent = true;
     if (!sendAll(channel, &reply, sizeof reply) || !reply.ok)

@@ -32,11 +32,28 @@ constexpr int MaxSuspicious = 8;
 
 enum class Source : int32_t { Toc = 0, Nrg = 1, Drive = 2 };
 
+// Why an image could not be opened, as far as libcdio's messages tell: the reader makes out
+// the facts, the program says them in its own words.
+enum class ImageFault : int32_t {
+    Unknown = 0,
+    Unopened,    // the image itself can't be opened (faultErrno)
+    FileMissing, // the data file faultFile can't be opened (faultErrno), named on faultLine
+    FileShort,   // faultFile holds faultBytes, less than the length faultText on faultLine
+    BadLine,     // the .toc parser stopped at faultLine, which reads faultText
+    NotNero,     // libcdio's Nero reader does not take the file
+    NoTracks,    // the image opened but holds no track
+};
+
 struct TocReply {
-    int32_t ok = 0;          // 0: the disc can't be opened; error says why
+    int32_t ok = 0;          // 0: the disc can't be opened; fault tells why, for an image
     int32_t checkFailed = 0; // libcdio stopped on a failed assertion: the image is damaged
     int32_t noDisc = 0;      // a drive without a disc
-    char error[512] = {};
+    ImageFault fault = ImageFault::Unknown;
+    int32_t faultLine = 0; // 0: no line is told
+    int32_t faultErrno = 0;
+    int64_t faultBytes = 0;
+    char faultFile[1024] = {};
+    char faultText[256] = {};
     int32_t trackCount = 0;
     struct {
         int32_t number, firstSector, sectors, audio;

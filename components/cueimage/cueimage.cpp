@@ -68,7 +68,7 @@ struct OpenFile {
 // Opens a regular file for reading. A pipe, a device or a folder named as one is refused before
 // it is opened (opening a pipe would wait for a writer), and once more after, in case the name
 // was swapped in between.
-Result<OpenFile> openRegular(const QString& path, const QString& name)
+Result<OpenFile> openRegular(const QString& path, const QString& name, bool* missing = nullptr)
 {
     const QByteArray native = QFile::encodeName(path);
     struct stat st {
@@ -81,6 +81,8 @@ Result<OpenFile> openRegular(const QString& path, const QString& name)
         return std::nullopt;
     };
     if (::stat(native.constData(), &st) != 0) {
+        if (missing)
+            *missing = errno == ENOENT;
         if (errno == ENOENT)
             return Failure{tr("\"%1\" does not exist (%2).")
                                .arg(name, QString::fromLocal8Bit(std::strerror(ENOENT)))};
@@ -600,6 +602,20 @@ QString resolve(const QDir& folder, QString name)
 
 Result<CueImage> CueImage::open(const QString& cuePath)
 {
+    QString damagedFile;
+    Result<CueImage> image = read(cuePath, damagedFile);
+    if (image.ok())
+        return image;
+    // One arg() for all: a path holding "%2" must not take the reason's place.
+    if (!damagedFile.isEmpty())
+        return Failure{tr("The disc image \"%1\" is damaged: its data file \"%2\" is missing or "
+                          "too short (%3).")
+                           .arg(cuePath, damagedFile, image.error())};
+    return Failure{tr("The disc image \"%1\" cannot be read: %2").arg(cuePath, image.error())};
+}
+
+Result<CueImage> CueImage::read(const QString& cuePath, QString& damagedFile)
+{
     const QString cueName = QFileInfo(cuePath).fileName();
     Result<OpenFile> cueFile = openRegular(cuePath, cueName);
     if (!cueFile)
@@ -677,7 +693,12 @@ Result<CueImage> CueImage::open(const QString& cuePath)
         file.path = resolve(folder, sheetFile.name);
         file.type = sheetFile.type;
         file.blockBytes = blockBytes[f];
-        Result<OpenFile> opened = openRegular(file.path, sheetFile.name);
+        bool missing = false;
+        Result<OpenFile> opened = openRegular(file.path, sheetFile.name, &missing);
+        if (missing) {
+            damagedFile = sheetFile.name;
+            return Failure{tr("line %1: the file does not exist").arg(sheetFile.line)};
+        }
         if (!opened)
             return Failure{tr("line %1: the data file %2")
                                .arg(QString::number(sheetFile.line), opened.error())};
@@ -692,10 +713,10 @@ Result<CueImage> CueImage::open(const QString& cuePath)
         } else {
             file.sectors = (file.bytes + file.blockBytes - 1) / file.blockBytes;
         }
-        if (file.sectors == 0)
-            return Failure{tr("line %1: the data file \"%2\" is empty.")
-                               .arg(sheetFile.line)
-                               .arg(sheetFile.name)};
+        if (file.sectors == 0) {
+            damagedFile = sheetFile.name;
+            return Failure{tr("line %1: the file is empty").arg(sheetFile.line)};
+        }
         image.m_files << file;
     }
 
@@ -703,13 +724,14 @@ Result<CueImage> CueImage::open(const QString& cuePath)
     for (const SheetTrack& track : sheet.tracks) {
         for (const SheetIndex& index : track.indexes) {
             const DataFile& file = image.m_files[index.file];
-            if (index.frame >= file.sectors)
-                return Failure{tr("line %1: INDEX %2 of track %3 (%4) lies past the end of its "
-                                  "data file \"%5\" (%6): the file is damaged or cut short.")
-                                   .arg(QString::number(index.line))
-                                   .arg(index.number, 2, 10, QLatin1Char('0'))
-                                   .arg(QString::number(track.number), msf(index.frame),
-                                        sheet.files[index.file].name, msf(file.sectors))};
+            if (index.frame >= file.sectors) {
+                damagedFile = sheet.files[index.file].name;
+                return Failure{
+                    tr("line %1: INDEX %2 of track %3 (%4) lies past its end (%5)")
+                        .arg(QString::number(index.line))
+                        .arg(index.number, 2, 10, QLatin1Char('0'))
+                        .arg(QString::number(track.number), msf(index.frame), msf(file.sectors))};
+            }
         }
     }
 

@@ -13,8 +13,8 @@
 // A track that starts a later session ("REM SESSION nn" before it, or a data track after audio
 // whose PREGAP is a whole session gap) lies 11,400 sectors after the end of the track before it,
 // as on a pressed enhanced CD; the gap belongs to no track and reads as silence.
-// Everything is checked when the image is opened; a failure names the problem and, where there
-// is one, the line of the sheet. One image is used by one thread at a time.
+// Everything is checked when the image is opened; a failure names the image, the problem and,
+// where there is one, the line of the sheet. One image is used by one thread at a time.
 class CueImage
 {
 public:
@@ -51,6 +51,8 @@ public:
         qint64 sectors = 0;           // sectors it holds (a partial last one counts, padded)
     };
 
+    // The failure is said in full: a sheet that is not valid "cannot be read", an image whose
+    // data file is missing or too short "is damaged".
     static Result<CueImage> open(const QString& cuePath);
 
     const QList<Track>& tracks() const { return m_tracks; }
@@ -70,6 +72,10 @@ public:
     Result<QByteArray> readSectors(qint64 firstSector, int count) const;
 
 private:
+    // open()'s work; its failure is the reason alone. damagedFile: the data file, as the sheet
+    // names it, when the reason is that the file is missing or too short.
+    static Result<CueImage> read(const QString& cuePath, QString& damagedFile);
+
     // A run of disc sectors: from a data file, or silence (file < 0).
     struct Piece {
         qint64 discSector = 0;

@@ -133,9 +133,11 @@ private slots:
         QTest::newRow("not a cue sheet")
             << QStringLiteral("garbage") << QStringLiteral("cannot be read");
         QTest::newRow("data file cut short")
-            << QStringLiteral("short") << QStringLiteral("damaged");
+            << QStringLiteral("short")
+            << QStringLiteral("is damaged: its data file \"short.bin\" is missing or too short");
         QTest::newRow("data file gone")
-            << QStringLiteral("nobin") << QStringLiteral("No such file");
+            << QStringLiteral("nobin")
+            << QStringLiteral("is damaged: its data file \"nobin.bin\" is missing or too short");
     }
 
     void unreadableImagesFailWithAReason()

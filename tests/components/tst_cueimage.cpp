@@ -348,9 +348,20 @@ private slots:
         QTest::newRow("FIFO") << cue << QByteArray() << Files{}
                               << QStringLiteral("not a regular file");
         QTest::newRow("folder") << cue << QByteArray() << Files{} << QStringLiteral("is a folder");
+        // A data file missing or too short is named, as the sheet names it, with the line.
+        const QString damaged = QStringLiteral(
+            "is damaged: its data file \"disc.bin\" is missing or too short (line %1).");
         QTest::newRow("truncated bin")
             << cue << head + "INDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:05:00\n"
-            << bin << QStringLiteral("line 5: INDEX 01 of track 2 (00:05:00) lies past the end");
+            << bin
+            << damaged.arg(QStringLiteral(
+                   "5: INDEX 01 of track 2 (00:05:00) lies past its end (00:04:00)"));
+        QTest::newRow("empty bin") << cue << head + "INDEX 01 00:00:00\n"
+                                   << Files{{QStringLiteral("disc.bin"), QByteArray()}}
+                                   << damaged.arg(QStringLiteral("1: the file is empty"));
+        QTest::newRow("missing bin")
+            << cue << head + "INDEX 01 00:00:00\n"
+            << Files{} << damaged.arg(QStringLiteral("1: the file does not exist"));
         QTest::newRow("data file a FIFO")
             << cue << head + "INDEX 01 00:00:00\n"
             << Files{}
@@ -382,13 +393,29 @@ private slots:
         // libcdio's parser for these ends the child that runs it, never the program.
         const QString nrg = QStringLiteral("disc.nrg");
         QTest::newRow("garbage .nrg")
-            << nrg << QByteArray(5000, '\xff') << Files{} << QStringLiteral("cannot be read");
+            << nrg << QByteArray(5000, '\xff') << Files{}
+            << QStringLiteral("is damaged: it is not a Nero image Tambrel can read.");
         QTest::newRow(".nrg that crashes libcdio")
             << nrg << nrgImage(0xac00003c) << Files{}
             << QStringLiteral("is damaged: its reader crashed");
         QTest::newRow(".nrg that fails libcdio's checks")
             << nrg << nrgImage(60, 0) << Files{}
             << QStringLiteral("is damaged: its reader stopped on a failed check");
+        // What libcdio stops at, in the program's words.
+        const QString toc = QStringLiteral("disc.toc");
+        const QByteArray tocHead = "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 0 00:04:00\n";
+        QTest::newRow(".toc data file missing")
+            << toc << tocHead << Files{}
+            << damaged.arg(QStringLiteral("3: the file does not exist"));
+        QTest::newRow(".toc data file too short")
+            << toc << tocHead + "TRACK AUDIO\nFILE \"disc.bin\" 00:02:00 00:05:00\n"
+            << bin
+            << damaged.arg(QStringLiteral(
+                   "5: the length it is given (00:05:00) runs past its end (00:04:00)"));
+        QTest::newRow(".toc line libcdio can't parse")
+            << toc << tocHead + "TRACK SURROUND\n"
+            << bin
+            << QStringLiteral("cannot be read: line 4 is not a valid .toc line (TRACK SURROUND).");
         QTest::newRow(".toc data file a FIFO")
             << QStringLiteral("disc.toc")
             << QByteArray("CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 0 00:04:00\n") << Files{}
