@@ -27,9 +27,11 @@ public:
     // Flushes everything and completes the file (headers, trailers).
     virtual Status finish() = 0;
 
-protected:
-    // Writes all bytes or fails with the device's own error text (e.g. a full disk).
+    // Writes all bytes or fails with the device's own error text (e.g. a full disk); for the
+    // encoders and the splices of their parts.
     static Status writeAll(QIODevice& out, const void* data, qint64 size);
+
+protected:
     // Moves to an absolute position, for headers that are fixed up at the end.
     static Status seekTo(QIODevice& out, qint64 position);
     // The failure for encode() or finish() without a successful begin().

@@ -452,10 +452,12 @@ public:
 
     Status flush()
     {
-        const qint64 size = qint64(m_buffer.size());
-        if (m_out.write(reinterpret_cast<const char*>(m_buffer.data()), size) != size)
-            return Failure{
-                QStringLiteral("The MP3 file could not be written: %1.").arg(m_out.errorString())};
+        // In as many writes as it takes: the one that fills the disk writes what fits, and
+        // only the next one fails with the reason.
+        if (Status written =
+                AudioEncoder::writeAll(m_out, m_buffer.data(), qint64(m_buffer.size()));
+            !written)
+            return written;
         m_buffer.clear();
         return {};
     }
@@ -574,7 +576,7 @@ public:
             return Failure{QStringLiteral("LAME could not start (out of memory).")};
         if (Status configured = configureLame(lame.get(), m_settings, part == 0); !configured)
             return Failure{configured.error()};
-        Result<SpillFile> stream = SpillFile::make(spillFolder());
+        Result<SpillFile> stream = makeSpillFile();
         if (!stream)
             return Failure{stream.error()};
         return std::unique_ptr<PartEncoder>(std::make_unique<Mp3PartEncoder>(

@@ -15,9 +15,16 @@ namespace
 constexpr size_t PendingBytes = 256 * 1024;
 constexpr size_t WindowBytes = 256 * 1024;
 
+void record(const SpillFile::WriteError& writeError, int error)
+{
+    int none = 0;
+    if (writeError)
+        writeError->compare_exchange_strong(none, error);
+}
+
 } // namespace
 
-Result<SpillFile> SpillFile::make(const QString& folder)
+Result<SpillFile> SpillFile::make(const QString& folder, WriteError writeError)
 {
     const QByteArray path = QFile::encodeName(folder);
     int fd = ::open(path.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
@@ -28,17 +35,21 @@ Result<SpillFile> SpillFile::make(const QString& folder)
         if (fd >= 0)
             ::unlink(name.constData());
     }
-    if (fd < 0)
+    if (fd < 0) {
+        const int error = errno;
+        record(writeError, error);
         return Failure{QStringLiteral("No temporary file for the track's parts can be made in "
                                       "%1: %2.")
-                           .arg(folder, QString::fromLocal8Bit(std::strerror(errno)))};
-    return SpillFile(fd, folder);
+                           .arg(folder, QString::fromLocal8Bit(std::strerror(error)))};
+    }
+    return SpillFile(fd, folder, std::move(writeError));
 }
 
 SpillFile::SpillFile(SpillFile&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1)), m_folder(std::move(other.m_folder)),
-      m_size(other.m_size), m_pending(std::move(other.m_pending)),
-      m_window(std::move(other.m_window)), m_windowStart(other.m_windowStart)
+      m_writeError(std::move(other.m_writeError)), m_size(other.m_size),
+      m_pending(std::move(other.m_pending)), m_window(std::move(other.m_window)),
+      m_windowStart(other.m_windowStart)
 {
 }
 
@@ -49,6 +60,7 @@ SpillFile& SpillFile::operator=(SpillFile&& other) noexcept
             ::close(m_fd);
         m_fd = std::exchange(other.m_fd, -1);
         m_folder = std::move(other.m_folder);
+        m_writeError = std::move(other.m_writeError);
         m_size = other.m_size;
         m_pending = std::move(other.m_pending);
         m_window = std::move(other.m_window);
@@ -86,8 +98,11 @@ Status SpillFile::writeAt(qint64 offset, std::span<const unsigned char> bytes) c
             ::pwrite(m_fd, bytes.data() + done, bytes.size() - done, offset + qint64(done));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
-            return failure("written to", n < 0 ? errno : ENOSPC);
+        if (n <= 0) {
+            const int error = n < 0 ? errno : ENOSPC;
+            record(m_writeError, error);
+            return failure("written to", error);
+        }
         done += size_t(n);
     }
     return {};

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <atomic>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -14,9 +16,13 @@
 class SpillFile
 {
 public:
+    // The system's error number of the first write into any of the files that share it that
+    // failed (their making too), 0 while none has.
+    using WriteError = std::shared_ptr<std::atomic<int>>;
+
     // A new, empty file in folder: on the output's own file system, where the finished track
     // is going anyway.
-    static Result<SpillFile> make(const QString& folder);
+    static Result<SpillFile> make(const QString& folder, WriteError writeError = {});
 
     SpillFile(SpillFile&& other) noexcept;
     SpillFile& operator=(SpillFile&& other) noexcept;
@@ -32,13 +38,17 @@ public:
     Status read(qint64 offset, std::span<unsigned char> into);
 
 private:
-    explicit SpillFile(int fd, QString folder) : m_fd(fd), m_folder(std::move(folder)) {}
+    SpillFile(int fd, QString folder, WriteError writeError)
+        : m_fd(fd), m_folder(std::move(folder)), m_writeError(std::move(writeError))
+    {
+    }
     Status flush();
     Status writeAt(qint64 offset, std::span<const unsigned char> bytes) const;
     Status failure(const char* what, int error) const;
 
     int m_fd = -1;
     QString m_folder;
+    WriteError m_writeError;
     qint64 m_size = 0;                    // appended so far, pending bytes included
     std::vector<unsigned char> m_pending; // appended, not yet written
     std::vector<unsigned char> m_window;  // read ahead from m_windowStart

@@ -7,6 +7,17 @@ QString SplitFormat::spillFolder() const
     return m_spillFolder.isEmpty() ? QDir::tempPath() : m_spillFolder;
 }
 
+QString SplitFormat::spillWriteError() const
+{
+    const int error = m_spillWriteError->load();
+    return error == 0 ? QString() : qt_error_string(error);
+}
+
+Result<SpillFile> SplitFormat::makeSpillFile() const
+{
+    return SpillFile::make(spillFolder(), m_spillWriteError);
+}
+
 std::unique_ptr<SplitFormat> makeSplitFormat(const QString& extension,
                                              const EncoderSettings& settings)
 {

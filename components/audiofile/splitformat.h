@@ -1,5 +1,6 @@
 #pragma once
 
+#include "components/audiofile/spillfile.h"
 #include "components/encodersettings.h"
 #include "components/result.h"
 
@@ -97,9 +98,18 @@ public:
     // output's own folder; the system's temporary folder unless set.
     void setSpillFolder(const QString& folder) { m_spillFolder = folder; }
     QString spillFolder() const;
+    // The system's reason a part's temporary file could not be made or written (a full disk,
+    // say), empty while none has failed: a failure of the output folder's, as the file's own
+    // writes are.
+    QString spillWriteError() const;
+
+protected:
+    // A new temporary file for a part's bytes, in the spill folder.
+    Result<SpillFile> makeSpillFile() const;
 
 private:
     QString m_spillFolder;
+    SpillFile::WriteError m_spillWriteError = std::make_shared<std::atomic<int>>(0);
 };
 
 // The split format for MP3 with these settings, or none where the stream can't be split (LAME

@@ -146,7 +146,7 @@ public:
         auto analysis = VorbisAnalysis::make(m_format);
         if (!analysis)
             return Failure{analysis.error()};
-        Result<SpillFile> bytes = SpillFile::make(spillFolder());
+        Result<SpillFile> bytes = makeSpillFile();
         if (!bytes)
             return Failure{bytes.error()};
         auto part = std::make_unique<VorbisPart>(analysis.take(), bytes.take());

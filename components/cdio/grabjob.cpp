@@ -105,9 +105,6 @@ GrabJob::~GrabJob()
 
 Status GrabJob::start(Existing existing)
 {
-    const auto cannotWrite = [this](const QString& reason) {
-        return Failure{tr("Cannot write the file %1: %2").arg(m_targetPath, reason)};
-    };
     m_replace = existing == Existing::Replace;
     // As QSaveFile did: a link is followed, so the file it points at is replaced and the link
     // stays.
@@ -115,7 +112,7 @@ Status GrabJob::start(Existing existing)
     for (int depth = 0; depth < 32 && target.isSymLink(); ++depth)
         target.setFile(target.symLinkTarget());
     if (target.isDir())
-        return cannotWrite(tr("it is a folder."));
+        return Failure{cannotWrite(tr("it is a folder."))};
     // Anything at the name, a link that leads nowhere too, is a file that must be kept.
     struct stat atName {
     };
@@ -126,7 +123,7 @@ Status GrabJob::start(Existing existing)
     };
     const bool replacing = m_replace && ::stat(m_finalPath.constData(), &old) == 0;
     if (replacing && ::access(m_finalPath.constData(), W_OK) != 0)
-        return cannotWrite(qt_error_string(errno));
+        return Failure{cannotWrite(qt_error_string(errno))};
 
     // The file is written beside the target, so that the rename is atomic. It has no name
     // (O_TMPFILE) until it is complete: a grab killed hard, or a machine that loses power,
@@ -152,7 +149,7 @@ Status GrabJob::start(Existing existing)
         m_tempPath = withRandomSuffix(m_tempPrefix);
         m_fd = ::open(m_tempPath.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (m_fd < 0 && (errno != EEXIST || attempt == 100))
-            return cannotWrite(qt_error_string(errno));
+            return Failure{cannotWrite(qt_error_string(errno))};
     }
     m_tempOnDisk = !m_unnamed;
     // Held until the file is closed: a later grab's clean-up leaves this file alone.
@@ -161,7 +158,7 @@ Status GrabJob::start(Existing existing)
     if (replacing && ::fchmod(m_fd, old.st_mode & 0777) != 0) {
         const int error = errno;
         closeFile();
-        return cannotWrite(qt_error_string(error));
+        return Failure{cannotWrite(qt_error_string(error))};
     }
     m_file = std::make_unique<QFile>();
     // Unbuffered: the encoders write in large blocks anyway, and a failed write then says why
@@ -170,7 +167,7 @@ Status GrabJob::start(Existing existing)
                       QFileDevice::DontCloseHandle)) {
         const QString reason = m_file->errorString();
         closeFile();
-        return cannotWrite(reason);
+        return Failure{cannotWrite(reason)};
     }
     // From here on the file belongs to the encoder thread, which also closes it.
     m_file->moveToThread(nullptr);
@@ -352,16 +349,12 @@ Status GrabJob::commitFile()
     // A disk that fills up while the written data is finally allocated fails here; a file
     // system that can't sync (EINVAL) is no failure.
     if (::fsync(m_fd) != 0 && errno != EINVAL)
-        return Failure{
-            tr("Cannot write the file %1: %2").arg(m_targetPath, qt_error_string(errno))};
+        return Failure{cannotWrite(qt_error_string(errno))};
     // Under the lock stop() and abandon() take: once they have returned, no name comes.
     const std::lock_guard lock(m_mutex);
     if (m_stop)
         return Failure{};
-    const auto cannotWrite = [this](int error) {
-        return Failure{
-            tr("Cannot write the file %1: %2").arg(m_targetPath, qt_error_string(error))};
-    };
+    const auto failed = [this](int error) { return Failure{cannotWrite(qt_error_string(error))}; };
     const auto appeared = [this] {
         return Failure{tr("%1 appeared during the grab; it was kept.").arg(m_targetPath)};
     };
@@ -370,7 +363,7 @@ Status GrabJob::commitFile()
         if (::linkat(AT_FDCWD, descriptorPath(m_fd).constData(), AT_FDCWD, m_finalPath.constData(),
                      AT_SYMLINK_FOLLOW) == 0)
             return {};
-        return errno == EEXIST ? appeared() : cannotWrite(errno);
+        return errno == EEXIST ? appeared() : failed(errno);
     }
     // Replacing, the unnamed file takes a fresh hidden name, and the rename moves that over the
     // target at once.
@@ -382,12 +375,12 @@ Status GrabJob::commitFile()
                          AT_SYMLINK_FOLLOW) == 0)
                 m_tempOnDisk = true;
             else if (errno != EEXIST || attempt == 100)
-                return cannotWrite(errno);
+                return failed(errno);
         }
     }
     if (m_replace ? ::rename(m_tempPath.constData(), m_finalPath.constData()) != 0
                   : !renameNoReplace())
-        return !m_replace && errno == EEXIST ? appeared() : cannotWrite(errno);
+        return !m_replace && errno == EEXIST ? appeared() : failed(errno);
     m_tempOnDisk = false;
     return {};
 }
@@ -527,16 +520,31 @@ void GrabJob::splitLoop()
     encodeLoop();
 }
 
+QString GrabJob::cannotWrite(const QString& reason) const
+{
+    return tr("Cannot write the file %1: %2").arg(m_targetPath, reason);
+}
+
 void GrabJob::endWriting(const Status& encoded)
 {
     QString error = encoded.error();
+    // A write that failed, into the file or into the parts' temporary files beside it, is the
+    // file's failure, with the system's reason (a full disk, say), whatever the encoder made of
+    // it: the user chose that file and its folder, not the hidden names.
+    if (!encoded.ok() && !error.isEmpty()) {
+        const QString spill = m_split ? m_split->spillWriteError() : QString();
+        if (m_file && m_file->error() != QFileDevice::NoError)
+            error = cannotWrite(m_file->errorString());
+        else if (!spill.isEmpty())
+            error = cannotWrite(spill);
+    }
     bool done = false;
     if (encoded.ok() && !m_stop) {
         // The tags go in through a path of the file's own, which an unnamed file has too.
         const Status tagged =
             writeTrackTags(m_fd, QFileInfo(m_targetPath).suffix().toLower(), m_tags);
         if (!tagged.ok())
-            error = tagged.error();
+            error = cannotWrite(tagged.error());
         else if (Status c = commitFile(); !c.ok())
             error = c.error();
         else

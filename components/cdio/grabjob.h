@@ -122,6 +122,8 @@ private:
     // Commits the file when the encoding succeeded, closes it, tells how the job ended, and
     // ends the writing thread's share of the job.
     void endWriting(const Status& encoded);
+    // "Cannot write the file TARGET: reason": every failure to write the file, said alike.
+    QString cannotWrite(const QString& reason) const;
     void reportProgress(double percent);
     void startWriteback();
     // fsync(), then the target's name, unless the job was stopped meanwhile (a failure without a

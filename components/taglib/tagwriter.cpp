@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,12 +63,12 @@ template <typename File> void addTexts(File& file, const TrackTags& tags)
 
 Failure unreadable()
 {
-    return Failure{QStringLiteral("Could not read the audio file to write its tags.")};
+    return Failure{QStringLiteral("it could not be read back to write its tags.")};
 }
 
 Failure unsaved()
 {
-    return Failure{QStringLiteral("Could not write the tags into the audio file.")};
+    return Failure{QStringLiteral("its tags could not be written.")};
 }
 
 Status tagMp3(TagLib::IOStream* stream, const TrackTags& tags)
@@ -169,6 +170,12 @@ public:
         if (::fstat(m_fd, &info) != 0)
             return failure(errno);
         m_end = info.st_size + TagReserveBytes;
+        // Room reserved past the end is not held to the size limit of the process (ulimit -f),
+        // only the writes that would use it are, and those TagLib would cut short unseen.
+        rlimit limit{};
+        if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+            rlim_t(m_end) > limit.rlim_cur)
+            return failure(EFBIG);
         const int reserved = ::fallocate(m_fd, FALLOC_FL_KEEP_SIZE, info.st_size, TagReserveBytes);
         // File systems without reservations (EOPNOTSUPP) are written without one.
         if (reserved != 0 && (errno == ENOSPC || errno == EFBIG || errno == EDQUOT))
@@ -186,11 +193,7 @@ public:
     }
 
 private:
-    static Failure failure(int error)
-    {
-        return Failure{QStringLiteral("Could not write the tags into the audio file: %1")
-                           .arg(qt_error_string(error))};
-    }
+    static Failure failure(int error) { return Failure{qt_error_string(error)}; }
 
     int m_fd;
     off_t m_end = 0;
