@@ -165,6 +165,27 @@ int64_t firstUnreadable(Reader& r, int64_t from)
     return reported >= 0 ? reported : from;
 }
 
+// A sector a failed read left unread, which paranoia handed out all the same, is taken only once
+// the drive gives it by itself, within the bounds of any sector's wait. None when it does.
+Failed confirm(Reader& r, int64_t sector)
+{
+    if (!r.cdio)
+        return Failed::None;
+    const bool counted = sector >= r.watch.spanFirst && sector < r.watch.spanEnd;
+    for (int tries = 1;; ++tries) {
+        if (readable(r.cdio, sector))
+            return Failed::None;
+        if (counted)
+            ++r.watch.reReads;
+        if (discGone())
+            return Failed::DiscRemoved;
+        if (tries >= MaxTries)
+            return Failed::Unreadable;
+        if (std::chrono::steady_clock::now() - r.watch.since > std::chrono::seconds(SectorSeconds))
+            return Failed::TooSlow;
+    }
+}
+
 void takeCounts(Reader& r, ReadReply& reply)
 {
     reply.reReads = r.watch.reReads;
@@ -288,6 +309,7 @@ bool openParanoia(Reader& r)
     r.drive->bigendianp = 0;
     if (cdio_cddap_open(r.drive) != 0)
         return false;
+    r.watch.readLength = r.drive->nsectors;
     r.paranoia = cdio_paranoia_init(r.drive);
     if (!r.paranoia)
         return false;
@@ -349,6 +371,12 @@ bool serve(Reader& r, const ReadRequest& request)
                 reply.failed == Failed::DiscRemoved ? sector : firstUnreadable(r, sector);
             if (reply.failed == Failed::Unreadable && discGone())
                 reply.failed = Failed::DiscRemoved;
+        } else if (VerifiedRead::leftUnread(r.watch, sector)) {
+            reply.failed = confirm(r, sector);
+            if (reply.failed != Failed::None)
+                reply.failedSector = sector;
+        }
+        if (reply.failed != Failed::None) {
             takeCounts(r, reply);
             return sendAll(channel, &reply, sizeof reply);
         }

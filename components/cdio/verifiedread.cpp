@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace VerifiedRead
 {
@@ -33,6 +34,34 @@ void noteSuspicious(Watch& watch, int64_t sector)
         watch.suspicious.push_back(sector);
 }
 
+// How far paranoia searches for a match between reads at most (its MAX_SECTOR_OVERLAP), in
+// sectors.
+constexpr int64_t WidestSearch = 32;
+
+void noteUnread(Watch& watch, int64_t first, int64_t end)
+{
+    auto& runs = watch.unread;
+    auto at = std::lower_bound(runs.begin(), runs.end(), std::make_pair(first, end));
+    if (at != runs.begin() && std::prev(at)->second >= first)
+        --at;
+    // Runs that touch the new one are merged into it.
+    auto last = at;
+    while (last != runs.end() && last->first <= end) {
+        first = std::min(first, last->first);
+        end = std::max(end, last->second);
+        ++last;
+    }
+    at = runs.erase(at, last);
+    runs.insert(at, {first, end});
+}
+
+bool nearUnread(const Watch& watch, int64_t sector)
+{
+    return std::any_of(watch.unread.begin(), watch.unread.end(), [&](const auto& run) {
+        return sector >= run.first - WidestSearch && sector < run.second + WidestSearch;
+    });
+}
+
 void callback(long position, paranoia_cb_mode_t mode)
 {
     Watch* watch = current;
@@ -50,6 +79,7 @@ void callback(long position, paranoia_cb_mode_t mode)
         ++watch->tries;
         if (sector >= watch->reading && (watch->firstError < 0 || sector < watch->firstError))
             watch->firstError = sector;
+        noteUnread(*watch, sector, sector + std::max<int64_t>(watch->readLength, 1));
         if (watch->onError)
             watch->onError(*watch);
         break;
@@ -58,6 +88,15 @@ void callback(long position, paranoia_cb_mode_t mode)
             break;
         ++watch->skips;
         watch->skipped = true;
+        noteSuspicious(*watch, sector);
+        break;
+    case PARANOIA_CB_FIXUP_EDGE:
+        // Reads matched at shifted places: a drive's jitter, fixed, and not counted. Next to a
+        // failed read it is also how a steady tone gets matched whole periods off, which leaves
+        // the rest of the track shifted: that is counted as a repair where it happened.
+        if (!counted || !nearUnread(*watch, sector))
+            break;
+        ++watch->repairs;
         noteSuspicious(*watch, sector);
         break;
     case PARANOIA_CB_FIXUP_ATOM:
@@ -91,6 +130,14 @@ Outcome readSector(cdrom_paranoia_t* paranoia, Watch& watch, int64_t sector, int
         return Outcome::Failed;
     std::memcpy(out, samples, CDIO_CD_FRAMESIZE_RAW);
     return Outcome::Read;
+}
+
+bool leftUnread(const Watch& watch, int64_t sector)
+{
+    const auto after = std::upper_bound(
+        watch.unread.begin(), watch.unread.end(), sector,
+        [](int64_t s, const std::pair<int64_t, int64_t>& run) { return s < run.first; });
+    return after != watch.unread.begin() && sector < std::prev(after)->second;
 }
 
 } // namespace VerifiedRead

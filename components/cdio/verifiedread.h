@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 typedef struct cdrom_paranoia_s cdrom_paranoia_t;
@@ -23,6 +24,12 @@ struct Watch {
     // The first sector at or after the one awaited that paranoia could not read.
     int64_t firstError = -1;
     bool skipped = false;
+    // Sectors paranoia asks the drive for in one read: a read that fails leaves at most this many
+    // unread from where paranoia reports it.
+    int64_t readLength = 1;
+    // What failed reads left unread, as runs [first, end) in order, for as long as the watch
+    // lives: paranoia may fill those sectors in from other reads without reading them again.
+    std::vector<std::pair<int64_t, int64_t>> unread;
     // Counted until the owner takes them.
     int reReads = 0;
     int repairs = 0;
@@ -39,5 +46,10 @@ enum class Outcome { Read, Failed };
 // (2352 bytes). A sector paranoia gave up on, after maxTries, is a failure.
 Outcome readSector(cdrom_paranoia_t* paranoia, Watch& watch, int64_t sector, int maxTries,
                    char* out);
+
+// Whether a failed read left this sector unread. Paranoia hands such a sector out once reads of
+// other places match around it, and audio that repeats itself (a steady tone) matches whole
+// periods away: the drive has to give the sector once more before it is taken.
+bool leftUnread(const Watch& watch, int64_t sector);
 
 } // namespace VerifiedRead

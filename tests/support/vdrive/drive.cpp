@@ -221,6 +221,7 @@ Config Config::fromEnvironment(std::string& problems)
     number("TAMBREL_VDRIVE_NOISE_EIO", noiseFails, 0, 1);
     config.noiseFails = noiseFails != 0;
     ranges("TAMBREL_VDRIVE_UNREADABLE", config.unreadable);
+    number("TAMBREL_VDRIVE_UNREADABLE_FAILS", config.unreadableFailures, 0, INT64_MAX);
     if (const char* value = variable("TAMBREL_VDRIVE_SPEED")) {
         char* end = nullptr;
         const double speed = std::strtod(value, &end);
@@ -421,8 +422,12 @@ ScsiResult Drive::checkFaults(int64_t lba, int64_t count, bool& removed)
         removed = true;
         return NoMedium;
     }
-    if (overlaps(m_config.unreadable, lba, count))
+    // Unreadable sectors that read after some failures are a drive's intermittent errors.
+    if (overlaps(m_config.unreadable, lba, count) &&
+        (m_config.unreadableFailures < 0 || m_unreadableFailed < m_config.unreadableFailures)) {
+        ++m_unreadableFailed;
         return MediumError;
+    }
     return Good;
 }
 

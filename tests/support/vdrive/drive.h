@@ -35,7 +35,8 @@ struct Config {
     std::vector<Range> noise;
     bool noiseFails = false;
     std::vector<Range> unreadable;
-    double speed = 0; // times real speed; 0 reads as fast as it can
+    int64_t unreadableFailures = -1; // reads touching them that fail, in each process; -1: all
+    double speed = 0;                // times real speed; 0 reads as fast as it can
     size_t cacheSectors = 0;
     int64_t removeAt = -1;
     bool trace = false; // one line on standard error for each command
@@ -135,6 +136,7 @@ private:
     uint64_t m_mediaReported = 0; // the disc CDROM_MEDIA_CHANGED last reported (0: none)
     uint64_t m_eventReported = 0; // the same for GET EVENT STATUS NOTIFICATION
     uint32_t m_blockLength = UserDataBytes;
+    int64_t m_unreadableFailed = 0; // reads failed on the unreadable sectors in this process
 
     // With a state file the cache lives beside it, shared by every process using the drive,
     // as a real drive's cache is: one slot for each sector number modulo its size.
