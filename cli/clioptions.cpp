@@ -270,10 +270,12 @@ Result<CliOptions> parseCliArguments(const QStringList& givenArguments)
                 return usageError(QStringLiteral("--%1 belongs to convert, not to list.")
                                       .arg(option.names().constLast()));
         }
-        // A list is read from the disc alone, never on line.
-        if (parser.isSet(networkOption))
-            return usageError(QStringLiteral("--network belongs to convert and info, not to "
-                                             "list."));
+        // A list is read from the disc alone, never on line, and takes no album data.
+        for (const QCommandLineOption& option : {networkOption, metadataOption, releaseOption}) {
+            if (parser.isSet(option))
+                return usageError(QStringLiteral("--%1 belongs to convert and info, not to list.")
+                                      .arg(option.names().constLast()));
+        }
         options.command = CliOptions::Command::List;
         options.source = positional.value(1);
         return options;
