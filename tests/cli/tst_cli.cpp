@@ -57,6 +57,11 @@ Run runCli(const QStringList& arguments)
     run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     run.out = QString::fromUtf8(process.readAllStandardOutput());
     run.err = QString::fromUtf8(process.readAllStandardError());
+    // A failure message then says how the program ended, which its output may not.
+    if (run.status != 0)
+        run.err += QStringLiteral("[tambrel-cli ended with %1]")
+                       .arg(run.status < 0 ? QStringLiteral("a crash")
+                                           : QStringLiteral("status %1").arg(run.status));
     return run;
 }
 
@@ -140,6 +145,11 @@ Run runCliServing(const QStringList& arguments, const QString& accurateRip,
     run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     run.out = QString::fromUtf8(process.readAllStandardOutput());
     run.err = QString::fromUtf8(process.readAllStandardError());
+    // A failure message then says how the program ended, which its output may not.
+    if (run.status != 0)
+        run.err += QStringLiteral("[tambrel-cli ended with %1]")
+                       .arg(run.status < 0 ? QStringLiteral("a crash")
+                                           : QStringLiteral("status %1").arg(run.status));
     return run;
 }
 
