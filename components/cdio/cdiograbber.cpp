@@ -333,6 +333,18 @@ void CdioGrabber::readImage(Drive& drive)
                               QString(),
                               false};
     drive.leadOut = toc.leadOut;
+    // libcdio takes a .toc's FILE start for the track's place on the disc; one that lies past
+    // the data file's end leaves a track that ends before it begins, which nothing can read.
+    for (const Track& t : std::as_const(drive.tracks)) {
+        if (t.sectors <= 0 || t.firstSector < 0) {
+            drive.discError = tr("The disc image \"%1\" is damaged: its table gives track %2 no "
+                                 "length.")
+                                  .arg(drive.letter)
+                                  .arg(t.number);
+            drive.tracks.clear();
+            return;
+        }
+    }
     // An image whose data file is missing or shorter than its table says can't be grabbed from.
     if (!toc.dataFile.isEmpty()) {
         const qint64 needed = (drive.tracks.last().firstSector + drive.tracks.last().sectors) *

@@ -412,6 +412,9 @@ private slots:
             << bin
             << damaged.arg(QStringLiteral(
                    "5: the length it is given (00:05:00) runs past its end (00:04:00)"));
+        QTest::newRow(".toc FILE start past its end")
+            << toc << "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 99:00:00\n" + tocHead.mid(6) << bin
+            << QStringLiteral("is damaged: its table gives track 1 no length.");
         QTest::newRow(".toc line libcdio can't parse")
             << toc << tocHead + "TRACK SURROUND\n"
             << bin
