@@ -95,11 +95,12 @@ claim docs/help/settings-file.html "tambrel-cli, on standard error) tells you on
   sh -c 'echo damaged >"$XDG_CONFIG_HOME/tambrel/registry.db" &&
     exec "$0" convert d.cue -f wav -o out --overwrite -q --network on' "$cli"
 
-# Every option --help shows is described in the help page, the manual page and the completion,
+# Every option --help shows is described in README, the help page, the manual page and the completion,
 # and the help page describes none that --help lacks.
 options=$("$cli" --help | grep -oE -- '--[a-z][a-z-]+' | sort -u)
 [ -n "$options" ] || fail "tambrel-cli --help shows no options"
-for doc in docs/help/command-line.html docs/man/tambrel-cli.1.scd cli/tambrel-cli.bash-completion; do
+for doc in README.md docs/help/command-line.html docs/man/tambrel-cli.1.scd \
+  cli/tambrel-cli.bash-completion; do
   for option in $options; do
     grep -qF -- "$option" "$src/$doc" || fail "$doc does not describe $option"
   done
