@@ -95,8 +95,8 @@ claim docs/help/settings-file.html "tambrel-cli, on standard error) tells you on
   sh -c 'echo damaged >"$XDG_CONFIG_HOME/tambrel/registry.db" &&
     exec "$0" convert d.cue -f wav -o out --overwrite -q --network on' "$cli"
 
-# Every option --help shows is described in README, the help page, the manual page and the completion,
-# and the help page describes none that --help lacks.
+# Every option --help shows is described in README, the help page, the manual page and the
+# completion, and the help page describes none that --help lacks.
 options=$("$cli" --help | grep -oE -- '--[a-z][a-z-]+' | sort -u)
 [ -n "$options" ] || fail "tambrel-cli --help shows no options"
 for doc in README.md docs/help/command-line.html docs/man/tambrel-cli.1.scd \
