@@ -299,6 +299,14 @@ void tellFault(TocReply& reply, const char* path, Source source)
     _exit(0);
 }
 
+// Full verification, but a sector that stays unreadable ends the read instead of hanging it.
+constexpr int ParanoiaMode = PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP;
+// How often a sector a failed read left unread is read afresh before paranoia's read of it is
+// taken: a sector beside one that stays unreadable falls in every failed read's hole.
+constexpr int FreshReads = 3;
+// Paranoia's tries at a fresh read, short: the sector is known to be readable by itself.
+constexpr int FreshTries = 3;
+
 bool openParanoia(Reader& r)
 {
     r.drive = cdio_cddap_identify_cdio(r.cdio, CDDA_MESSAGE_FORGETIT, nullptr);
@@ -313,8 +321,7 @@ bool openParanoia(Reader& r)
     r.paranoia = cdio_paranoia_init(r.drive);
     if (!r.paranoia)
         return false;
-    // Full verification, but a sector that stays unreadable ends the read instead of hanging it.
-    cdio_paranoia_modeset(r.paranoia, PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
+    cdio_paranoia_modeset(r.paranoia, ParanoiaMode);
     r.watch.onError = [](VerifiedRead::Watch& watch) {
         if (discGone())
             failAndEnd(Failed::DiscRemoved, watch);
@@ -325,6 +332,18 @@ bool openParanoia(Reader& r)
             failAndEnd(Failed::TooSlow, watch);
     };
     return true;
+}
+
+// A paranoia of its own for the drive, standing at sector, that has read nothing yet; null when
+// it can't be made.
+cdrom_paranoia_t* freshParanoia(Reader& r, int64_t sector)
+{
+    cdrom_paranoia_t* paranoia = cdio_paranoia_init(r.drive);
+    if (paranoia) {
+        cdio_paranoia_modeset(paranoia, ParanoiaMode);
+        cdio_paranoia_seek(paranoia, int32_t(sector), SEEK_SET);
+    }
+    return paranoia;
 }
 
 // Serves one request; false when the socket is gone.
@@ -360,6 +379,9 @@ bool serve(Reader& r, const ReadRequest& request)
     if (request.firstSector != r.next)
         cdio_paranoia_seek(r.paranoia, int32_t(request.firstSector), SEEK_SET);
     r.next = -1;
+    // Whether a sector left unread may still be read afresh in this request.
+    bool freshReads = true;
+    static char freshSector[SectorBytes];
     // One answer for each sector, so the program's wait for an answer is a wait for one sector.
     for (int s = 0; s < count; ++s) {
         const int64_t sector = request.firstSector + s;
@@ -373,6 +395,30 @@ bool serve(Reader& r, const ReadRequest& request)
                 reply.failed = Failed::DiscRemoved;
         } else if (VerifiedRead::leftUnread(r.watch, sector)) {
             reply.failed = confirm(r, sector);
+            // The drive gives the sector now, but paranoia may have bridged the hole with audio
+            // matched elsewhere (a steady tone matches whole periods away, and what follows is
+            // then handed out shifted): a paranoia that has seen none of it reads the sector
+            // again and takes over from there. Where it can't (a sector beside it stays
+            // unreadable), the first one goes on with what it read before the trouble.
+            for (int fresh = 0; reply.failed == Failed::None && freshReads && r.watch.bridged &&
+                                fresh < FreshReads && VerifiedRead::leftUnread(r.watch, sector);
+                 ++fresh) {
+                VerifiedRead::forgetUnread(r.watch, sector);
+                r.watch.bridged = false;
+                cdrom_paranoia_t* anew = freshParanoia(r, sector);
+                if (anew && VerifiedRead::readSector(anew, r.watch, sector, FreshTries,
+                                                     freshSector) == VerifiedRead::Outcome::Read) {
+                    cdio_paranoia_free(r.paranoia);
+                    r.paranoia = anew;
+                    std::memcpy(r.sectors, freshSector, SectorBytes);
+                    if (VerifiedRead::leftUnread(r.watch, sector))
+                        reply.failed = confirm(r, sector);
+                } else {
+                    if (anew)
+                        cdio_paranoia_free(anew);
+                    freshReads = false;
+                }
+            }
             if (reply.failed != Failed::None)
                 reply.failedSector = sector;
         }

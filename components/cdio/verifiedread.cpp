@@ -94,7 +94,10 @@ void callback(long position, paranoia_cb_mode_t mode)
         // Reads matched at shifted places: a drive's jitter, fixed, and not counted. Next to a
         // failed read it is also how a steady tone gets matched whole periods off, which leaves
         // the rest of the track shifted: that is counted as a repair where it happened.
-        if (!counted || !nearUnread(*watch, sector))
+        if (!nearUnread(*watch, sector))
+            break;
+        watch->bridged = true;
+        if (!counted)
             break;
         ++watch->repairs;
         noteSuspicious(*watch, sector);
@@ -138,6 +141,13 @@ bool leftUnread(const Watch& watch, int64_t sector)
         watch.unread.begin(), watch.unread.end(), sector,
         [](int64_t s, const std::pair<int64_t, int64_t>& run) { return s < run.first; });
     return after != watch.unread.begin() && sector < std::prev(after)->second;
+}
+
+void forgetUnread(Watch& watch, int64_t sector)
+{
+    std::erase_if(watch.unread, [sector](const std::pair<int64_t, int64_t>& run) {
+        return sector >= run.first && sector < run.second;
+    });
 }
 
 } // namespace VerifiedRead

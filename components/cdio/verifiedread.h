@@ -30,6 +30,9 @@ struct Watch {
     // What failed reads left unread, as runs [first, end) in order, for as long as the watch
     // lives: paranoia may fill those sectors in from other reads without reading them again.
     std::vector<std::pair<int64_t, int64_t>> unread;
+    // Whether paranoia matched reads at shifted places beside what a failed read left unread:
+    // what it hands out from there on may be shifted, until a fresh read takes over.
+    bool bridged = false;
     // Counted until the owner takes them.
     int reReads = 0;
     int repairs = 0;
@@ -51,5 +54,7 @@ Outcome readSector(cdrom_paranoia_t* paranoia, Watch& watch, int64_t sector, int
 // other places match around it, and audio that repeats itself (a steady tone) matches whole
 // periods away: the drive has to give the sector once more before it is taken.
 bool leftUnread(const Watch& watch, int64_t sector);
+// Drops the run of unread sectors this one lies in, once they are to be read afresh.
+void forgetUnread(Watch& watch, int64_t sector);
 
 } // namespace VerifiedRead
