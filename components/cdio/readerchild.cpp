@@ -1,6 +1,7 @@
 #include "components/cdio/readerchild.h"
 
 #include "components/cdio/readerprotocol.h"
+#include "components/cueimage/cueimage.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -117,14 +118,6 @@ bool driveEmpty(const QString& device)
     return status == CDS_NO_DISC || status == CDS_TRAY_OPEN;
 }
 
-QString msf(qint64 sectors)
-{
-    return QStringLiteral("%1:%2:%3")
-        .arg(sectors / (75 * 60), 2, 10, QLatin1Char('0'))
-        .arg(sectors / 75 % 60, 2, 10, QLatin1Char('0'))
-        .arg(sectors % 75, 2, 10, QLatin1Char('0'));
-}
-
 // Why an image could not be opened, from what its reader made out of libcdio's messages. As for
 // a cue sheet: a sheet that is not valid cannot be read; an image whose data file is missing or
 // too short, or an .nrg that is none, is damaged.
@@ -160,7 +153,8 @@ QString imageFault(const QString& path, ReaderChild::Source source, const TocRep
     case ImageFault::FileShort:
         return dataFileDamaged(
             tr("line %1: the length it is given (%2) runs past its end (%3)")
-                .arg(line, text, msf((reply.faultBytes + SectorBytes - 1) / SectorBytes)));
+                .arg(line, text,
+                     CueImage::msf((reply.faultBytes + SectorBytes - 1) / SectorBytes)));
     case ImageFault::BadLine:
         return unreadable(text.trimmed().isEmpty()
                               ? tr("line %1 is not a valid .toc line.").arg(line)

@@ -30,14 +30,6 @@ QString tr(const char* text)
     return QCoreApplication::translate("CueImage", text);
 }
 
-QString msf(qint64 sectors)
-{
-    return QStringLiteral("%1:%2:%3")
-        .arg(sectors / (75 * 60), 2, 10, QLatin1Char('0'))
-        .arg(sectors / 75 % 60, 2, 10, QLatin1Char('0'))
-        .arg(sectors % 75, 2, 10, QLatin1Char('0'));
-}
-
 // A file descriptor closed with its owner.
 class Fd
 {
@@ -469,7 +461,7 @@ private:
         const int file = int(m_sheet.files.size()) - 1;
         if (m_last && m_last->file == file && *frame < m_last->frame)
             return fail(tr("%1 (%2) lies before the index ahead of it (%3).")
-                            .arg(name, msf(*frame), msf(m_last->frame)));
+                            .arg(name, CueImage::msf(*frame), CueImage::msf(m_last->frame)));
         track->indexes << SheetIndex{number, file, *frame, m_line};
         m_last = track->indexes.last();
         return std::nullopt;
@@ -726,11 +718,11 @@ Result<CueImage> CueImage::read(const QString& cuePath, QString& damagedFile)
             const DataFile& file = image.m_files[index.file];
             if (index.frame >= file.sectors) {
                 damagedFile = sheet.files[index.file].name;
-                return Failure{
-                    tr("line %1: INDEX %2 of track %3 (%4) lies past its end (%5)")
-                        .arg(QString::number(index.line))
-                        .arg(index.number, 2, 10, QLatin1Char('0'))
-                        .arg(QString::number(track.number), msf(index.frame), msf(file.sectors))};
+                return Failure{tr("line %1: INDEX %2 of track %3 (%4) lies past its end (%5)")
+                                   .arg(QString::number(index.line))
+                                   .arg(index.number, 2, 10, QLatin1Char('0'))
+                                   .arg(QString::number(track.number), CueImage::msf(index.frame),
+                                        CueImage::msf(file.sectors))};
             }
         }
     }
@@ -788,7 +780,7 @@ Result<CueImage> CueImage::read(const QString& cuePath, QString& damagedFile)
     image.m_leadOut = disc;
     if (disc > MaxSectors)
         return Failure{tr("the disc would last %1 (mm:ss:ff); a CD holds at most 100 minutes.")
-                           .arg(msf(disc))};
+                           .arg(CueImage::msf(disc))};
 
     auto discSector = [&image](const SheetIndex& index) {
         for (const Piece& piece : std::as_const(image.m_pieces)) {
@@ -897,4 +889,12 @@ Status CueImage::readPiece(const Piece& piece, qint64 offset, qint64 count, char
             std::swap(out[i], out[i + 1]);
     }
     return {};
+}
+
+QString CueImage::msf(qint64 sectors)
+{
+    return QStringLiteral("%1:%2:%3")
+        .arg(sectors / (75 * 60), 2, 10, QLatin1Char('0'))
+        .arg(sectors / 75 % 60, 2, 10, QLatin1Char('0'))
+        .arg(sectors % 75, 2, 10, QLatin1Char('0'));
 }

@@ -28,6 +28,8 @@ public:
     // Between one session's last track and the next session's first: the lead-out (6750
     // sectors), the next lead-in (4500) and its first track's pregap (150).
     static constexpr qint64 SessionGapSectors = 11400;
+    // "mm:ss:ff", minutes, seconds and 75ths: the time notation of cue sheets and .toc files.
+    static QString msf(qint64 sectors);
 
     struct Track {
         int number = 0;
